@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The whole test suite: installs its needs, then builds and runs every test
+# (release, portable word path, AddressSanitizer + UndefinedBehaviorSanitizer,
+# the randomised differential run, a short fuzzing run, the Python tests).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+gen=(); command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
+step() { printf '\n=== %s\n' "$*"; }
+
+build() {  # build <dir> <cmake options...>
+  local dir=$1; shift
+  cmake -S . -B "$dir" "${gen[@]}" "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+step "release build and C++ tests"
+build build/release -DCMAKE_BUILD_TYPE=Release -DVEXLOR_BENCH=ON
+ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+step "portable word path (no unsigned __int128)"
+build build/portable -DCMAKE_BUILD_TYPE=Release -DVEXLOR_PORTABLE=ON
+ctest --test-dir build/portable --output-on-failure -j "$jobs"
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+build build/asan -DCMAKE_BUILD_TYPE=Debug -DVEXLOR_SANITIZE=address,undefined
+ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+if [ -f tests/oracle/differential.py ]; then
+  step "differential test against Python's decimal (seeded, small)"
+  python3 tests/oracle/differential.py --driver build/release/tests/decimal_driver --cases 20000 --seed 7
+  python3 tests/oracle/differential.py --driver build/portable/tests/decimal_driver --cases 5000 --seed 8
+fi
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  step "fuzzing (short, ASan + UBSan)"
+  CXX=clang++ build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXLOR_FUZZ=ON -DVEXLOR_TESTS=OFF \
+    -DCMAKE_CXX_COMPILER=clang++
+  fuzz/run.sh build/fuzz "${FUZZ_SECONDS:-20}"
+fi
+
+if [ -f src/runtime/CMakeLists.txt ] && [ -d tests/python ] && ls tests/python/test_*.py >/dev/null 2>&1; then
+  step "Python package and tests"
+  python3 -m pip install -q .
+  python3 -m pytest -q tests/python
+fi
