@@ -1,0 +1,282 @@
+// The decimal type against IEEE 754 decimal128 (BID encoding), operation by
+// operation, on the same operands: a fixed pseudo-random set of 1024 pairs of
+// mixed scales and sizes (mostly "business" values such as 123.45, 0.075 or
+// 19999.99, some rates and small integers, and about one operand in seven a
+// full-width 28-digit value). Each benchmark iteration does one operation on the
+// next pair, cycling through the set. Benchmarks come in pairs named
+// "<operation>/ours" and "<operation>/decimal128"; bench/run_decimal.sh prints the
+// ratios.
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "decimal/decimal.hpp"
+
+extern "C" {
+#include <bid_conf.h>
+#include <bid_functions.h>
+}
+
+namespace {
+
+using vexlor::Decimal;
+
+constexpr size_t PAIRS = 1024;  // a power of two: the index wraps with a mask
+constexpr uint64_t SEED = 0x5eed'2024'dec1'3a1bULL;
+
+class SplitMix64 {
+ public:
+  explicit SplitMix64(uint64_t seed) : state_(seed) {}
+  uint64_t next() {
+    uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  uint64_t below(uint64_t n) { return next() % n; }  // the bias is irrelevant here
+
+ private:
+  uint64_t state_;
+};
+
+// Writes `digits` (most significant first) with `scale` of them after the point.
+std::string place_point(std::string digits, unsigned scale) {
+  if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
+  if (scale > 0) digits.insert(digits.size() - scale, 1, '.');
+  return digits;
+}
+
+std::string random_digits(SplitMix64& rng, unsigned count) {
+  std::string s;
+  s += static_cast<char>('1' + rng.below(9));
+  for (unsigned i = 1; i < count; ++i) s += static_cast<char>('0' + rng.below(10));
+  return s;
+}
+
+std::string random_operand(SplitMix64& rng) {
+  const uint64_t kind = rng.below(20);
+  std::string text;
+  if (kind < 14) {  // amounts: up to 5 integer digits, mostly 2 decimals
+    static constexpr std::array<unsigned, 8> scales = {2, 2, 2, 2, 0, 1, 3, 4};
+    const unsigned scale = scales[rng.below(scales.size())];
+    const unsigned int_digits = 1 + static_cast<unsigned>(rng.below(5));
+    text = place_point(random_digits(rng, int_digits + scale), scale);
+  } else if (kind < 16) {  // rates such as 0.075 or 0.0825
+    const unsigned scale = 3 + static_cast<unsigned>(rng.below(2));
+    text = place_point(random_digits(rng, 1 + static_cast<unsigned>(rng.below(scale - 1))), scale);
+  } else if (kind < 17) {  // small integers
+    text = std::to_string(1 + rng.below(100));
+  } else {  // full width: 28 significant digits at any scale
+    text = place_point(random_digits(rng, 28), static_cast<unsigned>(rng.below(29)));
+  }
+  if (rng.below(8) == 0) text.insert(0, 1, '-');
+  return text;
+}
+
+struct Operands {
+  std::vector<std::string> text_a, text_b;
+  std::vector<Decimal> ours_a, ours_b;
+  std::vector<BID_UINT128> bid_a, bid_b;
+};
+
+Decimal parse_ours(const std::string& text) {
+  auto r = Decimal::from_str(text);
+  if (!r) {
+    std::fprintf(stderr, "bench_decimal: cannot read operand '%s': %s\n", text.c_str(),
+                 r.error().to_string().c_str());
+    std::exit(1);
+  }
+  return *r;
+}
+
+BID_UINT128 parse_bid(std::string text) {
+  return bid128_from_string(text.data());
+}
+
+const Operands& operands() {
+  static const Operands ops = [] {
+    Operands o;
+    SplitMix64 rng(SEED);
+    for (size_t i = 0; i < PAIRS; ++i) {
+      std::string a = random_operand(rng), b = random_operand(rng);
+      o.text_a.push_back(a);
+      o.text_b.push_back(b);
+      o.ours_a.push_back(parse_ours(a));
+      o.ours_b.push_back(parse_ours(b));
+      o.bid_a.push_back(parse_bid(a));
+      o.bid_b.push_back(parse_bid(b));
+    }
+    return o;
+  }();
+  return ops;
+}
+
+// ---- ours ----
+
+template <vexlor::ArithResult (*Op)(const Decimal&, const Decimal&)>
+void ours_binary(benchmark::State& state) {
+  const Operands& o = operands();
+  size_t i = 0;
+  for (auto _ : state) {
+    vexlor::ArithResult r = Op(o.ours_a[i], o.ours_b[i]);
+    benchmark::DoNotOptimize(r);
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void ours_cmp(benchmark::State& state) {
+  const Operands& o = operands();
+  size_t i = 0;
+  for (auto _ : state) {
+    bool less = o.ours_a[i] < o.ours_b[i];
+    benchmark::DoNotOptimize(less);
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void ours_from_str(benchmark::State& state) {
+  const Operands& o = operands();
+  size_t i = 0;
+  for (auto _ : state) {
+    auto r = Decimal::from_str(o.text_a[i]);
+    benchmark::DoNotOptimize(r);
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void ours_to_str(benchmark::State& state) {  // the fixed-buffer text form
+  const Operands& o = operands();
+  size_t i = 0;
+  for (auto _ : state) {
+    vexlor::DecimalText t = o.ours_a[i].text();
+    benchmark::DoNotOptimize(t);
+    benchmark::ClobberMemory();
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void ours_to_std_string(benchmark::State& state) {  // the same, returned as std::string
+  const Operands& o = operands();
+  size_t i = 0;
+  for (auto _ : state) {
+    std::string s = o.ours_a[i].to_string();
+    benchmark::DoNotOptimize(s.data());
+    benchmark::ClobberMemory();
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// ---- decimal128 ----
+
+template <BID_UINT128 (*Op)(BID_UINT128, BID_UINT128)>
+void bid_binary(benchmark::State& state) {
+  const Operands& o = operands();
+  size_t i = 0;
+  for (auto _ : state) {
+    BID_UINT128 r = Op(o.bid_a[i], o.bid_b[i]);
+    benchmark::DoNotOptimize(r);
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+BID_UINT128 bid_add(BID_UINT128 x, BID_UINT128 y) { return bid128_add(x, y); }
+BID_UINT128 bid_sub(BID_UINT128 x, BID_UINT128 y) { return bid128_sub(x, y); }
+BID_UINT128 bid_mul(BID_UINT128 x, BID_UINT128 y) { return bid128_mul(x, y); }
+BID_UINT128 bid_div(BID_UINT128 x, BID_UINT128 y) { return bid128_div(x, y); }
+// fmod truncates the quotient toward zero, like rem_impl (bid128_rem is the IEEE
+// remainder, which rounds the quotient to nearest).
+BID_UINT128 bid_rem(BID_UINT128 x, BID_UINT128 y) { return bid128_fmod(x, y); }
+
+void bid_cmp(benchmark::State& state) {
+  const Operands& o = operands();
+  size_t i = 0;
+  for (auto _ : state) {
+    int less = bid128_quiet_less(o.bid_a[i], o.bid_b[i]);
+    benchmark::DoNotOptimize(less);
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void bid_from_str(benchmark::State& state) {
+  Operands copy = operands();  // the reader takes a non-const char*
+  size_t i = 0;
+  for (auto _ : state) {
+    BID_UINT128 r = bid128_from_string(copy.text_a[i].data());
+    benchmark::DoNotOptimize(r);
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void bid_to_str(benchmark::State& state) {
+  const Operands& o = operands();
+  size_t i = 0;
+  char buf[64];
+  for (auto _ : state) {
+    bid128_to_string(buf, o.bid_a[i]);
+    benchmark::DoNotOptimize(buf);
+    benchmark::ClobberMemory();
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// How many results of each operation are values (the rest overflow), so that a
+// reader can tell which paths the set exercises.
+std::string outcome_summary(vexlor::ArithResult (*op)(const Decimal&, const Decimal&)) {
+  const Operands& o = operands();
+  size_t ok = 0;
+  for (size_t i = 0; i < PAIRS; ++i) ok += op(o.ours_a[i], o.ours_b[i]).is_ok();
+  return std::to_string(ok) + " of " + std::to_string(PAIRS) + " ok";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  const Operands& o = operands();
+  size_t full_width = 0;
+  for (size_t i = 0; i < PAIRS; ++i) full_width += (o.text_a[i].size() >= 28) + (o.text_b[i].size() >= 28);
+  benchmark::AddCustomContext("operand_pairs", std::to_string(PAIRS));
+  benchmark::AddCustomContext("full_width_operands", std::to_string(full_width) + " of " + std::to_string(2 * PAIRS));
+  benchmark::AddCustomContext("sample_pair_0", o.text_a[0] + " , " + o.text_b[0]);
+  benchmark::AddCustomContext("mul_outcomes", outcome_summary(vexlor::mul_impl));
+  benchmark::AddCustomContext("div_outcomes", outcome_summary(vexlor::div_impl));
+
+  benchmark::RegisterBenchmark("add/ours", ours_binary<vexlor::add_impl>);
+  benchmark::RegisterBenchmark("add/decimal128", bid_binary<bid_add>);
+  benchmark::RegisterBenchmark("sub/ours", ours_binary<vexlor::sub_impl>);
+  benchmark::RegisterBenchmark("sub/decimal128", bid_binary<bid_sub>);
+  benchmark::RegisterBenchmark("mul/ours", ours_binary<vexlor::mul_impl>);
+  benchmark::RegisterBenchmark("mul/decimal128", bid_binary<bid_mul>);
+  benchmark::RegisterBenchmark("div/ours", ours_binary<vexlor::div_impl>);
+  benchmark::RegisterBenchmark("div/decimal128", bid_binary<bid_div>);
+  benchmark::RegisterBenchmark("rem/ours", ours_binary<vexlor::rem_impl>);
+  benchmark::RegisterBenchmark("rem/decimal128", bid_binary<bid_rem>);
+  benchmark::RegisterBenchmark("cmp/ours", ours_cmp);
+  benchmark::RegisterBenchmark("cmp/decimal128", bid_cmp);
+  benchmark::RegisterBenchmark("from_str/ours", ours_from_str);
+  benchmark::RegisterBenchmark("from_str/decimal128", bid_from_str);
+  benchmark::RegisterBenchmark("to_str/ours", ours_to_str);
+  benchmark::RegisterBenchmark("to_str/decimal128", bid_to_str);
+  benchmark::RegisterBenchmark("to_std_string/ours", ours_to_std_string);
+
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
