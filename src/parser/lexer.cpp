@@ -1,0 +1,191 @@
+// The lexer: a hand-written scanner for the 26 terminals and whitespace.
+// At each offset it measures how far every pattern that can start there
+// matches, then takes the longest match, and of equally long ones the pattern
+// with the highest terminal index (whitespace counts as index 26).
+
+#include <algorithm>
+
+#include "parser/parser.hpp"
+#include "parser/unicode.hpp"
+
+namespace vexlor {
+namespace {
+
+constexpr std::string_view DISPLAY[TERMINAL_COUNT] = {
+    R"x(r#"-?\\d+(\\.\\d+)?([eE][+-]?\\d+)?"#)x",
+    R"x(r#"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"#)x",
+    R"x(r#"[a-zA-Z_][a-zA-Z0-9_]*"#)x",
+    "\"!=\"", "\"%\"", "\"(\"", "\")\"", "\"*\"", "\"+\"", "\",\"", "\"-\"", "\"/\"",
+    "\"//\"", "\":\"", "\"<\"", "\"<=\"", "\"==\"", "\">\"", "\">=\"", "\"?\"", "\"^\"",
+    "\"and\"", "\"not\"", "\"or\"", "\"{\"", "\"}\"",
+};
+
+constexpr bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+constexpr bool is_ident_continue(char c) { return is_ident_start(c) || is_ascii_digit(c); }
+constexpr bool is_lower_hex(char c) { return is_ascii_digit(c) || (c >= 'a' && c <= 'f'); }
+constexpr bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Length in bytes of the Nd digit at `pos`, or 0.
+size_t digit_length(std::string_view text, size_t pos) {
+  if (pos >= text.size()) return 0;
+  unsigned char c = static_cast<unsigned char>(text[pos]);
+  if (c < 0x80) return is_ascii_digit(static_cast<char>(c)) ? 1 : 0;
+  char32_t cp = 0;
+  size_t len = decode_utf8(text, pos, cp);
+  return len != 0 && is_decimal_digit(cp) ? len : 0;
+}
+
+size_t skip_digits(std::string_view text, size_t pos) {
+  while (size_t len = digit_length(text, pos)) pos += len;
+  return pos;
+}
+
+// -?D+(\.D+)?([eE][+-]?D+)?  with D any Nd digit.
+size_t match_number(std::string_view text, size_t start) {
+  size_t pos = start;
+  if (pos < text.size() && text[pos] == '-') ++pos;
+  if (digit_length(text, pos) == 0) return 0;
+  pos = skip_digits(text, pos);
+  if (pos < text.size() && text[pos] == '.' && digit_length(text, pos + 1) != 0) {
+    pos = skip_digits(text, pos + 1);
+  }
+  if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+    size_t exp = pos + 1;
+    if (exp < text.size() && (text[exp] == '+' || text[exp] == '-')) ++exp;
+    if (digit_length(text, exp) != 0) pos = skip_digits(text, exp);
+  }
+  return pos - start;
+}
+
+constexpr size_t UUID_LENGTH = 36;
+
+size_t match_uuid(std::string_view text, size_t start) {
+  if (text.size() - start < UUID_LENGTH) return 0;
+  for (size_t i = 0; i < UUID_LENGTH; ++i) {
+    char c = text[start + i];
+    bool hyphen_place = i == 8 || i == 13 || i == 18 || i == 23;
+    if (hyphen_place ? c != '-' : !is_lower_hex(c)) return 0;
+  }
+  return UUID_LENGTH;
+}
+
+size_t match_ident(std::string_view text, size_t start) {
+  if (!is_ident_start(text[start])) return 0;
+  size_t pos = start + 1;
+  while (pos < text.size() && is_ident_continue(text[pos])) ++pos;
+  return pos - start;
+}
+
+// The whitespace run at `start`, in bytes (0 if none).
+size_t match_whitespace(std::string_view text, size_t start) {
+  size_t pos = start;
+  while (pos < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[pos]);
+    if (c < 0x80) {
+      if (!is_ascii_space(static_cast<char>(c))) break;
+      ++pos;
+      continue;
+    }
+    char32_t cp = 0;
+    size_t len = decode_utf8(text, pos, cp);
+    if (len == 0 || !is_white_space(cp)) break;
+    pos += len;
+  }
+  return pos - start;
+}
+
+struct Match {
+  size_t length = 0;
+  unsigned index = 0;  // terminal index, or TERMINAL_COUNT for whitespace
+};
+
+// Offers a pattern's match; patterns are offered in increasing index order,
+// so an equally long later one replaces the earlier.
+void offer(Match& best, size_t length, unsigned index) {
+  if (length != 0 && length >= best.length) best = {length, index};
+}
+
+unsigned keyword_index(std::string_view word) {
+  if (word == "and") return static_cast<unsigned>(Terminal::And);
+  if (word == "not") return static_cast<unsigned>(Terminal::Not);
+  if (word == "or") return static_cast<unsigned>(Terminal::Or);
+  return 0;
+}
+
+// The fixed operators and punctuation starting at `start`.
+Match match_operator(std::string_view text, size_t start) {
+  auto two = [&](char second, Terminal pair, Terminal single) -> Match {
+    if (start + 1 < text.size() && text[start + 1] == second) return {2, static_cast<unsigned>(pair)};
+    return {1, static_cast<unsigned>(single)};
+  };
+  auto one = [](Terminal t) -> Match { return {1, static_cast<unsigned>(t)}; };
+  switch (text[start]) {
+    case '!': return start + 1 < text.size() && text[start + 1] == '=' ? Match{2, 3} : Match{};
+    case '=': return start + 1 < text.size() && text[start + 1] == '=' ? Match{2, 16} : Match{};
+    case '%': return one(Terminal::Percent);
+    case '(': return one(Terminal::LParen);
+    case ')': return one(Terminal::RParen);
+    case '*': return one(Terminal::Star);
+    case '+': return one(Terminal::Plus);
+    case ',': return one(Terminal::Comma);
+    case '-': return one(Terminal::Minus);
+    case '/': return two('/', Terminal::SlashSlash, Terminal::Slash);
+    case ':': return one(Terminal::Colon);
+    case '<': return two('=', Terminal::LessEqual, Terminal::Less);
+    case '>': return two('=', Terminal::GreaterEqual, Terminal::Greater);
+    case '?': return one(Terminal::Question);
+    case '^': return one(Terminal::Caret);
+    case '{': return one(Terminal::LBrace);
+    case '}': return one(Terminal::RBrace);
+    default: return {};
+  }
+}
+
+// The longest match at `start` (length 0: nothing matches).
+Match longest_match(std::string_view text, size_t start) {
+  Match best;
+  char c = text[start];
+  if (is_ascii_space(c) || static_cast<unsigned char>(c) >= 0x80) {
+    // Non-ASCII characters start only digits (NUMBER) or whitespace.
+    offer(best, match_number(text, start), static_cast<unsigned>(Terminal::Number));
+    offer(best, match_whitespace(text, start), static_cast<unsigned>(TERMINAL_COUNT));
+    return best;
+  }
+  if (is_ascii_digit(c) || c == '-') offer(best, match_number(text, start), static_cast<unsigned>(Terminal::Number));
+  if (is_lower_hex(c)) offer(best, match_uuid(text, start), static_cast<unsigned>(Terminal::Uuid));
+  if (is_ident_start(c)) {
+    size_t length = match_ident(text, start);
+    offer(best, length, static_cast<unsigned>(Terminal::Ident));
+    if (unsigned keyword = keyword_index(text.substr(start, length))) offer(best, length, keyword);
+  }
+  Match op = match_operator(text, start);
+  offer(best, op.length, op.index);
+  return best;
+}
+
+}  // namespace
+
+std::string_view terminal_display(Terminal terminal) { return DISPLAY[static_cast<size_t>(terminal)]; }
+
+LexStep Lexer::next() {
+  while (pos_ < text_.size()) {
+    Match m = longest_match(text_, pos_);
+    if (m.length == 0) {
+      LexStep step;
+      step.kind = LexStep::Kind::InvalidToken;
+      step.offset = pos_;
+      return step;
+    }
+    size_t start = pos_;
+    pos_ += m.length;
+    if (m.index == TERMINAL_COUNT) continue;  // whitespace
+    LexStep step;
+    step.kind = LexStep::Kind::Token;
+    step.token = Token{start, static_cast<Terminal>(m.index), text_.substr(start, m.length), pos_};
+    return step;
+  }
+  return LexStep{};
+}
+
+}  // namespace vexlor

@@ -1,0 +1,187 @@
+#pragma once
+// The expression front end: the lexer, the syntax tree and the parser.
+//
+//   auto tree = vexlor::parse("a + b * 2");
+//   if (!tree) report(tree.error().to_string());
+//
+// Trees may be as deep as their text is long (a chain of a million additions
+// nests a million levels), so nothing here recurses over a tree: `Expr`'s
+// destructor dismantles its sub-trees with an explicit stack.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "decimal/decimal.hpp"
+#include "parser/varid.hpp"
+#include "util/expected.hpp"
+
+namespace vexlor {
+
+// ---------------------------------------------------------------- lexer
+
+// The 26 terminals in their fixed order; the order is that of expected lists.
+enum class Terminal : uint8_t {
+  Number,      // NUMBER
+  Uuid,        // UUID (lower-case hyphenated, 36 characters)
+  Ident,       // IDENT
+  NotEqual,    // "!="
+  Percent,     // "%"
+  LParen,      // "("
+  RParen,      // ")"
+  Star,        // "*"
+  Plus,        // "+"
+  Comma,       // ","
+  Minus,       // "-"
+  Slash,       // "/"
+  SlashSlash,  // "//"
+  Colon,       // ":"
+  Less,        // "<"
+  LessEqual,   // "<="
+  EqualEqual,  // "=="
+  Greater,     // ">"
+  GreaterEqual,  // ">="
+  Question,    // "?"
+  Caret,       // "^"
+  And,         // "and"
+  Not,         // "not"
+  Or,          // "or"
+  LBrace,      // "{"
+  RBrace,      // "}"
+};
+inline constexpr size_t TERMINAL_COUNT = 26;
+
+// The text error messages print for a terminal (quoted for the fixed ones).
+std::string_view terminal_display(Terminal terminal);
+
+// A token: byte offsets into the UTF-8 text (end exclusive) and the matched slice.
+struct Token {
+  size_t start = 0;
+  Terminal terminal = Terminal::Number;
+  std::string_view text;
+  size_t end = 0;
+};
+
+struct LexStep {
+  enum class Kind : uint8_t { Token, InvalidToken, EndOfInput };
+  Kind kind = Kind::EndOfInput;
+  Token token;        // Token
+  size_t offset = 0;  // InvalidToken: where no pattern matches
+};
+
+// Cuts a text into tokens on demand, skipping whitespace. Longest match wins;
+// between patterns matching the same length, the higher terminal index wins.
+class Lexer {
+ public:
+  explicit Lexer(std::string_view text) : text_(text) {}
+  LexStep next();
+  size_t offset() const { return pos_; }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+// ---------------------------------------------------------------- syntax tree
+
+enum class ExprKind : uint8_t {
+  Number,    // number()
+  Var,       // var()
+  Call,      // call_name(), children = arguments
+  Add,       // children: left, right
+  Sub,
+  Mul,
+  Div,
+  FloorDiv,
+  Mod,
+  Pow,       // children: base, exponent
+  Pos,       // children: operand
+  Neg,
+  Not,
+  Eq,        // children: left, right
+  Ne,
+  Lt,
+  Le,
+  Gt,
+  Ge,
+  And,
+  Or,
+  Ternary,   // children: condition, then-branch, else-branch
+};
+inline constexpr size_t EXPR_KIND_COUNT = 22;
+
+class Expr;
+using ExprPtr = std::unique_ptr<Expr>;
+
+// One node of a syntax tree; it owns its children. Read-only once built.
+class Expr {
+ public:
+  static ExprPtr number(Decimal value);
+  static ExprPtr var(VarId id);
+  static ExprPtr call(std::string name, std::vector<ExprPtr> args);
+  static ExprPtr unary(ExprKind kind, ExprPtr operand);                   // Pos, Neg, Not
+  static ExprPtr binary(ExprKind kind, ExprPtr left, ExprPtr right);      // Add .. Pow, Eq .. Or
+  static ExprPtr ternary(ExprPtr condition, ExprPtr then_branch, ExprPtr else_branch);
+
+  Expr(const Expr&) = delete;
+  Expr& operator=(const Expr&) = delete;
+  ~Expr();  // iterative: never recurses as deep as the tree
+
+  ExprKind kind() const { return kind_; }
+  const Decimal& number() const { return std::get<Decimal>(payload_); }       // Number
+  const VarId& var() const { return std::get<VarId>(payload_); }              // Var
+  const std::string& call_name() const { return std::get<std::string>(payload_); }  // Call
+
+  // Operands in written order, or the arguments of a Call.
+  size_t child_count() const { return kind_ == ExprKind::Call ? args_.size() : operand_count(kind_); }
+  const Expr& child(size_t i) const { return kind_ == ExprKind::Call ? *args_[i] : *operands_[i]; }
+
+  // Number of operands of a non-Call kind: 0 for Number and Var, 1 for Pos, Neg
+  // and Not, 3 for Ternary, 2 for the others.
+  static size_t operand_count(ExprKind kind);
+
+  // Moves every child of this node to the back of `out`, leaving it a leaf.
+  // This is the tool for dismantling or rebuilding trees without recursion.
+  void release_children(std::vector<ExprPtr>& out);
+
+ private:
+  explicit Expr(ExprKind kind) : kind_(kind) {}
+  bool has_children() const;
+
+  ExprKind kind_;
+  std::array<ExprPtr, 3> operands_;
+  std::vector<ExprPtr> args_;
+  std::variant<std::monostate, Decimal, VarId, std::string> payload_;
+};
+
+// A one-line rendering of a tree, e.g. "Add(Var(a), Mul(Var(b), Number(2)))";
+// iterative, for tests and diagnostics.
+std::string describe(const Expr& tree);
+
+// ---------------------------------------------------------------- parser
+
+struct ParseError {
+  enum class Kind : uint8_t { InvalidToken, UnrecognizedEof, UnrecognizedToken, ActionError };
+
+  Kind kind = Kind::InvalidToken;
+  size_t location = 0;      // InvalidToken, UnrecognizedEof; the token's start for UnrecognizedToken
+  size_t end = 0;           // UnrecognizedToken: the token's end
+  std::string token;        // UnrecognizedToken: the matched text
+  std::vector<std::string_view> expected;  // display strings, in terminal order
+  std::string_view message;  // ActionError
+
+  std::string to_string() const;
+};
+
+// "Invalid decimal literal": the one error a grammar action raises.
+inline constexpr std::string_view INVALID_DECIMAL_LITERAL = "Invalid decimal literal";
+
+// Parses one expression. On failure everything built so far is released.
+Expected<ExprPtr, ParseError> parse(std::string_view text);
+
+}  // namespace vexlor
