@@ -1,0 +1,328 @@
+#include "vm/vm.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace vexlor {
+namespace {
+
+constexpr Decimal ONE = Decimal::one();
+constexpr Decimal ZERO = Decimal::zero();
+constexpr uint64_t MAX_COST = UINT64_MAX;
+
+// Gas per instruction kind; Pow's cost depends on its exponent.
+constexpr uint8_t COST[OP_KIND_COUNT] = {
+    1, 1,                    // PushConst, LoadVar
+    3, 3, 3, 3, 3, 3,        // Add, Sub, Mul, Div, FloorDiv, Mod
+    1,                       // Pow (computed)
+    1, 1, 1, 1, 1,           // Neg, Pos, Not, And, Or
+    1, 1, 1, 1, 1, 1,        // Eq, Ne, Lt, Le, Gt, Ge
+    1, 1,                    // Jump, JumpIfFalse
+    3,                       // Call
+};
+
+constexpr size_t INLINE_STACK = 32;
+
+enum class Exit { End, Fail, StartMetering };
+
+struct Machine {
+  std::span<const OpCode> code;
+  const VmContext& ctx;
+  Decimal* base;
+  Decimal* sp;
+  Decimal* end;
+  Decimal* heap = nullptr;
+  size_t pc = 0;
+  uint64_t limit = 0;      // the caller's limit (when has_limit)
+  uint64_t remaining = 0;  // gas the run may still spend before its next check fails
+  uint64_t reserve = 0;    // caller's gas held back while the loop budget applies
+  bool has_limit = false;
+  bool loop_guard = false;
+  std::optional<VmError> error;
+
+  Machine(std::span<const OpCode> program, const VmContext& context, Decimal* stack, size_t capacity)
+      : code(program), ctx(context), base(stack), sp(stack), end(stack + capacity) {}
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+  ~Machine() { std::free(heap); }
+};
+
+[[gnu::cold, gnu::noinline]] bool grow(Machine& m, Decimal*& sp) {
+  const size_t size = static_cast<size_t>(sp - m.base);
+  const size_t capacity = size * 2;
+  auto* fresh = static_cast<Decimal*>(std::malloc(capacity * sizeof(Decimal)));
+  if (fresh == nullptr) {
+    m.error = VmError::runtime_error("Out of memory for the value stack");
+    return false;
+  }
+  std::memcpy(static_cast<void*>(fresh), m.base, size * sizeof(Decimal));
+  std::free(m.heap);
+  m.heap = fresh;
+  m.base = fresh;
+  m.end = fresh + capacity;
+  sp = fresh + size;
+  return true;
+}
+
+uint64_t pow_cost(const Decimal* base, const Decimal* sp) {
+  if (sp == base) return 1;
+  const std::optional<uint64_t> n = sp[-1].abs().ceil().to_u64();
+  if (!n || *n == MAX_COST) return MAX_COST;
+  return *n + 1;
+}
+
+[[gnu::cold, gnu::noinline]] VmError gas_error(const Machine& m, uint64_t cost, uint64_t remaining) {
+  if (m.has_limit && cost > remaining + m.reserve) {
+    return VmError::out_of_gas(m.limit, cost, remaining + m.reserve);
+  }
+  return VmError::runtime_error(LOOP_LIMIT_MESSAGE);
+}
+
+// From the first backward jump on, at most LOOP_GAS_BUDGET more gas may be spent.
+void arm_loop_guard(Machine& m, uint64_t& remaining) {
+  m.loop_guard = true;
+  if (remaining > LOOP_GAS_BUDGET) {
+    m.reserve = remaining - LOOP_GAS_BUDGET;
+    remaining = LOOP_GAS_BUDGET;
+  }
+}
+
+[[gnu::cold, gnu::noinline]] VmError missing_variable(const OpCode& op) {
+  return VmError::variable_not_found(op.var().display());
+}
+[[gnu::cold, gnu::noinline]] VmError missing_function(const OpCode& op) {
+  return VmError::function_not_found(op.call_name());
+}
+[[gnu::cold, gnu::noinline]] VmError overflow(const char* word) {
+  return VmError::overflow(std::string(word) + " overflow: result out of Decimal range");
+}
+[[gnu::cold, gnu::noinline]] VmError pow_failure(const MathResult& r, const Decimal& a, const Decimal& b) {
+  if (r.status == MathResult::Status::Fault) return VmError::runtime_error(r.fault);
+  return VmError::overflow("Pow overflow: " + a.to_string() + "^" + b.to_string() +
+                           " exceeds Decimal range (max ~7.9e28)");
+}
+
+template <bool Metered>
+Exit execute(Machine& m) {
+  const OpCode* const code = m.code.data();
+  const size_t len = m.code.size();
+  size_t pc = m.pc;
+  Decimal* sp = m.sp;
+  uint64_t remaining = m.remaining;
+
+#define VM_FAIL(err)           \
+  do {                         \
+    m.error = (err);           \
+    goto fail;                 \
+  } while (0)
+#define VM_NEED(n)                                                           \
+  do {                                                                       \
+    if (static_cast<size_t>(sp - m.base) < (n)) VM_FAIL(VmError::stack_underflow()); \
+  } while (0)
+#define VM_PUSH(value)                              \
+  do {                                              \
+    if (sp == m.end && !grow(m, sp)) goto fail;     \
+    *sp++ = (value);                                \
+  } while (0)
+#define VM_ARITH(fn, word)                          \
+  do {                                              \
+    VM_NEED(2);                                     \
+    const ArithResult r = fn(sp[-2], sp[-1]);       \
+    if (!r.is_ok()) VM_FAIL(overflow(word));        \
+    sp[-2] = r.value;                               \
+    --sp;                                           \
+  } while (0)
+#define VM_DIVIDE(fn, word)                                        \
+  do {                                                             \
+    VM_NEED(2);                                                    \
+    if (sp[-1].is_zero()) VM_FAIL(VmError::division_by_zero());    \
+    const ArithResult r = fn(sp[-2], sp[-1]);                      \
+    if (!r.is_ok()) VM_FAIL(overflow(word));                       \
+    sp[-2] = r.value;                                              \
+    --sp;                                                          \
+  } while (0)
+#define VM_COMPARE(test)                            \
+  do {                                              \
+    VM_NEED(2);                                     \
+    const auto c = sp[-2].cmp(sp[-1]);              \
+    sp[-2] = (test) ? ONE : ZERO;                   \
+    --sp;                                           \
+  } while (0)
+// A block, not do-while: its `continue` must reach the instruction loop.
+#define VM_JUMP_TO(t)                                            \
+  {                                                              \
+    const size_t target_ = (t);                                  \
+    if (target_ <= pc) {                                         \
+      if constexpr (!Metered) {                                  \
+        m.pc = target_;                                          \
+        m.sp = sp;                                               \
+        return Exit::StartMetering;                              \
+      } else if (!m.loop_guard) {                                \
+        arm_loop_guard(m, remaining);                            \
+      }                                                          \
+    }                                                            \
+    pc = target_;                                                \
+    continue;                                                    \
+  }
+
+  while (pc < len) {
+    const OpCode& op = code[pc];
+    const OpKind kind = op.kind();
+    if constexpr (Metered) {
+      uint64_t cost = COST[static_cast<size_t>(kind)];
+      if (kind == OpKind::Pow) [[unlikely]]
+        cost = pow_cost(m.base, sp);
+      if (cost > remaining) [[unlikely]]
+        VM_FAIL(gas_error(m, cost, remaining));
+      remaining -= cost;
+    }
+    switch (kind) {
+      case OpKind::PushConst:
+        VM_PUSH(op.constant());
+        break;
+      case OpKind::LoadVar: {
+        const Decimal* v = m.ctx.variables.find(op.var(), op.var_hash());
+        if (v == nullptr) VM_FAIL(missing_variable(op));
+        VM_PUSH(*v);
+        break;
+      }
+      case OpKind::Add:
+        VM_ARITH(add_impl, "Addition");
+        break;
+      case OpKind::Sub:
+        VM_ARITH(sub_impl, "Subtraction");
+        break;
+      case OpKind::Mul:
+        VM_ARITH(mul_impl, "Multiplication");
+        break;
+      case OpKind::Div:
+        VM_DIVIDE(div_impl, "Division");
+        break;
+      case OpKind::FloorDiv:
+        VM_DIVIDE(div_impl, "Division");
+        sp[-1] = sp[-1].floor();
+        break;
+      case OpKind::Mod:
+        VM_DIVIDE(rem_impl, "Modulo");
+        break;
+      case OpKind::Pow: {
+        VM_NEED(2);
+        const MathResult r = checked_powd(sp[-2], sp[-1]);
+        if (!r.is_ok()) VM_FAIL(pow_failure(r, sp[-2], sp[-1]));
+        sp[-2] = r.value;
+        --sp;
+        break;
+      }
+      case OpKind::Neg:
+        VM_NEED(1);
+        sp[-1] = -sp[-1];
+        break;
+      case OpKind::Pos:
+        VM_NEED(1);
+        break;
+      case OpKind::Not:
+        VM_NEED(1);
+        sp[-1] = sp[-1].is_zero() ? ONE : ZERO;
+        break;
+      case OpKind::And:
+        VM_NEED(2);
+        sp[-2] = (!sp[-2].is_zero() && !sp[-1].is_zero()) ? ONE : ZERO;
+        --sp;
+        break;
+      case OpKind::Or:
+        VM_NEED(2);
+        sp[-2] = (!sp[-2].is_zero() || !sp[-1].is_zero()) ? ONE : ZERO;
+        --sp;
+        break;
+      case OpKind::Eq:
+        VM_COMPARE(c == 0);
+        break;
+      case OpKind::Ne:
+        VM_COMPARE(c != 0);
+        break;
+      case OpKind::Lt:
+        VM_COMPARE(c < 0);
+        break;
+      case OpKind::Le:
+        VM_COMPARE(c <= 0);
+        break;
+      case OpKind::Gt:
+        VM_COMPARE(c > 0);
+        break;
+      case OpKind::Ge:
+        VM_COMPARE(c >= 0);
+        break;
+      case OpKind::Jump:
+        VM_JUMP_TO(op.target())
+      case OpKind::JumpIfFalse:
+        VM_NEED(1);
+        --sp;
+        if (sp->is_zero()) VM_JUMP_TO(op.target())
+        break;
+      case OpKind::Call: {
+        const size_t n = op.arg_count();
+        if (static_cast<size_t>(sp - m.base) < n) VM_FAIL(VmError::stack_underflow());
+        const uint8_t slot = op.call_slot();
+        const BuiltinFn fn =
+            slot != NO_FUNCTION_SLOT ? m.ctx.functions->find_slot(slot) : m.ctx.functions->find(op.call_name());
+        if (fn == nullptr) VM_FAIL(missing_function(op));
+        Expected<Decimal, VmError> r = fn(std::span<const Decimal>(sp - n, n));
+        if (!r.ok()) VM_FAIL(std::move(r).error());
+        sp -= n;
+        VM_PUSH(r.value());
+        break;
+      }
+    }
+    ++pc;
+  }
+  m.pc = pc;
+  m.sp = sp;
+  m.remaining = remaining;
+  return Exit::End;
+
+fail:
+  m.pc = pc;
+  m.sp = sp;
+  m.remaining = remaining;
+  return Exit::Fail;
+
+#undef VM_FAIL
+#undef VM_NEED
+#undef VM_PUSH
+#undef VM_ARITH
+#undef VM_DIVIDE
+#undef VM_COMPARE
+#undef VM_JUMP_TO
+}
+
+}  // namespace
+
+Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
+                               std::optional<uint64_t> gas, uint64_t* gas_used) {
+  alignas(Decimal) unsigned char inline_stack[INLINE_STACK * sizeof(Decimal)];
+  auto* stack = reinterpret_cast<Decimal*>(inline_stack);
+  Machine m(program, context, stack, INLINE_STACK);
+
+  Exit exit;
+  if (gas) {
+    m.has_limit = true;
+    m.limit = *gas;
+    m.remaining = *gas;
+    exit = execute<true>(m);
+  } else {
+    exit = execute<false>(m);
+    if (exit == Exit::StartMetering) {
+      m.loop_guard = true;
+      m.remaining = LOOP_GAS_BUDGET;
+      exit = execute<true>(m);
+    }
+  }
+  if (gas_used != nullptr) *gas_used = m.has_limit ? m.limit - (m.remaining + m.reserve) : 0;
+  if (exit == Exit::Fail) return unexpected(std::move(*m.error));
+  const size_t size = static_cast<size_t>(m.sp - m.base);
+  if (size != 1) return unexpected(VmError::runtime_error("Invalid stack size at end: " + std::to_string(size)));
+  return m.base[0];
+}
+
+}  // namespace vexlor
