@@ -1,0 +1,260 @@
+#pragma once
+// Building blocks of the decimal arithmetic: powers of ten, 128-by-64 and
+// 128-by-128 division, the exact 192-bit work buffer `Buf24` and the common
+// reduction step `rescale` that brings an exact value back to 96 bits.
+
+#include <bit>
+#include <cstdint>
+
+#include "decimal/decimal.hpp"
+#include "decimal/wide.hpp"
+
+namespace vexlor::arith {
+
+using wide::u128;
+
+inline constexpr uint32_t POW10_U32[10] = {1,      10,      100,      1000,      10000,
+                                           100000, 1000000, 10000000, 100000000, 1000000000};
+
+inline constexpr uint64_t POW10_U64[20] = {1ull,
+                                           10ull,
+                                           100ull,
+                                           1000ull,
+                                           10000ull,
+                                           100000ull,
+                                           1000000ull,
+                                           10000000ull,
+                                           100000000ull,
+                                           1000000000ull,
+                                           10000000000ull,
+                                           100000000000ull,
+                                           1000000000000ull,
+                                           10000000000000ull,
+                                           100000000000000ull,
+                                           1000000000000000ull,
+                                           10000000000000000ull,
+                                           100000000000000000ull,
+                                           1000000000000000000ull,
+                                           10000000000000000000ull};
+
+inline constexpr uint32_t MAX96_HI = 0xFFFFFFFFu;
+
+// 2^96 - 1, the largest coefficient.
+inline u128 max96() { return wide::make_u128(MAX96_HI, ~uint64_t{0}); }
+inline bool fits96(u128 v) { return wide::hi64(v) <= MAX96_HI; }
+
+inline u128 coefficient(const Decimal& d) { return wide::make_u128(d.hi(), d.lo()); }
+
+// A decimal from a coefficient below 2^96; a zero coefficient clears the sign.
+inline Decimal make_decimal(u128 coef, uint32_t scale, bool negative) {
+  const uint64_t lo = wide::lo64(coef);
+  const uint32_t hi = static_cast<uint32_t>(wide::hi64(coef));
+  return Decimal::from_parts(lo, hi, scale, negative && (lo | hi) != 0);
+}
+
+// ---- Division primitives -------------------------------------------------
+
+// (hi:lo) / d in 32-bit half-word steps; requires hi < d.
+inline uint64_t div128by64_portable(uint64_t hi, uint64_t lo, uint64_t d, uint64_t& rem) {
+  if (hi == 0) {
+    rem = lo % d;
+    return lo / d;
+  }
+  constexpr uint64_t B = uint64_t{1} << 32;
+  const int s = std::countl_zero(d);
+  d <<= s;
+  const uint64_t dn1 = d >> 32, dn0 = d & 0xFFFFFFFFu;
+  const uint64_t un32 = s == 0 ? hi : (hi << s) | (lo >> (64 - s));
+  const uint64_t un10 = lo << s;
+  const uint64_t un1 = un10 >> 32, un0 = un10 & 0xFFFFFFFFu;
+
+  uint64_t q1 = un32 / dn1;
+  uint64_t rhat = un32 - q1 * dn1;
+  while (q1 >= B || q1 * dn0 > B * rhat + un1) {
+    --q1;
+    rhat += dn1;
+    if (rhat >= B) break;
+  }
+  const uint64_t un21 = un32 * B + un1 - q1 * d;
+  uint64_t q0 = un21 / dn1;
+  rhat = un21 - q0 * dn1;
+  while (q0 >= B || q0 * dn0 > B * rhat + un0) {
+    --q0;
+    rhat += dn1;
+    if (rhat >= B) break;
+  }
+  rem = (un21 * B + un0 - q0 * d) >> s;
+  return q1 * B + q0;
+}
+
+// (hi:lo) / d with the remainder in `rem`; requires hi < d.
+inline uint64_t div128by64(uint64_t hi, uint64_t lo, uint64_t d, uint64_t& rem) {
+#if defined(VEXLOR_NATIVE_INT128) && defined(__x86_64__)
+  uint64_t q, r;
+  __asm__("divq %4" : "=a"(q), "=d"(r) : "a"(lo), "d"(hi), "rm"(d));
+  rem = r;
+  return q;
+#elif defined(VEXLOR_NATIVE_INT128)
+  if (hi == 0) {
+    rem = lo % d;
+    return lo / d;
+  }
+  const u128 n = wide::make_u128(hi, lo);
+  const uint64_t q = static_cast<uint64_t>(n / d);
+  rem = lo - q * d;
+  return q;
+#else
+  return div128by64_portable(hi, lo, d, rem);
+#endif
+}
+
+struct DivMod {
+  u128 quot;
+  u128 rem;
+};
+
+// n / d for a divisor below 2^64 (not zero); the remainder is in `rem`.
+inline u128 divmod_u64(u128 n, uint64_t d, uint64_t& rem) {
+  const uint64_t nh = wide::hi64(n), nl = wide::lo64(n);
+  if (nh < d) return u128(div128by64(nh, nl, d, rem));
+  const uint64_t qh = nh / d;
+  const uint64_t ql = div128by64(nh - qh * d, nl, d, rem);
+  return wide::make_u128(qh, ql);
+}
+
+// Full 128-by-128 division; d must not be zero.
+inline DivMod udivmod128(u128 n, u128 d) {
+  const uint64_t dh = wide::hi64(d);
+  if (dh == 0) {
+    uint64_t r;
+    const u128 q = divmod_u64(n, wide::lo64(d), r);
+    return {q, u128(r)};
+  }
+  if (n < d) return {u128(0), n};
+  // The divisor has at least 65 bits, so the quotient fits in 64 bits. Divide
+  // n/2 by the top 64 bits of the normalised divisor, undo the scaling, and
+  // correct the estimate (which is exact or one too small after the decrement).
+  const int s = std::countl_zero(dh);
+  const uint64_t d_top = wide::hi64(d << static_cast<unsigned>(s));
+  const u128 half = n >> 1u;
+  uint64_t ignored;
+  uint64_t q = div128by64(wide::hi64(half), wide::lo64(half), d_top, ignored) >> (63 - s);
+  if (q != 0) --q;
+  u128 r = n - u128(q) * d;
+  if (r >= d) {
+    ++q;
+    r -= d;
+  }
+  return {u128(q), r};
+}
+
+// ---- The exact 192-bit work buffer ---------------------------------------
+
+struct Buf24 {
+  uint64_t w[3] = {0, 0, 0};  // least significant word first
+
+  Buf24() = default;
+  explicit Buf24(u128 v) : w{wide::lo64(v), wide::hi64(v), 0} {}
+  Buf24(uint64_t w0, uint64_t w1, uint64_t w2) : w{w0, w1, w2} {}
+
+  bool is_zero() const { return (w[0] | w[1] | w[2]) == 0; }
+  bool fits96() const { return w[2] == 0 && w[1] <= MAX96_HI; }
+  bool fits128() const { return w[2] == 0; }
+  u128 low128() const { return wide::make_u128(w[1], w[0]); }
+  unsigned bit_length() const {
+    if (w[2] != 0) return 192 - static_cast<unsigned>(std::countl_zero(w[2]));
+    if (w[1] != 0) return 128 - static_cast<unsigned>(std::countl_zero(w[1]));
+    return 64 - static_cast<unsigned>(std::countl_zero(w[0]));
+  }
+};
+
+inline int compare(const Buf24& a, const Buf24& b) {
+  for (int i = 2; i >= 0; --i) {
+    if (a.w[i] != b.w[i]) return a.w[i] < b.w[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+// a += b; returns false when the sum leaves 192 bits.
+inline bool add_assign(Buf24& a, const Buf24& b) {
+  unsigned carry = 0;
+  for (int i = 0; i < 3; ++i) {
+    const uint64_t s = a.w[i] + b.w[i];
+    const unsigned c1 = s < a.w[i];
+    a.w[i] = s + carry;
+    carry = c1 | (a.w[i] < s);
+  }
+  return carry == 0;
+}
+
+// a -= b; requires a >= b.
+inline void sub_assign(Buf24& a, const Buf24& b) {
+  unsigned borrow = 0;
+  for (int i = 0; i < 3; ++i) {
+    const uint64_t d = a.w[i] - b.w[i];
+    const unsigned b1 = a.w[i] < b.w[i];
+    a.w[i] = d - borrow;
+    borrow = b1 | (d < borrow);
+  }
+}
+
+// n *= m; returns false when the product leaves 192 bits.
+inline bool mul_assign(Buf24& n, uint64_t m) {
+  uint64_t carry = 0;
+  for (int i = 0; i < 3; ++i) {
+    const u128 p = wide::mul64(n.w[i], m) + u128(carry);
+    n.w[i] = wide::lo64(p);
+    carry = wide::hi64(p);
+  }
+  return carry == 0;
+}
+
+// n *= 10^k; returns false when the product leaves 192 bits.
+inline bool mul_pow10(Buf24& n, unsigned k) {
+  while (k > 19) {
+    if (!mul_assign(n, POW10_U64[19])) return false;
+    k -= 19;
+  }
+  return mul_assign(n, POW10_U64[k]);
+}
+
+// n /= d for a non-zero d; returns the remainder.
+inline uint64_t divmod_assign(Buf24& n, uint64_t d) {
+  uint64_t r = 0;
+  for (int i = 2; i >= 0; --i) {
+    if (r == 0 && n.w[i] < d) {
+      r = n.w[i];
+      n.w[i] = 0;
+    } else {
+      n.w[i] = div128by64(r, n.w[i], d, r);
+    }
+  }
+  return r;
+}
+
+// The exact product of two coefficients below 2^96.
+inline Buf24 mul96(u128 a, u128 b) {
+  const uint64_t a0 = wide::lo64(a), a1 = wide::hi64(a);
+  const uint64_t b0 = wide::lo64(b), b1 = wide::hi64(b);
+  const u128 p00 = wide::mul64(a0, b0);
+  const u128 p01 = wide::mul64(a0, b1);
+  const u128 p10 = wide::mul64(a1, b0);
+  const uint64_t p11 = a1 * b1;  // both below 2^32
+  const u128 mid = u128(wide::hi64(p00)) + u128(wide::lo64(p01)) + u128(wide::lo64(p10));
+  const u128 top = u128(wide::hi64(mid)) + u128(wide::hi64(p01)) + u128(wide::hi64(p10)) + u128(p11);
+  return Buf24(wide::lo64(p00), wide::lo64(mid), wide::lo64(top));
+}
+
+// The common reduction step. Given an exact non-negative integer `n` with a
+// scale (possibly above 28, never negative), drop the fewest digits k >=
+// max(0, scale - 28), rounding half to even on all dropped digits, so that the
+// result is below 2^96. Overflow when that needs k > scale. A zero result has
+// a clear sign.
+ArithResult rescale(Buf24 n, int scale, bool negative);
+
+// The general routines behind the public operations, without fast paths
+// (kept callable so tests can compare both).
+ArithResult add_sub_general(const Decimal& a, const Decimal& b, bool negate_b);
+ArithResult mul_general(const Decimal& a, const Decimal& b);
+
+}  // namespace vexlor::arith

@@ -1,0 +1,44 @@
+#include "decimal/arith_internal.hpp"
+
+namespace vexlor::arith {
+
+ArithResult rescale(Buf24 n, int scale, bool negative) {
+  const unsigned bits = n.bit_length();
+  if (bits <= 96 && scale <= static_cast<int>(MAX_SCALE)) {
+    return ArithResult::ok(make_decimal(n.low128(), static_cast<uint32_t>(scale), negative));
+  }
+  int k = scale > static_cast<int>(MAX_SCALE) ? scale - static_cast<int>(MAX_SCALE) : 0;
+  if (bits > 96) {
+    // A lower bound of the digits to drop: 77/256 is just below log10(2).
+    const int estimate = static_cast<int>(((bits - 1 - 96) * 77) >> 8) + 1;
+    if (estimate > k) k = estimate;
+  }
+  if (k > scale) return ArithResult::overflow();
+
+  // Drop k digits. `last` is the most significant dropped group, `half` half
+  // its unit, and `sticky` tells whether any less significant dropped digit
+  // was non-zero; together they decide the rounding of the kept quotient.
+  bool sticky = false;
+  int left = k;
+  while (left > 19) {
+    sticky |= divmod_assign(n, POW10_U64[19]) != 0;
+    left -= 19;
+  }
+  uint64_t last = divmod_assign(n, POW10_U64[left]);
+  uint64_t half = POW10_U64[left] / 2;
+  for (;;) {
+    const bool up = last > half || (last == half && (sticky || (n.w[0] & 1) != 0));
+    if (n.fits96()) {
+      const u128 q = n.low128();
+      if (!up) return ArithResult::ok(make_decimal(q, static_cast<uint32_t>(scale - k), negative));
+      if (q != max96()) return ArithResult::ok(make_decimal(q + u128(1), static_cast<uint32_t>(scale - k), negative));
+    }
+    // Rounding reached 2^96 (or the estimate was short): drop one more digit.
+    if (++k > scale) return ArithResult::overflow();
+    sticky |= last != 0;
+    last = divmod_assign(n, 10);
+    half = 5;
+  }
+}
+
+}  // namespace vexlor::arith
