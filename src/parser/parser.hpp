@@ -138,14 +138,18 @@ class Expr {
   const std::string& call_name() const { return std::get<std::string>(payload_); }  // Call
 
   // Operands in written order, or the arguments of a Call.
-  size_t child_count() const { return kind_ == ExprKind::Call ? args_.size() : operand_count(kind_); }
+  // A node whose children were released has none.
+  size_t child_count() const {
+    if (kind_ == ExprKind::Call) return args_.size();
+    return operands_[0] ? operand_count(kind_) : 0;
+  }
   const Expr& child(size_t i) const { return kind_ == ExprKind::Call ? *args_[i] : *operands_[i]; }
 
   // Number of operands of a non-Call kind: 0 for Number and Var, 1 for Pos, Neg
   // and Not, 3 for Ternary, 2 for the others.
   static size_t operand_count(ExprKind kind);
 
-  // Moves every child of this node to the back of `out`, leaving it a leaf.
+  // Moves every child of this node to the back of `out`, leaving it childless.
   // This is the tool for dismantling or rebuilding trees without recursion.
   void release_children(std::vector<ExprPtr>& out);
 
