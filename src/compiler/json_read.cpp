@@ -129,11 +129,39 @@ void append_quoted(std::string& out, std::string_view s) {
   out.push_back('"');
 }
 
-// The shortest text that reads back as `value`, in plain positional notation.
+// The shortest text that reads back as `value`, in plain positional notation:
+// the shortest digits, padded with zeros (1.8446744073709552e19 prints as
+// 18446744073709552000).
 std::string_view shortest_fixed(double value, char (&buf)[512]) {
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+  char sci[32];
+  const auto r = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
   assert(r.ec == std::errc());
-  return {buf, static_cast<size_t>(r.ptr - buf)};
+  const char* p = sci;
+  char* out = buf;
+  if (*p == '-') *out++ = *p++;
+  char digits[20];
+  size_t count = 0;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') digits[count++] = *p;
+  }
+  int exponent = 0;
+  std::from_chars(p + 1 + (p[1] == '+'), r.ptr, exponent);
+  if (digits[0] == '0') {
+    *out++ = '0';
+  } else if (exponent >= 0) {
+    const auto int_digits = static_cast<size_t>(exponent) + 1;
+    for (size_t k = 0; k < int_digits; ++k) *out++ = k < count ? digits[k] : '0';
+    if (count > int_digits) {
+      *out++ = '.';
+      for (size_t k = int_digits; k < count; ++k) *out++ = digits[k];
+    }
+  } else {
+    *out++ = '0';
+    *out++ = '.';
+    for (int k = -1; k > exponent; --k) *out++ = '0';
+    for (size_t k = 0; k < count; ++k) *out++ = digits[k];
+  }
+  return {buf, static_cast<size_t>(out - buf)};
 }
 
 std::string describe_float(double value) {
