@@ -1,1 +1,10 @@
-"""Compile arithmetic and logical expressions once; evaluate them many times with exact decimals."""
+"""Compile arithmetic and logical expressions once; evaluate them many times with exact decimals.
+
+>>> from py_vexlor import CompiledExpression
+>>> CompiledExpression("a + b * 2").evaluate({"a": 1, "b": 5})
+Decimal('11')
+"""
+
+from ._lib import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
+
+__all__ = ["evaluate", "evaluate_batch", "CompiledExpression", "GasExhaustedError"]

@@ -1,0 +1,204 @@
+// Python `vars` dict -> evaluation context: keys to VarId, values to Decimal.
+
+#include <array>
+
+#include "runtime/runtime.hpp"
+
+namespace vexlor::py {
+namespace {
+
+PyObject* uuid_class() {
+  static ProcessWide cell;
+  return cell.get([]() -> PyObject* {
+    PyObject* module = PyImport_ImportModule("uuid");
+    if (module == nullptr) return nullptr;
+    PyObject* cls = PyObject_GetAttrString(module, "UUID");
+    Py_DECREF(module);
+    return cls;
+  });
+}
+
+// The 16 bytes of a uuid.UUID's `int`, most significant first; false if anything fails.
+bool uuid_object_bytes(PyObject* key, UuidBytes& out) {
+  PyObject* cls = uuid_class();
+  if (cls == nullptr) return false;
+  if (!Py_IS_TYPE(key, reinterpret_cast<PyTypeObject*>(cls))) {
+    const int is = PyObject_IsInstance(key, cls);
+    if (is <= 0) return false;
+  }
+  PyObject* value = PyObject_GetAttrString(key, "int");
+  if (value == nullptr) return false;
+  bool ok = PyLong_Check(value);
+  if (ok) {
+#if PY_VERSION_HEX >= 0x030D0000
+    const Py_ssize_t needed = PyLong_AsNativeBytes(
+        value, out.data(), 16, Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER | Py_ASNATIVEBYTES_REJECT_NEGATIVE);
+    ok = needed >= 0 && needed <= 16;
+#else
+    ok = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(value), out.data(), 16, 0, 0) == 0;
+#endif
+  }
+  Py_DECREF(value);
+  return ok;
+}
+
+bool key_to_varid(PyObject* key, VarId& out) {
+  if (!PyUnicode_CheckExact(key)) {
+    UuidBytes bytes;
+    if (uuid_object_bytes(key, bytes)) {
+      out = VarId::uuid(bytes);
+      return true;
+    }
+    PyErr_Clear();
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
+  if (text == nullptr) {
+    PyErr_Clear();
+    PyErr_SetString(PyExc_TypeError, "Variable keys must be UUID or str");
+    return false;
+  }
+  const std::string_view view(text, static_cast<size_t>(size));
+  UuidBytes bytes;
+  if ((size == 32 || size == 36 || size == 38 || size == 45) && try_parse_uuid(view, bytes)) {
+    out = VarId::uuid(bytes);
+  } else {
+    out = VarId::name(view);
+  }
+  return true;
+}
+
+std::optional<Decimal> parse_text(std::string_view text) {
+  auto plain = Decimal::from_str(text);
+  if (plain.ok()) return *plain;
+  auto scientific = Decimal::from_scientific(text);
+  if (scientific.ok()) return *scientific;
+  return std::nullopt;
+}
+
+// Attempt 2: the value's str() read as a decimal numeral.
+std::optional<Decimal> from_value_text(PyObject* value) {
+  PyObject* text = PyUnicode_CheckExact(value) ? Py_NewRef(value) : PyObject_Str(value);
+  if (text == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  std::optional<Decimal> result;
+  if (utf8 != nullptr) {
+    result = parse_text(std::string_view(utf8, static_cast<size_t>(size)));
+  } else {
+    PyErr_Clear();
+  }
+  Py_DECREF(text);
+  return result;
+}
+
+bool convert_value(PyObject* value, const VarId& key, Decimal& out) {
+  if (PyLong_Check(value) || (!PyFloat_Check(value) && !PyUnicode_Check(value) && Py_TYPE(value)->tp_as_number &&
+                              Py_TYPE(value)->tp_as_number->nb_index)) {
+    const long long n = PyLong_AsLongLong(value);
+    if (!(n == -1 && PyErr_Occurred())) {
+      out = Decimal::new_(n, 0);
+      return true;
+    }
+    PyErr_Clear();
+  }
+  if (auto parsed = from_value_text(value)) {
+    out = *parsed;
+    return true;
+  }
+  const double d = PyFloat_AsDouble(value);
+  if (!(d == -1.0 && PyErr_Occurred())) {
+    if (auto converted = Decimal::from_f64(d)) {
+      out = *converted;
+      return true;
+    }
+    raise_text(PyExc_ValueError, "Invalid float value for key '" + key.display() + "': not finite");
+    return false;
+  }
+  PyErr_Clear();
+  if (PyUnicode_Check(value)) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+    if (utf8 != nullptr) {
+      auto parsed = Decimal::from_str(std::string_view(utf8, static_cast<size_t>(size)));
+      const std::string reason = parsed.ok() ? std::string() : parsed.error().to_string();
+      raise_text(PyExc_ValueError, "Invalid numeric string for key '" + key.display() + "': " + reason);
+      return false;
+    }
+    PyErr_Clear();
+  }
+  raise_text(PyExc_TypeError,
+             "Unsupported value type for key '" + key.display() + "': expected Decimal, int, float or str");
+  return false;
+}
+
+// Keys and values whose conversion runs no Python code, so the dict cannot change under us.
+bool converts_without_python_code(PyObject* key, PyObject* value) {
+  if (!PyUnicode_CheckExact(key)) return false;
+  return PyLong_CheckExact(value) || PyFloat_CheckExact(value) || PyUnicode_CheckExact(value) ||
+         PyBool_Check(value);
+}
+
+bool add_entry(PyObject* key, PyObject* value, VariableMap& variables) {
+  VarId id;
+  if (!key_to_varid(key, id)) return false;
+  Decimal converted;
+  if (!convert_value(value, id, converted)) return false;
+  variables.insert_or_assign(id, converted);
+  return true;
+}
+
+// The general walk: the dict's own item iterator stops with an error if a
+// conversion changes the dict.
+bool build_through_iterator(PyObject* vars, VariableMap& variables) {
+  PyObject* items = PyObject_CallMethod(vars, "items", nullptr);
+  if (items == nullptr) return false;
+  PyObject* iter = PyObject_GetIter(items);
+  Py_DECREF(items);
+  if (iter == nullptr) return false;
+  PyObject* pair = nullptr;
+  int status = 0;
+  while ((status = next_item(iter, &pair)) > 0) {
+    const bool ok = add_entry(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), variables);
+    Py_DECREF(pair);
+    if (!ok) {
+      Py_DECREF(iter);
+      return false;
+    }
+  }
+  Py_DECREF(iter);
+  return status == 0;
+}
+
+}  // namespace
+
+bool build_context(PyObject* vars, VmContext& context) {
+  if (vars == nullptr) return true;
+  VariableMap& variables = context.variables;
+  variables.reserve(static_cast<size_t>(PyDict_GET_SIZE(vars)));
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(vars, &pos, &key, &value)) {
+    if (!converts_without_python_code(key, value)) {
+      variables = VariableMap();
+      return build_through_iterator(vars, variables);
+    }
+    if (!add_entry(key, value, variables)) return false;
+  }
+  return true;
+}
+
+bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit) {
+  if (!gas) return true;
+  if (*gas < 0) {
+    PyErr_SetString(PyExc_ValueError, "gas must be non-negative");
+    return false;
+  }
+  limit = static_cast<uint64_t>(*gas);
+  return true;
+}
+
+}  // namespace vexlor::py

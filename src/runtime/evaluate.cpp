@@ -1,0 +1,188 @@
+// Evaluation entry points: CompiledExpression.evaluate, evaluate, evaluate_batch.
+
+#include <vector>
+
+#include "runtime/runtime.hpp"
+
+namespace vexlor::py {
+namespace {
+
+const char* const METHOD_PARAMS[] = {"vars", "gas"};
+const Signature METHOD_SIGNATURE = {"CompiledExpression.evaluate()", METHOD_PARAMS, 2, 0};
+const char* const EVALUATE_PARAMS[] = {"expression", "vars", "gas", "max_depth"};
+const Signature EVALUATE_SIGNATURE = {"evaluate()", EVALUATE_PARAMS, 4, 1};
+const char* const BATCH_PARAMS[] = {"expressions", "vars", "gas"};
+const Signature BATCH_SIGNATURE = {"evaluate_batch()", BATCH_PARAMS, 3, 1};
+
+PyObject* decimal_class() {
+  static ProcessWide cell;
+  return cell.get([]() -> PyObject* {
+    PyObject* module = PyImport_ImportModule("decimal");
+    if (module == nullptr) return nullptr;
+    PyObject* cls = PyObject_GetAttrString(module, "Decimal");
+    Py_DECREF(module);
+    return cls;
+  });
+}
+
+bool bind_vars_and_gas(PyObject* vars, PyObject* gas, std::optional<int64_t>& gas_value) {
+  if (vars != nullptr && !arg_dict(vars, "vars")) return false;
+  if (gas != nullptr) {
+    int64_t value = 0;
+    if (!arg_i64(gas, "gas", value)) return false;
+    gas_value = value;
+  }
+  return true;
+}
+
+// Context building, the lock-free run and the result conversion (steps shared by
+// the method and the module function).
+PyObject* run_one(const Program& code, PyObject* vars, std::optional<int64_t> gas) {
+  std::optional<uint64_t> limit;
+  if (!check_gas(gas, limit)) return nullptr;
+  VmContext context;
+  if (!build_context(vars, context)) return nullptr;
+  PyThreadState* released = PyEval_SaveThread();
+  auto result = run(code, context, limit);
+  PyEval_RestoreThread(released);
+  if (!result.ok()) {
+    raise_vm_error(result.error());
+    return nullptr;
+  }
+  return decimal_to_python(*result);
+}
+
+}  // namespace
+
+PyObject* decimal_to_python(const Decimal& value) {
+  PyObject* cls = decimal_class();
+  if (cls == nullptr) return nullptr;
+  const DecimalText text = value.text();
+  PyObject* str = PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, text.data, text.size);
+  if (str == nullptr) return nullptr;
+  PyObject* result = PyObject_Vectorcall(cls, &str, 1, nullptr);
+  Py_DECREF(str);
+  return result;
+}
+
+void raise_vm_error(const VmError& error) {
+  switch (error.kind()) {
+    case VmError::Kind::DivisionByZero:
+      PyErr_SetString(PyExc_ZeroDivisionError, "Division by zero");
+      return;
+    case VmError::Kind::Overflow:
+      raise_text(PyExc_OverflowError, error.message());
+      return;
+    case VmError::Kind::OutOfGas: {
+      PyObject* type = gas_exhausted_error_type();
+      if (type != nullptr) raise_text(type, error.to_string());
+      return;
+    }
+    default:
+      raise_text(PyExc_RuntimeError, error.to_string());
+      return;
+  }
+}
+
+PyObject* evaluate_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* bound[2];
+  if (!bind_args(METHOD_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
+  std::optional<int64_t> gas;
+  if (!bind_vars_and_gas(bound[0], bound[1], gas)) return nullptr;
+  auto* obj = reinterpret_cast<CompiledExpressionObject*>(self);
+  SharedUse use(obj);
+  if (!use.ok()) return nullptr;
+  return run_one(obj->code, bound[0], gas);
+}
+
+PyObject* module_evaluate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* bound[4];
+  if (!bind_args(EVALUATE_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
+  std::string text;
+  if (!arg_str(bound[0], "expression", text)) return nullptr;
+  std::optional<int64_t> gas;
+  if (!bind_vars_and_gas(bound[1], bound[2], gas)) return nullptr;
+  std::optional<int64_t> max_depth;
+  if (bound[3] != nullptr) {
+    int64_t value = 0;
+    if (!arg_i64(bound[3], "max_depth", value)) return nullptr;
+    max_depth = value;
+  }
+  Program code;
+  size_t depth = 0;
+  if (!compile_checked(text, max_depth, code, depth)) return nullptr;
+  return run_one(code, bound[1], gas);
+}
+
+PyObject* module_evaluate_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* bound[3];
+  if (!bind_args(BATCH_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
+  PyObject* iter = arg_sequence_iter(bound[0], "expressions");
+  if (iter == nullptr) return nullptr;
+  // The items stay referenced, and shared, until the end of the call.
+  std::vector<PyObject*> items;
+  std::vector<SharedUse> uses;
+  auto release_items = [&] {
+    uses.clear();
+    for (PyObject* item : items) Py_DECREF(item);
+  };
+  PyObject* item = nullptr;
+  int status = 0;
+  while ((status = next_item(iter, &item)) > 0) {
+    if (!is_compiled_expression(item)) {
+      raise_not_instance(item, "expressions", "CompiledExpression");
+      Py_DECREF(item);
+      status = -1;
+      break;
+    }
+    items.push_back(item);
+    uses.emplace_back(reinterpret_cast<CompiledExpressionObject*>(item));
+    if (!uses.back().ok()) {
+      status = -1;
+      break;
+    }
+  }
+  Py_DECREF(iter);
+  if (status < 0) {
+    release_items();
+    return nullptr;
+  }
+  std::optional<int64_t> gas;
+  std::optional<uint64_t> limit;
+  VmContext context;
+  if (!bind_vars_and_gas(bound[1], bound[2], gas) || !check_gas(gas, limit) || !build_context(bound[1], context)) {
+    release_items();
+    return nullptr;
+  }
+  std::vector<Decimal> results;
+  std::optional<VmError> failure;
+  PyThreadState* released = PyEval_SaveThread();
+  results.reserve(items.size());
+  for (PyObject* expr : items) {
+    auto result = run(reinterpret_cast<CompiledExpressionObject*>(expr)->code, context, limit);
+    if (!result.ok()) {
+      failure = std::move(result).error();
+      break;
+    }
+    results.push_back(*result);
+  }
+  PyEval_RestoreThread(released);
+  release_items();
+  if (failure) {
+    raise_vm_error(*failure);
+    return nullptr;
+  }
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
+  if (list == nullptr) return nullptr;
+  for (size_t i = 0; i < results.size(); ++i) {
+    PyObject* value = decimal_to_python(results[i]);
+    if (value == nullptr) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), value);
+  }
+  return list;
+}
+
+}  // namespace vexlor::py

@@ -1,0 +1,108 @@
+#pragma once
+// The Python-facing layer: the CompiledExpression type, the module functions,
+// variable conversion and error mapping. Everything here runs with the
+// interpreter lock held unless a function says otherwise.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "compiler/compiler.hpp"
+#include "runtime/access_guard.hpp"
+#include "runtime/binding.hpp"
+#include "runtime/docs.hpp"
+#include "vm/vm.hpp"
+
+namespace vexlor::py {
+
+inline constexpr size_t DEFAULT_MAX_DEPTH = 15;
+inline constexpr size_t MAX_MAX_DEPTH = 1024;
+
+// A Python object created once per process on first use. A thread that has to
+// wait for another thread's creation waits with the interpreter lock released.
+class ProcessWide {
+ public:
+  template <class Create>
+  PyObject* get(Create create) {
+    PyObject* value = cell_.load(std::memory_order_acquire);
+    if (value != nullptr) return value;
+    PyThreadState* released = PyEval_SaveThread();
+    mutex_.lock();
+    PyEval_RestoreThread(released);
+    value = cell_.load(std::memory_order_acquire);
+    if (value == nullptr) {
+      value = create();
+      if (value != nullptr) cell_.store(value, std::memory_order_release);
+    }
+    mutex_.unlock();
+    return value;
+  }
+
+ private:
+  std::atomic<PyObject*> cell_{nullptr};
+  std::mutex mutex_;
+};
+
+struct CompiledExpressionObject {
+  PyObject_HEAD
+  Program code;
+  std::optional<std::string> source;
+  size_t max_depth;
+  AccessGuard guard;
+};
+
+PyTypeObject* compiled_expression_type();
+PyObject* gas_exhausted_error_type();
+bool is_compiled_expression(PyObject* obj);
+
+// Checks the depth bound and compiles with the interpreter lock released.
+// Returns false with ValueError set on failure.
+bool compile_checked(const std::string& text, std::optional<int64_t> max_depth, Program& code, size_t& depth_used);
+PyObject* new_compiled_expression(Program&& code, std::optional<std::string> source, size_t max_depth);
+
+// Shared use of an object's access guard for a reading operation.
+class SharedUse {
+ public:
+  explicit SharedUse(CompiledExpressionObject* obj) : obj_(obj) {
+    if (!obj_->guard.try_share()) {
+      obj_ = nullptr;
+      PyErr_SetString(PyExc_RuntimeError, AccessGuard::ALREADY_MUTABLY_BORROWED);
+    }
+  }
+  ~SharedUse() {
+    if (obj_ != nullptr) obj_->guard.unshare();
+  }
+  SharedUse(SharedUse&& other) noexcept : obj_(other.obj_) { other.obj_ = nullptr; }
+  SharedUse(const SharedUse&) = delete;
+  SharedUse& operator=(const SharedUse&) = delete;
+  bool ok() const { return obj_ != nullptr; }
+
+ private:
+  CompiledExpressionObject* obj_;
+};
+
+// Variables: None (nullptr) or a dict -> context. False with the error set.
+bool build_context(PyObject* vars, VmContext& context);
+
+// A gas argument: nullptr means no limit; a negative value raises ValueError.
+bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit);
+
+// Results and errors.
+PyObject* decimal_to_python(const Decimal& value);
+void raise_vm_error(const VmError& error);
+
+// Evaluation entry points.
+PyObject* evaluate_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* module_evaluate(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* module_evaluate_batch(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// JSON entry points.
+PyObject* to_bytecode_json(PyObject* self, PyObject* unused);
+PyObject* from_bytecode_json(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* from_bytecode_json_batch(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+}  // namespace vexlor::py

@@ -1,0 +1,8 @@
+import pytest
+
+import py_vexlor._lib as lib
+
+
+@pytest.fixture(scope="session")
+def m():
+    return lib
