@@ -127,6 +127,8 @@ def near_top_quotient(rng):
         a = (a[0], a[1] // 10 ** j, a[2] - j)
     if rng.random() < 0.5:
         a = (a[0], min(MAX, a[1] + rng.randint(-2, 2)), a[2])
+    if a[1] <= 0:
+        a = (a[0], 1, a[2])
     return a, b
 
 
@@ -403,7 +405,8 @@ def gen_powd(rng):
     if rng.random() < 0.1:
         p = (rng.random() < 0.5, rng.choice([0, 1, 10, 100]), rng.randint(0, 2))
     if rng.random() < 0.03:
-        p = (rng.random() < 0.5, (1 << 32) * 10 ** s + rng.randint(-1, 1) * 10 ** s, s)
+        s = min(s, 9)
+        p = (rng.random() < 0.5, ((1 << 32) + rng.randint(0, 1)) * 10 ** s, s)  # nothing: too large
     r = m.powd_exact(b, p)
     if r is None:  # a fractional exponent: not an exact operation
         p = (p[0], p[1] - p[1] % 10 ** p[2], p[2])
