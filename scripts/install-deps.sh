@@ -14,7 +14,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-py_pkgs=(pytest hypothesis scikit-build-core)
+py_pkgs=(pytest hypothesis scikit-build-core mypy)
 py_missing=()
 for p in "${py_pkgs[@]}"; do
   python3 -m pip show -q "$p" >/dev/null 2>&1 || py_missing+=("$p")

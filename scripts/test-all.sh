@@ -41,8 +41,16 @@ if [ -f fuzz/CMakeLists.txt ]; then
   fuzz/run.sh build/fuzz "${FUZZ_SECONDS:-20}"
 fi
 
-if [ -f src/runtime/CMakeLists.txt ] && [ -d tests/python ] && ls tests/python/test_*.py >/dev/null 2>&1; then
-  step "Python package and tests"
-  python3 -m pip install -q .
-  python3 -m pytest -q tests/python
-fi
+step "Python package and tests (python3)"
+python3 -m pip install -q --no-build-isolation .
+python3 -m pytest -q tests/python
+(cd /tmp && python3 -m mypy.stubtest py_vexlor)
+
+# Newer interpreters present on the machine (pyenv), with their own copy of the package.
+for newer in "$HOME"/.pyenv/versions/3.1[3-9]*/bin/python3; do
+  [ -x "$newer" ] || continue
+  step "Python package and tests ($("$newer" --version))"
+  "$newer" -m pip install -q pytest hypothesis scikit-build-core
+  "$newer" -m pip install -q --no-build-isolation .
+  "$newer" -m pytest -q -p no:cacheprovider tests/python
+done

@@ -1,15 +1,16 @@
 from collections.abc import Sequence
 from decimal import Decimal
-from typing import Final, Union
+from typing import Union, final
 from uuid import UUID
 
 _Value = Union[Decimal, int, float, str]
 _Vars = dict[Union[str, UUID], _Value]
 
-__all__: Final[list[str]]
+__all__ = ["evaluate", "evaluate_batch", "CompiledExpression", "GasExhaustedError"]
 
 class GasExhaustedError(RuntimeError): ...
 
+@final
 class CompiledExpression:
     def __new__(cls, expression: str, max_depth: int | None = None) -> CompiledExpression: ...
     @classmethod
@@ -21,8 +22,8 @@ class CompiledExpression:
     def __reduce__(self) -> tuple[object, tuple[str], tuple[str | None, int]]: ...
     def __setstate__(self, state: tuple[str | None, int]) -> None: ...
     def evaluate(self, vars: _Vars | None = None, gas: int | None = None) -> Decimal: ...
-    def __eq__(self, other: object) -> bool: ...
-    def __ne__(self, other: object) -> bool: ...
+    def __eq__(self, value: object, /) -> bool: ...
+    def __ne__(self, value: object, /) -> bool: ...
     __hash__: None  # type: ignore[assignment]
 
 def evaluate(
