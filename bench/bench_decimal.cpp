@@ -5,7 +5,9 @@
 // full-width 28-digit value). Each benchmark iteration does one operation on the
 // next pair, cycling through the set. Benchmarks come in pairs named
 // "<operation>/ours" and "<operation>/decimal128"; bench/run_decimal.sh prints the
-// ratios.
+// ratios. The same operations also run on two one-sided sets, to tell the paths
+// apart: "<operation>@amounts" (amounts, rates and small integers only) and
+// "<operation>@wide" (full-width operands only).
 
 #include <benchmark/benchmark.h>
 
@@ -59,8 +61,12 @@ std::string random_digits(SplitMix64& rng, unsigned count) {
   return s;
 }
 
-std::string random_operand(SplitMix64& rng) {
-  const uint64_t kind = rng.below(20);
+// Which operands a set holds.
+enum class Mix { All, Amounts, Wide };
+constexpr int MIXES = 3;
+
+std::string random_operand(SplitMix64& rng, Mix mix) {
+  const uint64_t kind = mix == Mix::All ? rng.below(20) : mix == Mix::Amounts ? rng.below(17) : 17;
   std::string text;
   if (kind < 14) {  // amounts: up to 5 integer digits, mostly 2 decimals
     static constexpr std::array<unsigned, 8> scales = {2, 2, 2, 2, 0, 1, 3, 4};
@@ -99,29 +105,32 @@ BID_UINT128 parse_bid(std::string text) {
   return bid128_from_string(text.data());
 }
 
+Operands make_operands(Mix mix) {
+  Operands o;
+  SplitMix64 rng(SEED);
+  for (size_t i = 0; i < PAIRS; ++i) {
+    std::string a = random_operand(rng, mix), b = random_operand(rng, mix);
+    o.text_a.push_back(a);
+    o.text_b.push_back(b);
+    o.ours_a.push_back(parse_ours(a));
+    o.ours_b.push_back(parse_ours(b));
+    o.bid_a.push_back(parse_bid(a));
+    o.bid_b.push_back(parse_bid(b));
+  }
+  return o;
+}
+
+template <Mix M = Mix::All>
 const Operands& operands() {
-  static const Operands ops = [] {
-    Operands o;
-    SplitMix64 rng(SEED);
-    for (size_t i = 0; i < PAIRS; ++i) {
-      std::string a = random_operand(rng), b = random_operand(rng);
-      o.text_a.push_back(a);
-      o.text_b.push_back(b);
-      o.ours_a.push_back(parse_ours(a));
-      o.ours_b.push_back(parse_ours(b));
-      o.bid_a.push_back(parse_bid(a));
-      o.bid_b.push_back(parse_bid(b));
-    }
-    return o;
-  }();
+  static const Operands ops = make_operands(M);
   return ops;
 }
 
 // ---- ours ----
 
-template <vexlor::ArithResult (*Op)(const Decimal&, const Decimal&)>
+template <vexlor::ArithResult (*Op)(const Decimal&, const Decimal&), Mix M>
 void ours_binary(benchmark::State& state) {
-  const Operands& o = operands();
+  const Operands& o = operands<M>();
   size_t i = 0;
   for (auto _ : state) {
     vexlor::ArithResult r = Op(o.ours_a[i], o.ours_b[i]);
@@ -131,8 +140,9 @@ void ours_binary(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+template <Mix M>
 void ours_cmp(benchmark::State& state) {
-  const Operands& o = operands();
+  const Operands& o = operands<M>();
   size_t i = 0;
   for (auto _ : state) {
     bool less = o.ours_a[i] < o.ours_b[i];
@@ -142,8 +152,9 @@ void ours_cmp(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+template <Mix M>
 void ours_from_str(benchmark::State& state) {
-  const Operands& o = operands();
+  const Operands& o = operands<M>();
   size_t i = 0;
   for (auto _ : state) {
     auto r = Decimal::from_str(o.text_a[i]);
@@ -153,8 +164,9 @@ void ours_from_str(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+template <Mix M>
 void ours_to_str(benchmark::State& state) {  // the fixed-buffer text form
-  const Operands& o = operands();
+  const Operands& o = operands<M>();
   size_t i = 0;
   for (auto _ : state) {
     vexlor::DecimalText t = o.ours_a[i].text();
@@ -165,8 +177,9 @@ void ours_to_str(benchmark::State& state) {  // the fixed-buffer text form
   state.SetItemsProcessed(state.iterations());
 }
 
+template <Mix M>
 void ours_to_std_string(benchmark::State& state) {  // the same, returned as std::string
-  const Operands& o = operands();
+  const Operands& o = operands<M>();
   size_t i = 0;
   for (auto _ : state) {
     std::string s = o.ours_a[i].to_string();
@@ -179,9 +192,9 @@ void ours_to_std_string(benchmark::State& state) {  // the same, returned as std
 
 // ---- decimal128 ----
 
-template <BID_UINT128 (*Op)(BID_UINT128, BID_UINT128)>
+template <BID_UINT128 (*Op)(BID_UINT128, BID_UINT128), Mix M>
 void bid_binary(benchmark::State& state) {
-  const Operands& o = operands();
+  const Operands& o = operands<M>();
   size_t i = 0;
   for (auto _ : state) {
     BID_UINT128 r = Op(o.bid_a[i], o.bid_b[i]);
@@ -199,8 +212,9 @@ BID_UINT128 bid_div(BID_UINT128 x, BID_UINT128 y) { return bid128_div(x, y); }
 // remainder, which rounds the quotient to nearest).
 BID_UINT128 bid_rem(BID_UINT128 x, BID_UINT128 y) { return bid128_fmod(x, y); }
 
+template <Mix M>
 void bid_cmp(benchmark::State& state) {
-  const Operands& o = operands();
+  const Operands& o = operands<M>();
   size_t i = 0;
   for (auto _ : state) {
     int less = bid128_quiet_less(o.bid_a[i], o.bid_b[i]);
@@ -210,8 +224,9 @@ void bid_cmp(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+template <Mix M>
 void bid_from_str(benchmark::State& state) {
-  Operands copy = operands();  // the reader takes a non-const char*
+  Operands copy = operands<M>();  // the reader takes a non-const char*
   size_t i = 0;
   for (auto _ : state) {
     BID_UINT128 r = bid128_from_string(copy.text_a[i].data());
@@ -221,8 +236,9 @@ void bid_from_str(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+template <Mix M>
 void bid_to_str(benchmark::State& state) {
-  const Operands& o = operands();
+  const Operands& o = operands<M>();
   size_t i = 0;
   char buf[64];
   for (auto _ : state) {
@@ -243,6 +259,31 @@ std::string outcome_summary(vexlor::ArithResult (*op)(const Decimal&, const Deci
   return std::to_string(ok) + " of " + std::to_string(PAIRS) + " ok";
 }
 
+
+template <Mix M>
+void register_all(const std::string& suffix) {
+  auto add = [&](const char* op, const char* side, void (*fn)(benchmark::State&)) {
+    benchmark::RegisterBenchmark((std::string(op) + suffix + "/" + side).c_str(), fn);
+  };
+  add("add", "ours", ours_binary<vexlor::add_impl, M>);
+  add("add", "decimal128", bid_binary<bid_add, M>);
+  add("sub", "ours", ours_binary<vexlor::sub_impl, M>);
+  add("sub", "decimal128", bid_binary<bid_sub, M>);
+  add("mul", "ours", ours_binary<vexlor::mul_impl, M>);
+  add("mul", "decimal128", bid_binary<bid_mul, M>);
+  add("div", "ours", ours_binary<vexlor::div_impl, M>);
+  add("div", "decimal128", bid_binary<bid_div, M>);
+  add("rem", "ours", ours_binary<vexlor::rem_impl, M>);
+  add("rem", "decimal128", bid_binary<bid_rem, M>);
+  add("cmp", "ours", ours_cmp<M>);
+  add("cmp", "decimal128", bid_cmp<M>);
+  add("from_str", "ours", ours_from_str<M>);
+  add("from_str", "decimal128", bid_from_str<M>);
+  add("to_str", "ours", ours_to_str<M>);
+  add("to_str", "decimal128", bid_to_str<M>);
+  add("to_std_string", "ours", ours_to_std_string<M>);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -258,23 +299,9 @@ int main(int argc, char** argv) {
   benchmark::AddCustomContext("mul_outcomes", outcome_summary(vexlor::mul_impl));
   benchmark::AddCustomContext("div_outcomes", outcome_summary(vexlor::div_impl));
 
-  benchmark::RegisterBenchmark("add/ours", ours_binary<vexlor::add_impl>);
-  benchmark::RegisterBenchmark("add/decimal128", bid_binary<bid_add>);
-  benchmark::RegisterBenchmark("sub/ours", ours_binary<vexlor::sub_impl>);
-  benchmark::RegisterBenchmark("sub/decimal128", bid_binary<bid_sub>);
-  benchmark::RegisterBenchmark("mul/ours", ours_binary<vexlor::mul_impl>);
-  benchmark::RegisterBenchmark("mul/decimal128", bid_binary<bid_mul>);
-  benchmark::RegisterBenchmark("div/ours", ours_binary<vexlor::div_impl>);
-  benchmark::RegisterBenchmark("div/decimal128", bid_binary<bid_div>);
-  benchmark::RegisterBenchmark("rem/ours", ours_binary<vexlor::rem_impl>);
-  benchmark::RegisterBenchmark("rem/decimal128", bid_binary<bid_rem>);
-  benchmark::RegisterBenchmark("cmp/ours", ours_cmp);
-  benchmark::RegisterBenchmark("cmp/decimal128", bid_cmp);
-  benchmark::RegisterBenchmark("from_str/ours", ours_from_str);
-  benchmark::RegisterBenchmark("from_str/decimal128", bid_from_str);
-  benchmark::RegisterBenchmark("to_str/ours", ours_to_str);
-  benchmark::RegisterBenchmark("to_str/decimal128", bid_to_str);
-  benchmark::RegisterBenchmark("to_std_string/ours", ours_to_std_string);
+  register_all<Mix::All>("");
+  register_all<Mix::Amounts>("@amounts");
+  register_all<Mix::Wide>("@wide");
 
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
