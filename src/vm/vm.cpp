@@ -24,7 +24,11 @@ constexpr uint8_t COST[OP_KIND_COUNT] = {
 
 constexpr size_t INLINE_STACK = 32;
 
-enum class Exit { End, Fail, StartMetering };
+enum class Exit { End, Fail, StartGuard };
+
+// Free: no gas limit. Metered: the caller's limit. Guarded: after a backward jump,
+// the caller's limit (if any) and the loop work budget.
+enum class Mode { Free, Metered, Guarded };
 
 struct Machine {
   std::span<const OpCode> code;
@@ -35,10 +39,9 @@ struct Machine {
   Decimal* heap = nullptr;
   size_t pc = 0;
   uint64_t limit = 0;      // the caller's limit (when has_limit)
-  uint64_t remaining = 0;  // gas the run may still spend before its next check fails
-  uint64_t reserve = 0;    // caller's gas held back while the loop budget applies
+  uint64_t remaining = 0;  // the caller's gas still unspent
+  uint64_t loop_work = LOOP_WORK_BUDGET;
   bool has_limit = false;
-  bool loop_guard = false;
   std::optional<VmError> error;
 
   Machine(std::span<const OpCode> program, const VmContext& context, Decimal* stack, size_t capacity)
@@ -72,20 +75,15 @@ uint64_t pow_cost(const Decimal* base, const Decimal* sp) {
   return *n + 1;
 }
 
-[[gnu::cold, gnu::noinline]] VmError gas_error(const Machine& m, uint64_t cost, uint64_t remaining) {
-  if (m.has_limit && cost > remaining + m.reserve) {
-    return VmError::out_of_gas(m.limit, cost, remaining + m.reserve);
+inline bool loop_work_exceeded(Machine& m, const OpCode& op, uint64_t cost) {
+  uint64_t work = cost;
+  if (op.kind() == OpKind::Pow || op.kind() == OpKind::Call) {
+    const uint64_t extra = LOOP_HEAVY_WORK + (op.kind() == OpKind::Call ? op.arg_count() : 0);
+    work = work > MAX_COST - extra ? MAX_COST : work + extra;
   }
-  return VmError::runtime_error(LOOP_LIMIT_MESSAGE);
-}
-
-// From the first backward jump on, at most LOOP_GAS_BUDGET more gas may be spent.
-void arm_loop_guard(Machine& m, uint64_t& remaining) {
-  m.loop_guard = true;
-  if (remaining > LOOP_GAS_BUDGET) {
-    m.reserve = remaining - LOOP_GAS_BUDGET;
-    remaining = LOOP_GAS_BUDGET;
-  }
+  if (work > m.loop_work) return true;
+  m.loop_work -= work;
+  return false;
 }
 
 [[gnu::cold, gnu::noinline]] VmError missing_variable(const OpCode& op) {
@@ -103,8 +101,9 @@ void arm_loop_guard(Machine& m, uint64_t& remaining) {
                            " exceeds Decimal range (max ~7.9e28)");
 }
 
-template <bool Metered>
+template <Mode mode>
 Exit execute(Machine& m) {
+  constexpr bool metered = mode != Mode::Free;
   const OpCode* const code = m.code.data();
   const size_t len = m.code.size();
   size_t pc = m.pc;
@@ -150,16 +149,16 @@ Exit execute(Machine& m) {
     --sp;                                           \
   } while (0)
 // A block, not do-while: its `continue` must reach the instruction loop.
+// A block, not do-while: its `continue` must reach the instruction loop.
 #define VM_JUMP_TO(t)                                            \
   {                                                              \
     const size_t target_ = (t);                                  \
-    if (target_ <= pc) {                                         \
-      if constexpr (!Metered) {                                  \
+    if constexpr (mode != Mode::Guarded) {                       \
+      if (target_ <= pc) {                                       \
         m.pc = target_;                                          \
         m.sp = sp;                                               \
-        return Exit::StartMetering;                              \
-      } else if (!m.loop_guard) {                                \
-        arm_loop_guard(m, remaining);                            \
+        m.remaining = remaining;                                 \
+        return Exit::StartGuard;                                 \
       }                                                          \
     }                                                            \
     pc = target_;                                                \
@@ -169,13 +168,18 @@ Exit execute(Machine& m) {
   while (pc < len) {
     const OpCode& op = code[pc];
     const OpKind kind = op.kind();
-    if constexpr (Metered) {
+    if constexpr (metered) {
       uint64_t cost = COST[static_cast<size_t>(kind)];
       if (kind == OpKind::Pow) [[unlikely]]
         cost = pow_cost(m.base, sp);
-      if (cost > remaining) [[unlikely]]
-        VM_FAIL(gas_error(m, cost, remaining));
-      remaining -= cost;
+      if (mode == Mode::Metered || m.has_limit) {
+        if (cost > remaining) [[unlikely]]
+          VM_FAIL(VmError::out_of_gas(m.limit, cost, remaining));
+        remaining -= cost;
+      }
+      if constexpr (mode == Mode::Guarded) {
+        if (loop_work_exceeded(m, op, cost)) VM_FAIL(VmError::runtime_error(LOOP_LIMIT_MESSAGE));
+      }
     }
     switch (kind) {
       case OpKind::PushConst:
@@ -304,21 +308,14 @@ Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext&
   auto* stack = reinterpret_cast<Decimal*>(inline_stack);
   Machine m(program, context, stack, INLINE_STACK);
 
-  Exit exit;
   if (gas) {
     m.has_limit = true;
     m.limit = *gas;
     m.remaining = *gas;
-    exit = execute<true>(m);
-  } else {
-    exit = execute<false>(m);
-    if (exit == Exit::StartMetering) {
-      m.loop_guard = true;
-      m.remaining = LOOP_GAS_BUDGET;
-      exit = execute<true>(m);
-    }
   }
-  if (gas_used != nullptr) *gas_used = m.has_limit ? m.limit - (m.remaining + m.reserve) : 0;
+  Exit exit = m.has_limit ? execute<Mode::Metered>(m) : execute<Mode::Free>(m);
+  if (exit == Exit::StartGuard) exit = execute<Mode::Guarded>(m);
+  if (gas_used != nullptr) *gas_used = m.has_limit ? m.limit - m.remaining : 0;
   if (exit == Exit::Fail) return unexpected(std::move(*m.error));
   const size_t size = static_cast<size_t>(m.sp - m.base);
   if (size != 1) return unexpected(VmError::runtime_error("Invalid stack size at end: " + std::to_string(size)));

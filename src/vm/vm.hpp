@@ -14,13 +14,19 @@
 
 namespace vexlor {
 
-// Gas available to a run from its first backward jump on (only programs rebuilt
-// from JSON can jump backwards). It applies with and without a caller's limit; a
-// run that exceeds it fails with LOOP_LIMIT_MESSAGE as a RuntimeError. Programs
-// that never jump backwards never meet it.
-inline constexpr uint64_t LOOP_GAS_BUDGET = 1'000'000;
+// Loop guard. Only programs rebuilt from JSON can jump backwards; without a gas
+// limit nothing else would bound them. From its first backward jump on, a run may
+// do at most LOOP_WORK_BUDGET units of work, with or without a caller's limit:
+// each instruction counts its gas cost, and a Pow or a Call counts
+// LOOP_HEAVY_WORK more (plus one per Call argument), since those can take far
+// longer than their gas suggests. Exceeding the budget ends the run with a
+// RuntimeError whose message is LOOP_LIMIT_MESSAGE. The value stack therefore stays
+// below the program length plus LOOP_WORK_BUDGET values. Programs that never jump
+// backwards (everything the compiler makes) never meet the guard.
+inline constexpr uint64_t LOOP_WORK_BUDGET = 1'000'000;
+inline constexpr uint64_t LOOP_HEAVY_WORK = 1'000;
 inline constexpr const char* LOOP_LIMIT_MESSAGE =
-    "Loop limit exceeded: a program that jumps backwards may spend at most 1000000 gas after its first "
+    "Loop limit exceeded: a program that jumps backwards may do at most 1000000 units of work after its first "
     "backward jump";
 
 // Executes `program`. `gas`: the limit, or none for no metering. `gas_used`, when

@@ -163,7 +163,7 @@ TEST(LoopGuardTest, EndlessLoopsEndWithRuntimeError) {
   EXPECT_EQ(test::outcome(run(Program{OpCode::jump(0)}, ctx, 2'000'000)), guard);
   EXPECT_EQ(test::outcome(run(Program{OpCode::jump(0)}, ctx, 500'000)),
             "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 500000)");
-  EXPECT_EQ(test::outcome(run(Program{OpCode::jump(0)}, ctx, LOOP_GAS_BUDGET + 1)),
+  EXPECT_EQ(test::outcome(run(Program{OpCode::jump(0)}, ctx, LOOP_WORK_BUDGET + 1)),
             "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 1000001)");
   // Expensive powers are metered inside a loop too.
   EXPECT_EQ(test::outcome(run(Program{C("1.0001"), C("100000"), K(OpKind::Pow), OpCode::jump(0)}, ctx,
