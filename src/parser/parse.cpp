@@ -89,7 +89,12 @@ ExprKind binary_kind(Rule rule) {
 
 class Driver {
  public:
-  explicit Driver(std::string_view text) : text_(text), lexer_(text) {}
+  static constexpr size_t INITIAL_DEPTH = 32;  // enough for typical expressions
+
+  explicit Driver(std::string_view text) : text_(text), lexer_(text) {
+    states_.reserve(INITIAL_DEPTH);
+    values_.reserve(INITIAL_DEPTH);
+  }
 
   Expected<ExprPtr, ParseError> run();
 
@@ -106,7 +111,7 @@ class Driver {
 
   std::string_view text_;
   Lexer lexer_;
-  std::vector<State> states_{0};
+  std::vector<State> states_{0};  // starts in state 0
   std::vector<Value> values_;  // values_[i] belongs to states_[i + 1]
 };
 
