@@ -21,18 +21,6 @@ ArithResult signed_sum(Buf24 x, bool neg_x, const Buf24& y, bool neg_y, int scal
   return rescale(r, scale, neg_y);
 }
 
-// Sum of two non-zero 96-bit coefficients at the same scale (fits in 97 bits).
-ArithResult same_scale_sum(u128 x, bool neg_x, u128 y, bool neg_y, uint32_t scale) {
-  if (neg_x == neg_y) {
-    const u128 s = x + y;
-    if (fits96(s)) return ArithResult::ok(make_decimal(s, scale, neg_x));
-    return rescale(Buf24(s), static_cast<int>(scale), neg_x);
-  }
-  if (x > y) return ArithResult::ok(make_decimal(x - y, scale, neg_x));
-  if (x < y) return ArithResult::ok(make_decimal(y - x, scale, neg_y));
-  return ArithResult::ok(Decimal::from_parts(0, 0, scale, false));
-}
-
 // Zero operands: the other operand is passed on unchanged (b with its sign
 // inverted for a subtraction, unless b is zero as well).
 inline bool zero_operand(const Decimal& a, const Decimal& b, bool negate_b, ArithResult& out) {
@@ -47,29 +35,55 @@ inline bool zero_operand(const Decimal& a, const Decimal& b, bool negate_b, Arit
   return false;
 }
 
-ArithResult add_sub_internal(const Decimal& a, const Decimal& b, bool negate_b) {
+[[gnu::noinline]] ArithResult zero_or_general(const Decimal& a, const Decimal& b, bool negate_b) {
   ArithResult zero_case;
   if (zero_operand(a, b, negate_b, zero_case)) return zero_case;
-  const bool neg_a = a.is_sign_negative();
-  const bool neg_b = b.is_sign_negative() != negate_b;
-  const uint32_t sa = a.scale(), sb = b.scale();
-  if (sa == sb) return same_scale_sum(coefficient(a), neg_a, coefficient(b), neg_b, sa);
-  if ((a.hi() | b.hi()) == 0) {
-    // Both coefficients below 2^64: scale the one with the smaller scale by
-    // 10^d in one 64x64 product; if that stays below 2^95 the sum fits.
-    const bool a_smaller = sa < sb;
-    const uint32_t d = a_smaller ? sb - sa : sa - sb;
+  return add_sub_general(a, b, negate_b);
+}
+
+[[gnu::noinline]] ArithResult reduce(u128 v, uint32_t scale, bool negative) {
+  return rescale(Buf24(v), static_cast<int>(scale), negative);
+}
+
+// Scaling differences up to 19 digits run in 128-bit words: x, the operand
+// with the smaller scale, times 10^d stays below 2^126 whenever that product's
+// top word is small, so the signed sum with y (below 2^96) cannot wrap.
+inline ArithResult add_sub_internal(const Decimal& a, const Decimal& b, bool negate_b) {
+  if (!a.is_zero() && !b.is_zero()) {
+    const uint32_t sa = a.scale(), sb = b.scale();
+    const bool swap = sa > sb;
+    const uint32_t d = swap ? sa - sb : sb - sa;
     if (d <= 19) {
-      const u128 scaled = wide::mul64(a_smaller ? a.lo() : b.lo(), POW10_U64[d]);
-      if (wide::hi64(scaled) < (uint64_t{1} << 31)) {
-        const u128 other(a_smaller ? b.lo() : a.lo());
-        const uint32_t s = a_smaller ? sb : sa;
-        return a_smaller ? same_scale_sum(scaled, neg_a, other, neg_b, s)
-                         : same_scale_sum(other, neg_a, scaled, neg_b, s);
+      const bool neg_a = a.is_sign_negative(), neg_b = b.is_sign_negative() != negate_b;
+      const Decimal& xd = swap ? b : a;
+      const Decimal& yd = swap ? a : b;
+      const bool neg_x = swap ? neg_b : neg_a, neg_y = swap ? neg_a : neg_b;
+      const uint32_t scale = swap ? sa : sb;
+      const uint64_t p = POW10_U64[d];
+      const u128 low = wide::mul64(xd.lo(), p);
+      const u128 high = wide::mul64(xd.hi(), p);  // below 2^96
+      const uint64_t top = wide::hi64(low) + wide::lo64(high);
+      if (wide::hi64(high) == 0 && top >= wide::lo64(high) && (top >> 62) == 0) {
+        const u128 x = wide::make_u128(top, wide::lo64(low));
+        const u128 y = coefficient(yd);
+        u128 r;
+        bool negative;
+        if (neg_x == neg_y) {
+          r = x + y;
+          negative = neg_x;
+        } else if (x >= y) {
+          r = x - y;
+          negative = neg_x;
+        } else {
+          r = y - x;
+          negative = neg_y;
+        }
+        if (fits96(r)) return ArithResult::ok(make_decimal(r, scale, negative));
+        return reduce(r, scale, negative);
       }
     }
   }
-  return add_sub_general(a, b, negate_b);
+  return zero_or_general(a, b, negate_b);
 }
 
 }  // namespace

@@ -89,6 +89,11 @@ inline uint64_t div128by64_portable(uint64_t hi, uint64_t lo, uint64_t d, uint64
 
 // (hi:lo) / d with the remainder in `rem`; requires hi < d.
 inline uint64_t div128by64(uint64_t hi, uint64_t lo, uint64_t d, uint64_t& rem) {
+  if (hi == 0 && ((lo | d) >> 32) == 0) {  // 32-bit division is much cheaper
+    const uint32_t q = static_cast<uint32_t>(lo) / static_cast<uint32_t>(d);
+    rem = static_cast<uint32_t>(lo) - q * static_cast<uint32_t>(d);
+    return q;
+  }
 #if defined(VEXLOR_NATIVE_INT128) && defined(__x86_64__)
   uint64_t q, r;
   __asm__("divq %4" : "=a"(q), "=d"(r) : "a"(lo), "d"(hi), "rm"(d));

@@ -8,6 +8,22 @@ ArithResult rem_impl(const Decimal& a, const Decimal& b) {
   if (a.is_zero()) return ArithResult::ok(Decimal());
   const uint32_t sa = a.scale(), sb = b.scale();
   const uint32_t scale = sa > sb ? sa : sb;
+  if ((a.hi() | b.hi()) == 0) {
+    // Both below 2^64: when the rescaled one still fits in 64 bits, one 64-bit division.
+    const uint32_t d = sa > sb ? sa - sb : sb - sa;
+    if (d <= 19) {
+      const u128 scaled = wide::mul64(sa > sb ? b.lo() : a.lo(), POW10_U64[d]);
+      if (wide::hi64(scaled) == 0) {
+        const uint64_t x = sa > sb ? a.lo() : wide::lo64(scaled);
+        const uint64_t y = sa > sb ? wide::lo64(scaled) : b.lo();
+        if (x == y) return ArithResult::ok(Decimal());
+        if (x < y) return ArithResult::ok(a);
+        uint64_t r;
+        div128by64(0, x, y, r);
+        return ArithResult::ok(make_decimal(u128(r), scale, a.is_sign_negative()));
+      }
+    }
+  }
   const u128 ca = coefficient(a), cb = coefficient(b);
 
   // Compare |a| and |b| at the larger scale (exact, at most 190 bits).
