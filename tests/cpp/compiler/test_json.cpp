@@ -127,12 +127,28 @@ TEST(JsonReadTest, AcceptedForms) {
       {R"([{"LoadVar":{"Name":"a\nb\u00e9\ud83d\ude00\/"}}])",
        "[{\"LoadVar\":{\"Name\":\"a\\nb\xc3\xa9\xf0\x9f\x98\x80/\"}}]"},
       {R"([{"Jump":0},{"JumpIfFalse":7}])", R"([{"Jump":0},{"JumpIfFalse":7}])"},
-      {R"([{"Jump":18446744073709551615}])", R"([{"Jump":18446744073709551615}])"},
       {R"([{"Call":["max",2]}])", R"([{"Call":["max",2]}])"},
       {R"([{"Call" : [ "no such function" , 0 ] }])", R"([{"Call":["no such function",0]}])"},
       {R"([{"Jump":99},{"Call":["",1000000]}])", R"([{"Jump":99},{"Call":["",1000000]}])"},
   };
   for (const auto& c : cases) EXPECT_EQ(reread(c.json), c.written) << c.json;
+}
+
+// Targets and counts are bounded by the platform's size type.
+TEST(JsonReadTest, SizeBounds) {
+  const std::string max = std::to_string(SIZE_MAX);
+  EXPECT_EQ(reread("[{\"Jump\":" + max + "}]"), "[{\"Jump\":" + max + "}]");
+  EXPECT_EQ(reread("[{\"Call\":[\"f\"," + max + "]}]"), "[{\"Call\":[\"f\"," + max + "]}]");
+  if constexpr (SIZE_MAX < UINT64_MAX) {
+    const std::string over = std::to_string(uint64_t{SIZE_MAX} + 1);
+    EXPECT_EQ(reread("[{\"Jump\":" + over + "}]"),
+              "error: invalid value: integer `" + over + "`, expected usize at line 1 column " +
+                  std::to_string(9 + over.size()));
+  }
+  EXPECT_EQ(reread(R"([{"Jump":18446744073709551616}])"),
+            "error: invalid type: floating point `18446744073709552000.0`, expected usize at line 1 column 29");
+  EXPECT_EQ(reread(R"([{"Jump":-9223372036854775808}])"),
+            "error: invalid value: integer `-9223372036854775808`, expected usize at line 1 column 29");
 }
 
 TEST(JsonReadTest, EveryOperandlessVariantInBothForms) {
