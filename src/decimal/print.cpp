@@ -1,6 +1,8 @@
 // Printing: the text form keeps the scale ("1.50", "-0.00") and fits 32 bytes.
 
+#include <bit>
 #include <cassert>
+#include <cstddef>
 #include <cstring>
 
 #include "decimal/coef96.hpp"
@@ -76,25 +78,159 @@ struct Digits {
   size_t count() const { return static_cast<size_t>(end - start); }
 };
 
+// Base 10^8 limbs of the coefficient, least significant first; returns the
+// number of decimal digits (0 for a zero coefficient).
+inline uint32_t to_limbs(uint64_t lo, uint32_t hi, uint32_t (&limbs)[4]) {
+  coef96::Coef c{lo, hi};
+  uint32_t k = 0;
+  while (c.hi != 0) limbs[k++] = coef96::divmod(c, 100000000u);
+  uint64_t v = c.lo;
+  while (v >= 100000000u) {
+    limbs[k++] = static_cast<uint32_t>(v % 100000000u);
+    v /= 100000000u;
+  }
+  const uint32_t top = static_cast<uint32_t>(v);
+  limbs[k] = top;
+  const uint32_t guess = static_cast<uint32_t>(std::bit_width(top) * 1233) >> 12;
+  return 8 * k + guess + (top >= coef96::POW10_U32[guess]);
+}
+
+// The eight digits of `v` (< 10^8) as characters in one word, the most
+// significant in the lowest byte (the first in memory on a little-endian
+// machine): four lanes of two digits at once.
+constexpr uint64_t eight_digits(uint32_t v) {
+  const uint64_t merged = (v / 10000) | (uint64_t{v % 10000} << 32);
+  const uint64_t hundreds_hi = ((merged * 10486) >> 20) & 0x0000007F0000007Full;  // lanes / 100
+  const uint64_t hundreds_lo = merged - 100 * hundreds_hi;
+  const uint64_t pairs = (hundreds_lo << 16) + hundreds_hi;
+  uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Full;  // lanes / 10
+  tens += (pairs - 10 * tens) << 8;
+  return tens + 0x3030303030303030ull;
+}
+
+inline constexpr uint64_t POW10_U64[20] = {1ull,
+                                           10ull,
+                                           100ull,
+                                           1000ull,
+                                           10000ull,
+                                           100000ull,
+                                           1000000ull,
+                                           10000000ull,
+                                           100000000ull,
+                                           1000000000ull,
+                                           10000000000ull,
+                                           100000000000ull,
+                                           1000000000000ull,
+                                           10000000000000ull,
+                                           100000000000000ull,
+                                           1000000000000000ull,
+                                           10000000000000000ull,
+                                           100000000000000000ull,
+                                           1000000000000000000ull,
+                                           10000000000000000000ull};
+
+// The digit count of a coefficient below 2^64 (0 for zero).
+inline uint32_t digit_count(uint64_t v) {
+  const uint32_t guess = static_cast<uint32_t>(std::bit_width(v) * 1233) >> 12;
+  return guess + (v >= POW10_U64[guess]);
+}
+
+// Texts of at most 8 bytes from coefficients below 10^8 (most amounts), and of
+// at most 16 bytes from coefficients below 10^16, are built in one or two words
+// and stored at once: no loop and no branch on the digits.
+inline bool text_in_one_word(uint64_t coefficient, uint32_t scale, bool negative, DecimalText& out) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return false;
+  } else {
+    const uint32_t digits = digit_count(coefficient);
+    const uint32_t count = digits > scale ? digits : scale + 1;
+    const uint32_t length = negative + count + (scale != 0);
+    if (count >= 8 || length > 8) return false;
+    // The point goes after the integer digits (past the end when the scale is 0).
+    const unsigned whole_bits = 8 * (count - scale);
+    uint64_t text = eight_digits(static_cast<uint32_t>(coefficient)) >> (8 * (8 - count));
+    const uint64_t whole_mask = (uint64_t{1} << whole_bits) - 1;
+    text = (text & whole_mask) | (uint64_t{'.'} << whole_bits) | ((text & ~whole_mask) << 8);
+    text = (text << (8 * negative)) | (negative ? uint64_t{'-'} : 0);
+    std::memcpy(out.data, &text, 8);
+    out.size = static_cast<uint8_t>(length);
+    return true;
+  }
+}
+
+inline bool text_in_two_words(uint64_t coefficient, uint32_t scale, bool negative, DecimalText& out) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return false;
+  } else {
+    if (coefficient >= POW10_U64[16]) return false;
+    const uint32_t digits = digit_count(coefficient);
+    const uint32_t count = digits > scale ? digits : scale + 1;
+    const uint32_t length = negative + count + (scale != 0);
+    if (count > 15 || length > 16) return false;
+    using wide::u128;
+    const unsigned whole_bits = 8 * (count - scale);
+    u128 text = wide::make_u128(eight_digits(static_cast<uint32_t>(coefficient % 100000000)),
+                                eight_digits(static_cast<uint32_t>(coefficient / 100000000)));
+    text = text >> (8 * (16 - count));
+    const u128 whole_mask = (u128(1) << whole_bits) - 1;
+    text = (text & whole_mask) | (u128('.') << whole_bits) | ((text & ~whole_mask) << 8);
+    text = (text << (8 * negative)) | u128(negative ? '-' : 0);
+    const uint64_t first = wide::lo64(text), second = wide::hi64(text);
+    std::memcpy(out.data, &first, 8);
+    std::memcpy(out.data + 8, &second, 8);
+    out.size = static_cast<uint8_t>(length);
+    return true;
+  }
+}
+
+// The layout is known before any digit is written, so the digits go straight to
+// their places two at a time, skipping the place of the point, with few
+// data-dependent branches. (Assembling the text from a digit buffer with wide
+// copies is slower: wide loads cannot be served from narrow stores in flight.)
+[[gnu::noinline]] void long_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
+  if (hi == 0 && text_in_two_words(lo, scale, negative, out)) return;
+  uint32_t limbs[4] = {0, 0, 0, 0};
+  const uint32_t digits = to_limbs(lo, hi, limbs);
+  const uint32_t count = digits > scale ? digits : scale + 1;  // with the zeros of "0.005"
+  const uint32_t length = negative + count + (scale != 0);
+  assert(length <= BUFFER_SIZE);
+
+  uint8_t pairs[16];  // pairs[k]: the digits with indices 2k and 2k + 1 from the right
+  const uint32_t used_limbs = (count + 7) / 8;
+  for (uint32_t j = 0; j < used_limbs; ++j) {
+    const uint32_t high = limbs[j] / 10000, low = limbs[j] % 10000;
+    pairs[4 * j] = static_cast<uint8_t>(low % 100);
+    pairs[4 * j + 1] = static_cast<uint8_t>(low / 100);
+    pairs[4 * j + 2] = static_cast<uint8_t>(high % 100);
+    pairs[4 * j + 3] = static_cast<uint8_t>(high / 100);
+  }
+  const auto digit = [&pairs](uint32_t i) { return DIGIT_PAIRS[2 * pairs[i / 2] + 1 - (i & 1)]; };
+
+  out.data[0] = '-';  // overwritten by the first digit when the value is not negative
+  char* const end = out.data + length;
+  const uint32_t point_after = scale != 0 ? scale : 64;  // digits right of the point
+  const uint32_t pair_count = count / 2;
+  for (uint32_t k = 0; k < pair_count; ++k) {
+    const uint32_t i = 2 * k;
+    std::memcpy(end - i - 2 - (i >= point_after), DIGIT_PAIRS + 2 * pairs[k], 2);
+  }
+  // The leading digit: alone when the count is odd, else written once more.
+  end[-static_cast<ptrdiff_t>(count) - (scale != 0)] = digit(count - 1);
+  if (scale != 0) {
+    // With an odd scale the pair across the point put its high digit on the point's place.
+    end[-static_cast<ptrdiff_t>(scale) - 2] = digit(scale);
+    end[-static_cast<ptrdiff_t>(scale) - 1] = '.';
+  }
+  out.size = static_cast<uint8_t>(length);
+}
+
 }  // namespace
 
 DecimalText Decimal::text() const {
   DecimalText out;
-  const Digits digits(*this, false);
-  const size_t scale = this->scale();
-  const size_t count = digits.count() > scale ? digits.count() : scale + 1;
-  const size_t whole = count - scale;
-  size_t pos = 0;
-  if (is_sign_negative()) out.data[pos++] = '-';
-  std::memcpy(out.data + pos, digits.end - count, whole);
-  pos += whole;
-  if (scale != 0) {
-    out.data[pos++] = '.';
-    std::memcpy(out.data + pos, digits.end - scale, scale);
-    pos += scale;
+  if (hi_ != 0 || lo_ >= 100000000 || !text_in_one_word(lo_, scale(), is_sign_negative(), out)) {
+    long_text(lo_, hi_, scale(), is_sign_negative(), out);
   }
-  assert(pos <= BUFFER_SIZE);
-  out.size = static_cast<uint8_t>(pos);
   return out;
 }
 
