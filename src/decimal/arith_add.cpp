@@ -41,6 +41,41 @@ inline bool zero_operand(const Decimal& a, const Decimal& b, bool negate_b, Arit
   return add_sub_general(a, b, negate_b);
 }
 
+// x * 10^d + y (signed) for non-zero x, y and 0 < d <= 28, at y's scale. When
+// the sum must lose k <= d digits, only y needs dividing:
+// (x * 10^d +- y) / 10^k = x * 10^(d-k) +- y / 10^k.
+[[gnu::noinline]] ArithResult scaled_sum(u128 x, bool neg_x, u128 y, bool neg_y, uint32_t d, uint32_t scale) {
+  Buf24 big(x);
+  mul_pow10(big, d);
+  if (big.fits96()) return signed_sum(big, neg_x, Buf24(y), neg_y, static_cast<int>(scale));
+  // Here x * 10^d >= 2^96 > y, so the sum has x's sign.
+  const bool subtract = neg_x != neg_y;
+  Buf24 sum = big;
+  if (subtract) {
+    sub_assign(sum, Buf24(y));
+  } else {
+    add_assign(sum, Buf24(y));
+  }
+  const unsigned bits = sum.bit_length();
+  if (bits <= 96) return ArithResult::ok(make_decimal(sum.low128(), scale, neg_x));
+  const int k = static_cast<int>(((bits - 1 - 96) * 77) >> 8) + 1;  // a lower bound, as in rescale
+  if (k > static_cast<int>(d)) return rescale(sum, static_cast<int>(scale), neg_x);
+  const u128 unit = pow10_u128(static_cast<unsigned>(k));
+  const DivMod yq = udivmod128(y, unit);
+  Buf24 q(x);
+  mul_pow10(q, d - static_cast<uint32_t>(k));
+  u128 last = yq.rem;
+  if (!subtract) {
+    add_assign(q, Buf24(yq.quot));
+  } else if (last == u128(0)) {
+    sub_assign(q, Buf24(yq.quot));
+  } else {
+    sub_assign(q, Buf24(yq.quot + u128(1)));
+    last = unit - last;
+  }
+  return round_dropped(q, last, unit >> 1u, false, k, static_cast<int>(scale), neg_x);
+}
+
 [[gnu::noinline]] ArithResult reduce(u128 v, uint32_t scale, bool negative) {
   return rescale(Buf24(v), static_cast<int>(scale), negative);
 }
@@ -82,6 +117,12 @@ inline ArithResult add_sub_internal(const Decimal& a, const Decimal& b, bool neg
         return reduce(r, scale, negative);
       }
     }
+  }
+  if (!a.is_zero() && !b.is_zero()) {
+    const uint32_t sa = a.scale(), sb = b.scale();
+    const bool neg_a = a.is_sign_negative(), neg_b = b.is_sign_negative() != negate_b;
+    if (sa < sb) return scaled_sum(coefficient(a), neg_a, coefficient(b), neg_b, sb - sa, sb);
+    if (sb < sa) return scaled_sum(coefficient(b), neg_b, coefficient(a), neg_a, sa - sb, sa);
   }
   return zero_or_general(a, b, negate_b);
 }

@@ -257,6 +257,18 @@ inline Buf24 mul96(u128 a, u128 b) {
 // a clear sign.
 ArithResult rescale(Buf24 n, int scale, bool negative);
 
+// The rounding part of `rescale`: `q` is the exact value with k digits
+// dropped (truncated), `last` the most significant dropped group, `half` half
+// of that group's unit, and `sticky` whether any less significant dropped digit
+// was non-zero. Rounds half to even and drops further digits while the result
+// does not fit.
+ArithResult round_dropped(Buf24 q, u128 last, u128 half, bool sticky, int k, int scale, bool negative);
+
+// 10^k for k <= 38.
+inline u128 pow10_u128(unsigned k) {
+  return k <= 19 ? u128(POW10_U64[k]) : wide::mul64(POW10_U64[19], POW10_U64[k - 19]);
+}
+
 // The general routines behind the public operations, without fast paths
 // (kept callable so tests can compare both).
 ArithResult add_sub_general(const Decimal& a, const Decimal& b, bool negate_b);

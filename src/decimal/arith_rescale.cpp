@@ -24,20 +24,23 @@ ArithResult rescale(Buf24 n, int scale, bool negative) {
     sticky |= divmod_assign(n, POW10_U64[19]) != 0;
     left -= 19;
   }
-  uint64_t last = divmod_assign(n, POW10_U64[left]);
-  uint64_t half = POW10_U64[left] / 2;
+  const uint64_t last = divmod_assign(n, POW10_U64[left]);
+  return round_dropped(n, u128(last), u128(POW10_U64[left] / 2), sticky, k, scale, negative);
+}
+
+ArithResult round_dropped(Buf24 q, u128 last, u128 half, bool sticky, int k, int scale, bool negative) {
   for (;;) {
-    const bool up = last > half || (last == half && (sticky || (n.w[0] & 1) != 0));
-    if (n.fits96()) {
-      const u128 q = n.low128();
-      if (!up) return ArithResult::ok(make_decimal(q, static_cast<uint32_t>(scale - k), negative));
-      if (q != max96()) return ArithResult::ok(make_decimal(q + u128(1), static_cast<uint32_t>(scale - k), negative));
+    const bool up = last > half || (last == half && (sticky || (q.w[0] & 1) != 0));
+    if (q.fits96()) {
+      const u128 v = q.low128();
+      if (!up) return ArithResult::ok(make_decimal(v, static_cast<uint32_t>(scale - k), negative));
+      if (v != max96()) return ArithResult::ok(make_decimal(v + u128(1), static_cast<uint32_t>(scale - k), negative));
     }
-    // Rounding reached 2^96 (or the estimate was short): drop one more digit.
+    // Rounding reached 2^96 (or too few digits were dropped): drop one more.
     if (++k > scale) return ArithResult::overflow();
-    sticky |= last != 0;
-    last = divmod_assign(n, 10);
-    half = 5;
+    sticky |= last != u128(0);
+    last = u128(divmod_assign(q, 10));
+    half = u128(5);
   }
 }
 
