@@ -4,7 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -18,8 +20,9 @@
 namespace vexlor {
 
 // A built-in function: the arguments in call order (the first pushed first), read
-// only for the duration of the call; a result or an error.
-using BuiltinFn = Expected<Decimal, VmError> (*)(std::span<const Decimal> args);
+// only for the duration of the call. Returns true and sets `out`, or returns false
+// and sets `error`.
+using BuiltinFn = bool (*)(std::span<const Decimal> args, Decimal& out, std::optional<VmError>& error);
 
 // Name -> function, fixed after construction.
 class FunctionTable {
@@ -55,7 +58,7 @@ class VariableMap {
     for (size_t i = bucket(key_hash);; i = (i + 1) & mask_) {
       const Slot& s = slots_[i];
       if (!s.used) return nullptr;
-      if (s.hash == key_hash && s.key == key) return &s.value;
+      if (s.hash == key_hash && same_key(s.key, key)) return &s.value;
     }
   }
   size_t size() const { return size_; }
@@ -75,6 +78,19 @@ class VariableMap {
     Decimal value;
     bool used = false;
   };
+  // Equality of VarId, with short names compared inline.
+  static bool same_key(const VarId& a, const VarId& b) {
+    if (a.kind() != b.kind()) return false;
+    if (a.is_uuid()) return a.uuid_bytes() == b.uuid_bytes();
+    const std::string& x = a.name_text();
+    const std::string& y = b.name_text();
+    if (x.size() != y.size()) return false;
+    if (x.size() > 16) return x == y;
+    for (size_t i = 0; i < x.size(); ++i) {
+      if (x[i] != y[i]) return false;
+    }
+    return true;
+  }
   size_t bucket(uint64_t h) const { return static_cast<size_t>(((h ^ seed_) * 0x9e3779b97f4a7c15ULL) >> shift_); }
   void rehash(size_t capacity);
 

@@ -1,5 +1,7 @@
 #include "vm/functions.hpp"
 
+#include "vm/values.hpp"
+
 #include <cstdint>
 #include <string>
 
@@ -10,8 +12,14 @@ constexpr const char* ADD_OVERFLOW = "Addition overflow: result out of Decimal r
 constexpr const char* MUL_OVERFLOW = "Multiplication overflow: result out of Decimal range";
 constexpr const char* DIV_OVERFLOW = "Division overflow: result out of Decimal range";
 
-[[gnu::cold]] Result count_error(size_t got) { return unexpected(VmError::invalid_argument_count(1, got)); }
-[[gnu::cold]] Result overflow_error(const char* message) { return unexpected(VmError::overflow(message)); }
+[[gnu::cold]] bool count_error(Error& error, size_t got) {
+  error = VmError::invalid_argument_count(1, got);
+  return false;
+}
+[[gnu::cold]] bool overflow_error(Error& error, const char* message) {
+  error = VmError::overflow(message);
+  return false;
+}
 
 // Sum from a zero of scale 0, first to last; false on overflow.
 bool fold_sum(Args args, Decimal& out) {
@@ -19,7 +27,7 @@ bool fold_sum(Args args, Decimal& out) {
   for (const Decimal& a : args) {
     const ArithResult r = add_impl(acc, a);
     if (!r.is_ok()) return false;
-    acc = r.value;
+    acc = fresh_copy(r.value);
   }
   out = acc;
   return true;
@@ -27,85 +35,105 @@ bool fold_sum(Args args, Decimal& out) {
 
 }  // namespace
 
-Result checked_fold(Args args) {
+bool checked_fold(Args args, Decimal& out, Error& error) {
   Decimal total;
-  if (!fold_sum(args, total)) return overflow_error(ADD_OVERFLOW);
-  return total;
+  if (!fold_sum(args, total)) return overflow_error(error, ADD_OVERFLOW);
+  out = total;
+  return true;
 }
 
-Result sum(Args args) { return checked_fold(args); }
+bool sum(Args args, Decimal& out, Error& error) { return checked_fold(args, out, error); }
 
-Result multiply(Args args) {
+bool multiply(Args args, Decimal& out, Error& error) {
   Decimal acc = Decimal::one();
   for (const Decimal& a : args) {
     const ArithResult r = mul_impl(acc, a);
-    if (!r.is_ok()) return overflow_error(MUL_OVERFLOW);
-    acc = r.value;
+    if (!r.is_ok()) return overflow_error(error, MUL_OVERFLOW);
+    acc = fresh_copy(r.value);
   }
-  return acc;
+  out = acc;
+  return true;
 }
 
-Result max(Args args) {
-  if (args.empty()) return count_error(0);
+bool max(Args args, Decimal& out, Error& error) {
+  if (args.empty()) return count_error(error, 0);
   const Decimal* choice = &args[0];
   for (size_t i = 1; i < args.size(); ++i) {
     if (choice->cmp(args[i]) <= 0) choice = &args[i];  // the last of equal maxima
   }
-  return *choice;
+  out = *choice;
+  return true;
 }
 
-Result min(Args args) {
-  if (args.empty()) return count_error(0);
+bool min(Args args, Decimal& out, Error& error) {
+  if (args.empty()) return count_error(error, 0);
   const Decimal* choice = &args[0];
   for (size_t i = 1; i < args.size(); ++i) {
     if (choice->cmp(args[i]) > 0) choice = &args[i];  // the first of equal minima
   }
-  return *choice;
+  out = *choice;
+  return true;
 }
 
-Result round(Args args) {
-  if (args.size() == 1) return args[0].round();
-  if (args.size() != 2) return count_error(args.size());
+bool round(Args args, Decimal& out, Error& error) {
+  if (args.size() == 1) {
+    out = args[0].round();
+    return true;
+  }
+  if (args.size() != 2) return count_error(error, args.size());
   const std::optional<uint64_t> places = args[1].to_u64();
   if (!places || *places > UINT32_MAX) {
-    return unexpected(VmError::invalid_decimal_conversion("Cannot convert " + args[1].to_string() + " to u32"));
+    error = VmError::invalid_decimal_conversion("Cannot convert " + args[1].to_string() + " to u32");
+    return false;
   }
-  return args[0].round_dp(static_cast<uint32_t>(*places));
+  out = args[0].round_dp(static_cast<uint32_t>(*places));
+  return true;
 }
 
-Result sqrt(Args args) {
-  if (args.size() != 1) return count_error(args.size());
+bool sqrt(Args args, Decimal& out, Error& error) {
+  if (args.size() != 1) return count_error(error, args.size());
   const Decimal& x = args[0];
   if (!x.is_sign_negative()) {
     const MathResult r = vexlor::sqrt(x);
-    if (r.is_ok()) return r.value;
-    if (r.status == MathResult::Status::Fault) return unexpected(VmError::runtime_error(r.fault));
+    if (r.is_ok()) {
+      out = fresh_copy(r.value);
+      return true;
+    }
+    if (r.status == MathResult::Status::Fault) {
+      error = VmError::runtime_error(r.fault);
+      return false;
+    }
   }
-  return unexpected(VmError::runtime_error("Cannot calculate square root of negative number: " + x.to_string()));
+  error = VmError::runtime_error("Cannot calculate square root of negative number: " + x.to_string());
+  return false;
 }
 
-Result abs(Args args) {
-  if (args.size() != 1) return count_error(args.size());
-  return args[0].abs();
+bool abs(Args args, Decimal& out, Error& error) {
+  if (args.size() != 1) return count_error(error, args.size());
+  out = args[0].abs();
+  return true;
 }
 
-Result floor(Args args) {
-  if (args.size() != 1) return count_error(args.size());
-  return args[0].floor();
+bool floor(Args args, Decimal& out, Error& error) {
+  if (args.size() != 1) return count_error(error, args.size());
+  out = args[0].floor();
+  return true;
 }
 
-Result ceil(Args args) {
-  if (args.size() != 1) return count_error(args.size());
-  return args[0].ceil();
+bool ceil(Args args, Decimal& out, Error& error) {
+  if (args.size() != 1) return count_error(error, args.size());
+  out = args[0].ceil();
+  return true;
 }
 
-Result average(Args args) {
-  if (args.empty()) return count_error(0);
+bool average(Args args, Decimal& out, Error& error) {
+  if (args.empty()) return count_error(error, 0);
   Decimal total;
-  if (!fold_sum(args, total)) return overflow_error(ADD_OVERFLOW);
+  if (!fold_sum(args, total)) return overflow_error(error, ADD_OVERFLOW);
   const ArithResult r = div_impl(total, Decimal::from_parts(args.size(), 0, 0, false));
-  if (!r.is_ok()) return overflow_error(DIV_OVERFLOW);
-  return r.value;
+  if (!r.is_ok()) return overflow_error(error, DIV_OVERFLOW);
+  out = fresh_copy(r.value);
+  return true;
 }
 
 }  // namespace vexlor::builtin

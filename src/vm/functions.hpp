@@ -1,6 +1,7 @@
 #pragma once
 // The eleven built-in functions (internal to the vm module; see default_functions).
 
+#include <optional>
 #include <span>
 
 #include "decimal/decimal.hpp"
@@ -10,18 +11,18 @@
 namespace vexlor::builtin {
 
 using Args = std::span<const Decimal>;
-using Result = Expected<Decimal, VmError>;
+using Error = std::optional<VmError>;
 
-Result checked_fold(Args args);  // "add"
-Result sum(Args args);           // "sum"
-Result multiply(Args args);      // "mul"
-Result max(Args args);
-Result min(Args args);
-Result round(Args args);
-Result sqrt(Args args);
-Result abs(Args args);
-Result floor(Args args);
-Result ceil(Args args);
-Result average(Args args);
+bool checked_fold(Args args, Decimal& out, Error& error);  // "add"
+bool sum(Args args, Decimal& out, Error& error);           // "sum"
+bool multiply(Args args, Decimal& out, Error& error);      // "mul"
+bool max(Args args, Decimal& out, Error& error);
+bool min(Args args, Decimal& out, Error& error);
+bool round(Args args, Decimal& out, Error& error);
+bool sqrt(Args args, Decimal& out, Error& error);
+bool abs(Args args, Decimal& out, Error& error);
+bool floor(Args args, Decimal& out, Error& error);
+bool ceil(Args args, Decimal& out, Error& error);
+bool average(Args args, Decimal& out, Error& error);
 
 }  // namespace vexlor::builtin

@@ -1,5 +1,7 @@
 #include "vm/vm.hpp"
 
+#include "vm/values.hpp"
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -48,7 +50,9 @@ struct Machine {
       : code(program), ctx(context), base(stack), sp(stack), end(stack + capacity) {}
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
-  ~Machine() { std::free(heap); }
+  ~Machine() {
+    if (heap != nullptr) std::free(heap);
+  }
 };
 
 [[gnu::cold, gnu::noinline]] bool grow(Machine& m, Decimal*& sp) {
@@ -129,7 +133,7 @@ Exit execute(Machine& m) {
     VM_NEED(2);                                     \
     const ArithResult r = fn(sp[-2], sp[-1]);       \
     if (!r.is_ok()) VM_FAIL(overflow(word));        \
-    sp[-2] = r.value;                               \
+    sp[-2] = fresh_copy(r.value);                           \
     --sp;                                           \
   } while (0)
 #define VM_DIVIDE(fn, word)                                        \
@@ -138,7 +142,7 @@ Exit execute(Machine& m) {
     if (sp[-1].is_zero()) VM_FAIL(VmError::division_by_zero());    \
     const ArithResult r = fn(sp[-2], sp[-1]);                      \
     if (!r.is_ok()) VM_FAIL(overflow(word));                       \
-    sp[-2] = r.value;                                              \
+    sp[-2] = fresh_copy(r.value);                                          \
     --sp;                                                          \
   } while (0)
 #define VM_COMPARE(test)                            \
@@ -214,7 +218,7 @@ Exit execute(Machine& m) {
         VM_NEED(2);
         const MathResult r = checked_powd(sp[-2], sp[-1]);
         if (!r.is_ok()) VM_FAIL(pow_failure(r, sp[-2], sp[-1]));
-        sp[-2] = r.value;
+        sp[-2] = fresh_copy(r.value);
         --sp;
         break;
       }
@@ -271,10 +275,10 @@ Exit execute(Machine& m) {
         const BuiltinFn fn =
             slot != NO_FUNCTION_SLOT ? m.ctx.functions->find_slot(slot) : m.ctx.functions->find(op.call_name());
         if (fn == nullptr) VM_FAIL(missing_function(op));
-        Expected<Decimal, VmError> r = fn(std::span<const Decimal>(sp - n, n));
-        if (!r.ok()) VM_FAIL(std::move(r).error());
+        Decimal result;
+        if (!fn(std::span<const Decimal>(sp - n, n), result, m.error)) goto fail;
         sp -= n;
-        VM_PUSH(r.value());
+        VM_PUSH(result);
         break;
       }
     }

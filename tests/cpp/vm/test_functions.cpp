@@ -133,10 +133,15 @@ TEST(BuiltinTest, SqrtOfNegativeZero) {
 
 TEST(BuiltinTest, DirectCallsSeeArgumentsInOrder) {
   const Decimal args[] = {D("3"), D("1"), D("2")};
-  const BuiltinFn min = default_functions().find("min");
-  EXPECT_EQ(min(std::span<const Decimal>(args)).value().to_string(), "1");
-  const BuiltinFn add = default_functions().find("add");
-  EXPECT_EQ(add(std::span<const Decimal>()).value().to_string(), "0");
+  Decimal out;
+  std::optional<VmError> error;
+  ASSERT_TRUE(default_functions().find("min")(std::span<const Decimal>(args), out, error));
+  EXPECT_EQ(out.to_string(), "1");
+  ASSERT_TRUE(default_functions().find("add")(std::span<const Decimal>(), out, error));
+  EXPECT_EQ(out.to_string(), "0");
+  EXPECT_FALSE(default_functions().find("abs")(std::span<const Decimal>(args), out, error));
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->to_string(), "Invalid argument count: expected 1, got 3");
 }
 
 }  // namespace

@@ -166,7 +166,10 @@ struct Oracle {
         gas += 3;
         const BuiltinFn fn = ctx.functions->find(n.name);
         if (!fn) return unexpected(VmError::function_not_found(n.name));
-        return fn(args);
+        Decimal out;
+        std::optional<VmError> error;
+        if (!fn(args, out, error)) return unexpected(std::move(*error));
+        return out;
       }
     }
     return Decimal();
