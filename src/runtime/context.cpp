@@ -179,16 +179,29 @@ bool build_context(PyObject* vars, VmContext& context) {
   if (vars == nullptr) return true;
   VariableMap& variables = context.variables;
   variables.reserve(static_cast<size_t>(PyDict_GET_SIZE(vars)));
+  // 1 done, 0 failed, -1 an entry needs Python code: walk again with the dict's iterator.
+  int outcome = 1;
+#if PY_VERSION_HEX >= 0x030D0000
+  Py_BEGIN_CRITICAL_SECTION(vars);
+#endif
   Py_ssize_t pos = 0;
   PyObject *key, *value;
   while (PyDict_Next(vars, &pos, &key, &value)) {
     if (!converts_without_python_code(key, value)) {
-      variables = VariableMap();
-      return build_through_iterator(vars, variables);
+      outcome = -1;
+      break;
     }
-    if (!add_entry(key, value, variables)) return false;
+    if (!add_entry(key, value, variables)) {
+      outcome = 0;
+      break;
+    }
   }
-  return true;
+#if PY_VERSION_HEX >= 0x030D0000
+  Py_END_CRITICAL_SECTION();
+#endif
+  if (outcome >= 0) return outcome == 1;
+  variables = VariableMap();
+  return build_through_iterator(vars, variables);
 }
 
 bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit) {
