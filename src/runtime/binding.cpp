@@ -166,6 +166,14 @@ bool arg_i64(PyObject* obj, const char* name, int64_t& out) {
   return true;
 }
 
+bool arg_optional_i64(PyObject* obj, const char* name, std::optional<int64_t>& out) {
+  if (obj == nullptr) return true;
+  int64_t value = 0;
+  if (!arg_i64(obj, name, value)) return false;
+  out = value;
+  return true;
+}
+
 bool arg_usize(PyObject* obj, const char* name, size_t& out) {
   PyObject* index = PyNumber_Index(obj);
   if (index == nullptr) {

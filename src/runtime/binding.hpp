@@ -33,6 +33,8 @@ bool bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
 // exception set; TypeErrors carry the "argument '<name>': " prefix.
 bool arg_str(PyObject* obj, const char* name, std::string& out);
 bool arg_i64(PyObject* obj, const char* name, int64_t& out);
+// An optional integer: nullptr (left out or None) leaves `out` empty.
+bool arg_optional_i64(PyObject* obj, const char* name, std::optional<int64_t>& out);
 bool arg_usize(PyObject* obj, const char* name, size_t& out);
 bool arg_dict(PyObject* obj, const char* name);  // obj must be a dict (or subclass)
 

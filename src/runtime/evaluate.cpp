@@ -27,12 +27,7 @@ PyObject* decimal_class() {
 
 bool bind_vars_and_gas(PyObject* vars, PyObject* gas, std::optional<int64_t>& gas_value) {
   if (vars != nullptr && !arg_dict(vars, "vars")) return false;
-  if (gas != nullptr) {
-    int64_t value = 0;
-    if (!arg_i64(gas, "gas", value)) return false;
-    gas_value = value;
-  }
-  return true;
+  return arg_optional_i64(gas, "gas", gas_value);
 }
 
 // Context building, the lock-free run and the result conversion (steps shared by
@@ -103,11 +98,7 @@ PyObject* module_evaluate(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   std::optional<int64_t> gas;
   if (!bind_vars_and_gas(bound[1], bound[2], gas)) return nullptr;
   std::optional<int64_t> max_depth;
-  if (bound[3] != nullptr) {
-    int64_t value = 0;
-    if (!arg_i64(bound[3], "max_depth", value)) return nullptr;
-    max_depth = value;
-  }
+  if (!arg_optional_i64(bound[3], "max_depth", max_depth)) return nullptr;
   Program code;
   size_t depth = 0;
   if (!compile_checked(text, max_depth, code, depth)) return nullptr;

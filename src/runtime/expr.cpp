@@ -23,11 +23,7 @@ PyObject* construct(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
   std::string text;
   if (!arg_str(bound[0], "expression", text)) return nullptr;
   std::optional<int64_t> max_depth;
-  if (bound[1] != nullptr) {
-    int64_t value = 0;
-    if (!arg_i64(bound[1], "max_depth", value)) return nullptr;
-    max_depth = value;
-  }
+  if (!arg_optional_i64(bound[1], "max_depth", max_depth)) return nullptr;
   Program code;
   size_t depth = 0;
   if (!compile_checked(text, max_depth, code, depth)) return nullptr;
