@@ -227,6 +227,15 @@ class Reader {
     return true;
   }
 
+  // True when [start, i_) is an integer literal (no fraction, no exponent).
+  bool is_long_integer(size_t start) const {
+    const size_t digits = start + (p_[start] == '-' ? 1 : 0);
+    for (size_t k = digits; k < i_; ++k) {
+      if (!is_digit(p_[k])) return false;
+    }
+    return true;
+  }
+
   // For a number in [digits, i_) outside the range of a double: true when it is
   // too large (rather than too small). Its decimal exponent decides.
   bool overflows(size_t digits) const {
@@ -460,9 +469,18 @@ class Reader {
         break;
     }
     if (c == '-' || (c >= '0' && c <= '9')) {
+      const size_t start = i_;
       if (c == '-') ++i_;
       Number num;
       if (!read_number(c == '-', num)) return false;
+      if (num.kind == Number::Kind::Float && is_long_integer(start)) {
+        // An integer beyond 64 bits keeps every digit while a Decimal can hold it.
+        auto exact = Decimal::from_str(std::string_view(p_ + start, i_ - start));
+        if (exact.ok()) {
+          out = *exact;
+          return true;
+        }
+      }
       switch (num.kind) {
         case Number::Kind::Unsigned:
           out = Decimal::from_parts(num.u, 0, 0, false);
