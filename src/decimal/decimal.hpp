@@ -118,8 +118,8 @@ class Decimal {
   DecimalText text() const;
   std::string to_string() const { return text().str(); }
   // The printer with its options. Writes the text into `out` (at least 32 bytes)
-  // and returns its length; `extra_zeros` receives the number of "0"s the caller
-  // must append (only for a precision above 28).
+  // and returns its length; `extra_zeros` receives the number of trailing "0"s the
+  // caller must append (when a requested precision makes the text longer than 32).
   size_t to_str_internal(bool append_sign, std::optional<uint32_t> precision, char* out, size_t& extra_zeros) const;
 
   // Rounding, power and square root.
