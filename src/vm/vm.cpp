@@ -82,7 +82,8 @@ uint64_t pow_cost(const Decimal* base, const Decimal* sp) {
 inline bool loop_work_exceeded(Machine& m, const OpCode& op, uint64_t cost) {
   uint64_t work = cost;
   if (op.kind() == OpKind::Pow || op.kind() == OpKind::Call) {
-    const uint64_t extra = LOOP_HEAVY_WORK + (op.kind() == OpKind::Call ? op.arg_count() : 0);
+    const uint64_t args = op.kind() == OpKind::Call ? op.arg_count() : 0;
+    const uint64_t extra = args > MAX_COST - LOOP_HEAVY_WORK ? MAX_COST : LOOP_HEAVY_WORK + args;
     work = work > MAX_COST - extra ? MAX_COST : work + extra;
   }
   if (work > m.loop_work) return true;
@@ -110,7 +111,8 @@ Exit execute(Machine& m) {
   constexpr bool metered = mode != Mode::Free;
   const OpCode* const code = m.code.data();
   const size_t len = m.code.size();
-  size_t pc = m.pc;
+  const OpCode* const stop = code + len;
+  const OpCode* ip = code + m.pc;
   Decimal* sp = m.sp;
   uint64_t remaining = m.remaining;
 
@@ -158,19 +160,19 @@ Exit execute(Machine& m) {
   {                                                              \
     const size_t target_ = (t);                                  \
     if constexpr (mode != Mode::Guarded) {                       \
-      if (target_ <= pc) {                                       \
+      if (target_ <= static_cast<size_t>(ip - code)) {           \
         m.pc = target_;                                          \
         m.sp = sp;                                               \
         m.remaining = remaining;                                 \
         return Exit::StartGuard;                                 \
       }                                                          \
     }                                                            \
-    pc = target_;                                                \
+    ip = target_ < len ? code + target_ : stop;                  \
     continue;                                                    \
   }
 
-  while (pc < len) {
-    const OpCode& op = code[pc];
+  while (ip < stop) {
+    const OpCode& op = *ip;
     const OpKind kind = op.kind();
     if constexpr (metered) {
       uint64_t cost = COST[static_cast<size_t>(kind)];
@@ -281,16 +283,18 @@ Exit execute(Machine& m) {
         VM_PUSH(result);
         break;
       }
+      default:
+        __builtin_unreachable();  // every OpKind is handled above
     }
-    ++pc;
+    ++ip;
   }
-  m.pc = pc;
+  m.pc = len;
   m.sp = sp;
   m.remaining = remaining;
   return Exit::End;
 
 fail:
-  m.pc = pc;
+  m.pc = static_cast<size_t>(ip - code);
   m.sp = sp;
   m.remaining = remaining;
   return Exit::Fail;

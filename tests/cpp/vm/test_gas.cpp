@@ -165,6 +165,10 @@ TEST(LoopGuardTest, EndlessLoopsEndWithRuntimeError) {
             "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 500000)");
   EXPECT_EQ(test::outcome(run(Program{OpCode::jump(0)}, ctx, LOOP_WORK_BUDGET + 1)),
             "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 1000001)");
+  // A call with a huge argument count after a backward jump weighs more than the budget.
+  EXPECT_EQ(test::outcome(run(Program{OpCode::jump(2), OpCode::call("sum", SIZE_MAX), C("1"), OpCode::jump(1)}, ctx,
+                              std::nullopt)),
+            guard);
   // Expensive powers are metered inside a loop too.
   EXPECT_EQ(test::outcome(run(Program{C("1.0001"), C("100000"), K(OpKind::Pow), OpCode::jump(0)}, ctx,
                               std::nullopt)),
