@@ -573,6 +573,11 @@ def main():
     for o in ops:
         if o not in OPS:
             ap.error("unknown op %r (known: %s)" % (o, ", ".join(OPS)))
+    import test_model  # the model must first reproduce the documented examples
+    if test_model.main() != 0:
+        print("0 passed, 1 failed")
+        return 1
+
     rng = random.Random(args.seed)
     passed = failed = 0
     shown = 0
