@@ -41,90 +41,95 @@ inline bool zero_operand(const Decimal& a, const Decimal& b, bool negate_b, Arit
   return add_sub_general(a, b, negate_b);
 }
 
-// x * 10^d + y (signed) for non-zero x, y and 0 < d <= 28, at y's scale. When
-// the sum must lose k <= d digits, only y needs dividing:
+// The sum x * 10^d +- y, whose exact value must drop k digits with 0 < k <=
+// d, at y's scale. Only y needs dividing:
 // (x * 10^d +- y) / 10^k = x * 10^(d-k) +- y / 10^k.
+// `negative` is the sign of the sum (x dominates it, as x * 10^d >= 2^96 > y).
+inline ArithResult drop_from_sum(u128 x, u128 y, bool subtract, uint32_t d, int k, uint32_t scale, bool negative) {
+  u128 y_rem;
+  const u128 y_quot = divmod_pow10(y, static_cast<unsigned>(k), y_rem);
+  const u128 unit = POW10_U128[k];
+  u128 q = x * POW10_U128[d - static_cast<uint32_t>(k)];  // below 2^97
+  u128 dropped = y_rem;
+  if (!subtract) {
+    q += y_quot;
+  } else if (y_rem == u128(0)) {
+    q -= y_quot;
+  } else {
+    q -= y_quot + u128(1);
+    dropped = unit - y_rem;
+  }
+  // k is exact, so rounding up stays below 2^96.
+  const u128 half = unit >> 1u;
+  if (dropped > half || (dropped == half && (wide::lo64(q) & 1) != 0)) q += u128(1);
+  return ArithResult::ok(make_decimal(q, scale - static_cast<uint32_t>(k), negative));
+}
+
+// x * 10^d + y (signed) for non-zero x, y below 2^96 and 0 < d <= 28, at y's
+// scale.
 [[gnu::noinline]] ArithResult scaled_sum(u128 x, bool neg_x, u128 y, bool neg_y, uint32_t d, uint32_t scale) {
-  Buf24 big(x);
-  mul_pow10(big, d);
-  if (big.fits96()) return signed_sum(big, neg_x, Buf24(y), neg_y, static_cast<int>(scale));
+  Buf24 sum = mul96(x, POW10_U128[d]);
+  if (sum.fits96()) return signed_sum(sum, neg_x, Buf24(y), neg_y, static_cast<int>(scale));
   // Here x * 10^d >= 2^96 > y, so the sum has x's sign.
   const bool subtract = neg_x != neg_y;
-  Buf24 sum = big;
   if (subtract) {
     sub_assign(sum, Buf24(y));
   } else {
     add_assign(sum, Buf24(y));
   }
-  const unsigned bits = sum.bit_length();
-  if (bits <= 96) return ArithResult::ok(make_decimal(sum.low128(), scale, neg_x));
-  const int k = static_cast<int>(((bits - 1 - 96) * 77) >> 8) + 1;  // a lower bound, as in rescale
+  const int k = digits_to_drop(sum);
+  if (k == 0) return ArithResult::ok(make_decimal(sum.low128(), scale, neg_x));
   if (k > static_cast<int>(d)) return rescale(sum, static_cast<int>(scale), neg_x);
-  const u128 unit = pow10_u128(static_cast<unsigned>(k));
-  const DivMod yq = udivmod128(y, unit);
-  Buf24 q(x);
-  mul_pow10(q, d - static_cast<uint32_t>(k));
-  u128 last = yq.rem;
-  if (!subtract) {
-    add_assign(q, Buf24(yq.quot));
-  } else if (last == u128(0)) {
-    sub_assign(q, Buf24(yq.quot));
-  } else {
-    sub_assign(q, Buf24(yq.quot + u128(1)));
-    last = unit - last;
-  }
-  return round_dropped(q, last, unit >> 1u, false, k, static_cast<int>(scale), neg_x);
+  return drop_from_sum(x, y, subtract, d, k, scale, neg_x);
 }
 
-[[gnu::noinline]] ArithResult reduce(u128 v, uint32_t scale, bool negative) {
-  return rescale(Buf24(v), static_cast<int>(scale), negative);
+// A 128-bit sum r = x * 10^d +- y that left 96 bits.
+[[gnu::noinline]] ArithResult reduce(u128 r, u128 x, u128 y, bool subtract, uint32_t d, uint32_t scale,
+                                     bool negative) {
+  const Buf24 sum(r);
+  const int k = digits_to_drop(sum);
+  if (k > static_cast<int>(d)) return rescale(sum, static_cast<int>(scale), negative);
+  return drop_from_sum(x, y, subtract, d, k, scale, negative);
 }
 
 // Scaling differences up to 19 digits run in 128-bit words: x, the operand
 // with the smaller scale, times 10^d stays below 2^126 whenever that product's
 // top word is small, so the signed sum with y (below 2^96) cannot wrap.
 inline ArithResult add_sub_internal(const Decimal& a, const Decimal& b, bool negate_b) {
-  if (!a.is_zero() && !b.is_zero()) {
-    const uint32_t sa = a.scale(), sb = b.scale();
-    const bool swap = sa > sb;
-    const uint32_t d = swap ? sa - sb : sb - sa;
-    if (d <= 19) {
-      const bool neg_a = a.is_sign_negative(), neg_b = b.is_sign_negative() != negate_b;
-      const Decimal& xd = swap ? b : a;
-      const Decimal& yd = swap ? a : b;
-      const bool neg_x = swap ? neg_b : neg_a, neg_y = swap ? neg_a : neg_b;
-      const uint32_t scale = swap ? sa : sb;
-      const uint64_t p = POW10_U64[d];
-      const u128 low = wide::mul64(xd.lo(), p);
-      const u128 high = wide::mul64(xd.hi(), p);  // below 2^96
-      const uint64_t top = wide::hi64(low) + wide::lo64(high);
-      if (wide::hi64(high) == 0 && top >= wide::lo64(high) && (top >> 62) == 0) {
-        const u128 x = wide::make_u128(top, wide::lo64(low));
-        const u128 y = coefficient(yd);
-        u128 r;
-        bool negative;
-        if (neg_x == neg_y) {
-          r = x + y;
-          negative = neg_x;
-        } else if (x >= y) {
-          r = x - y;
-          negative = neg_x;
-        } else {
-          r = y - x;
-          negative = neg_y;
-        }
-        if (fits96(r)) return ArithResult::ok(make_decimal(r, scale, negative));
-        return reduce(r, scale, negative);
+  if (a.is_zero() || b.is_zero()) return zero_or_general(a, b, negate_b);
+  const uint32_t sa = a.scale(), sb = b.scale();
+  const bool swap = sa > sb;
+  const uint32_t d = swap ? sa - sb : sb - sa;
+  const bool neg_a = a.is_sign_negative(), neg_b = b.is_sign_negative() != negate_b;
+  const Decimal& xd = swap ? b : a;
+  const Decimal& yd = swap ? a : b;
+  const bool neg_x = swap ? neg_b : neg_a, neg_y = swap ? neg_a : neg_b;
+  const uint32_t scale = swap ? sa : sb;
+  if (d <= 19) {
+    const uint64_t p = POW10_U64[d];
+    const u128 low = wide::mul64(xd.lo(), p);
+    const u128 high = wide::mul64(xd.hi(), p);  // below 2^96
+    const uint64_t top = wide::hi64(low) + wide::lo64(high);
+    if (wide::hi64(high) == 0 && top >= wide::lo64(high) && (top >> 62) == 0) {
+      const u128 x = wide::make_u128(top, wide::lo64(low));
+      const u128 y = coefficient(yd);
+      u128 r;
+      bool negative;
+      if (neg_x == neg_y) {
+        r = x + y;
+        negative = neg_x;
+      } else if (x >= y) {
+        r = x - y;
+        negative = neg_x;
+      } else {
+        r = y - x;
+        negative = neg_y;
       }
+      if (fits96(r)) return ArithResult::ok(make_decimal(r, scale, negative));
+      return reduce(r, coefficient(xd), y, neg_x != neg_y, d, scale, negative);
     }
   }
-  if (!a.is_zero() && !b.is_zero()) {
-    const uint32_t sa = a.scale(), sb = b.scale();
-    const bool neg_a = a.is_sign_negative(), neg_b = b.is_sign_negative() != negate_b;
-    if (sa < sb) return scaled_sum(coefficient(a), neg_a, coefficient(b), neg_b, sb - sa, sb);
-    if (sb < sa) return scaled_sum(coefficient(b), neg_b, coefficient(a), neg_a, sa - sb, sa);
-  }
-  return zero_or_general(a, b, negate_b);
+  return scaled_sum(coefficient(xd), neg_x, coefficient(yd), neg_y, d, scale);
 }
 
 }  // namespace

@@ -264,9 +264,156 @@ ArithResult rescale(Buf24 n, int scale, bool negative);
 // does not fit.
 ArithResult round_dropped(Buf24 q, u128 last, u128 half, bool sticky, int k, int scale, bool negative);
 
+inline constexpr u128 POW10_U128[39] = {
+    wide::make_u128(0x0ULL, 0x1ULL),
+    wide::make_u128(0x0ULL, 0xAULL),
+    wide::make_u128(0x0ULL, 0x64ULL),
+    wide::make_u128(0x0ULL, 0x3E8ULL),
+    wide::make_u128(0x0ULL, 0x2710ULL),
+    wide::make_u128(0x0ULL, 0x186A0ULL),
+    wide::make_u128(0x0ULL, 0xF4240ULL),
+    wide::make_u128(0x0ULL, 0x989680ULL),
+    wide::make_u128(0x0ULL, 0x5F5E100ULL),
+    wide::make_u128(0x0ULL, 0x3B9ACA00ULL),
+    wide::make_u128(0x0ULL, 0x2540BE400ULL),
+    wide::make_u128(0x0ULL, 0x174876E800ULL),
+    wide::make_u128(0x0ULL, 0xE8D4A51000ULL),
+    wide::make_u128(0x0ULL, 0x9184E72A000ULL),
+    wide::make_u128(0x0ULL, 0x5AF3107A4000ULL),
+    wide::make_u128(0x0ULL, 0x38D7EA4C68000ULL),
+    wide::make_u128(0x0ULL, 0x2386F26FC10000ULL),
+    wide::make_u128(0x0ULL, 0x16345785D8A0000ULL),
+    wide::make_u128(0x0ULL, 0xDE0B6B3A7640000ULL),
+    wide::make_u128(0x0ULL, 0x8AC7230489E80000ULL),
+    wide::make_u128(0x5ULL, 0x6BC75E2D63100000ULL),
+    wide::make_u128(0x36ULL, 0x35C9ADC5DEA00000ULL),
+    wide::make_u128(0x21EULL, 0x19E0C9BAB2400000ULL),
+    wide::make_u128(0x152DULL, 0x2C7E14AF6800000ULL),
+    wide::make_u128(0xD3C2ULL, 0x1BCECCEDA1000000ULL),
+    wide::make_u128(0x84595ULL, 0x161401484A000000ULL),
+    wide::make_u128(0x52B7D2ULL, 0xDCC80CD2E4000000ULL),
+    wide::make_u128(0x33B2E3CULL, 0x9FD0803CE8000000ULL),
+    wide::make_u128(0x204FCE5EULL, 0x3E25026110000000ULL),
+    wide::make_u128(0x1431E0FAEULL, 0x6D7217CAA0000000ULL),
+    wide::make_u128(0xC9F2C9CD0ULL, 0x4674EDEA40000000ULL),
+    wide::make_u128(0x7E37BE2022ULL, 0xC0914B2680000000ULL),
+    wide::make_u128(0x4EE2D6D415BULL, 0x85ACEF8100000000ULL),
+    wide::make_u128(0x314DC6448D93ULL, 0x38C15B0A00000000ULL),
+    wide::make_u128(0x1ED09BEAD87C0ULL, 0x378D8E6400000000ULL),
+    wide::make_u128(0x13426172C74D82ULL, 0x2B878FE800000000ULL),
+    wide::make_u128(0xC097CE7BC90715ULL, 0xB34B9F1000000000ULL),
+    wide::make_u128(0x785EE10D5DA46D9ULL, 0xF436A000000000ULL),
+    wide::make_u128(0x4B3B4CA85A86C47AULL, 0x98A224000000000ULL),
+};
+
 // 10^k for k <= 38.
-inline u128 pow10_u128(unsigned k) {
-  return k <= 19 ? u128(POW10_U64[k]) : wide::mul64(POW10_U64[19], POW10_U64[k - 19]);
+inline u128 pow10_u128(unsigned k) { return POW10_U128[k]; }
+
+// FIT_LIMITS[k] = 2^96 * 10^k - 5 * 10^(k-1) (least significant word first): an
+// exact value n rounds, half to even, with k digits dropped, to a coefficient
+// below 2^96 exactly when n < FIT_LIMITS[k]. (At n = FIT_LIMITS[k] the kept
+// quotient 2^96 - 1 is odd and the dropped half rounds it up to 2^96.)
+inline constexpr uint64_t FIT_LIMITS[29][3] = {
+    {0x0000000000000000ull, 0x0000000100000000ull, 0x0000000000000000ull},
+    {0xFFFFFFFFFFFFFFFBull, 0x00000009FFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFFFFFFFFCEull, 0x00000063FFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFFFFFFFE0Cull, 0x000003E7FFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFFFFFFEC78ull, 0x0000270FFFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFFFFFF3CB0ull, 0x0001869FFFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFFFFF85EE0ull, 0x000F423FFFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFFFFB3B4C0ull, 0x0098967FFFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFFFD050F80ull, 0x05F5E0FFFFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFFE2329B00ull, 0x3B9AC9FFFFFFFFFFull, 0x0000000000000000ull},
+    {0xFFFFFFFED5FA0E00ull, 0x540BE3FFFFFFFFFFull, 0x0000000000000002ull},
+    {0xFFFFFFF45BC48C00ull, 0x4876E7FFFFFFFFFFull, 0x0000000000000017ull},
+    {0xFFFFFF8B95AD7800ull, 0xD4A50FFFFFFFFFFFull, 0x00000000000000E8ull},
+    {0xFFFFFB73D8C6B000ull, 0x4E729FFFFFFFFFFFull, 0x0000000000000918ull},
+    {0xFFFFD28677C2E000ull, 0x107A3FFFFFFFFFFFull, 0x0000000000005AF3ull},
+    {0xFFFE3940AD9CC000ull, 0xA4C67FFFFFFFFFFFull, 0x0000000000038D7Eull},
+    {0xFFEE3C86C81F8000ull, 0x6FC0FFFFFFFFFFFFull, 0x00000000002386F2ull},
+    {0xFF4E5D43D13B0000ull, 0x5D89FFFFFFFFFFFFull, 0x0000000001634578ull},
+    {0xF90FA4A62C4E0000ull, 0xA763FFFFFFFFFFFFull, 0x000000000DE0B6B3ull},
+    {0xBA9C6E7DBB0C0000ull, 0x89E7FFFFFFFFFFFFull, 0x000000008AC72304ull},
+    {0x4A1C50E94E780000ull, 0x630FFFFFFFFFFFFDull, 0x000000056BC75E2Dull},
+    {0xE51B291D10B00000ull, 0xDE9FFFFFFFFFFFE4ull, 0x0000003635C9ADC5ull},
+    {0xF30F9B22A6E00000ull, 0xB23FFFFFFFFFFEF0ull, 0x0000021E19E0C9BAull},
+    {0x7E9C0F5A84C00000ull, 0xF67FFFFFFFFFF569ull, 0x0000152D02C7E14Aull},
+    {0xF21899892F800000ull, 0xA0FFFFFFFFFF961Eull, 0x0000D3C21BCECCEDull},
+    {0x74F5FF5BDB000000ull, 0x49FFFFFFFFFBDD35ull, 0x0008459516140148ull},
+    {0x919BF9968E000000ull, 0xE3FFFFFFFFD6A416ull, 0x0052B7D2DCC80CD2ull},
+    {0xB017BFE18C000000ull, 0xE7FFFFFFFE6268E1ull, 0x033B2E3C9FD0803Cull},
+    {0xE0ED7ECF78000000ull, 0x0FFFFFFFEFD818D0ull, 0x204FCE5E3E250261ull},
+};
+
+// The fewest digits k that `n` (below 2^192) must drop, rounding half to even,
+// to fit in 96 bits; at most 29.
+inline int digits_to_drop(const Buf24& n) {
+  const unsigned bits = n.bit_length();
+  if (bits <= 96) return 0;
+  // A lower bound: 77/256 is just below log10(2).
+  int k = static_cast<int>(((bits - 1 - 96) * 77) >> 8) + 1;
+  while (k < 29) {
+    const uint64_t* limit = FIT_LIMITS[k];
+    const bool below = n.w[2] != limit[2]   ? n.w[2] < limit[2]
+                       : n.w[1] != limit[1] ? n.w[1] < limit[1]
+                                            : n.w[0] < limit[0];
+    if (below) break;
+    ++k;
+  }
+  return k;
+}
+
+inline constexpr uint64_t POW5_U64[28] = {
+    1ull,
+    5ull,
+    25ull,
+    125ull,
+    625ull,
+    3125ull,
+    15625ull,
+    78125ull,
+    390625ull,
+    1953125ull,
+    9765625ull,
+    48828125ull,
+    244140625ull,
+    1220703125ull,
+    6103515625ull,
+    30517578125ull,
+    152587890625ull,
+    762939453125ull,
+    3814697265625ull,
+    19073486328125ull,
+    95367431640625ull,
+    476837158203125ull,
+    2384185791015625ull,
+    11920928955078125ull,
+    59604644775390625ull,
+    298023223876953125ull,
+    1490116119384765625ull,
+    7450580596923828125ull,
+};
+
+// y / 10^k with the remainder, for y below 2^96 and 1 <= k <= 28.
+inline u128 divmod_pow10(u128 y, unsigned k, u128& rem) {
+  if (k < 10) {
+    uint64_t r;
+    const u128 q = divmod_u64(y, POW10_U64[k], r);
+    rem = u128(r);
+    return q;
+  }
+  if (k < 28) {
+    // y / 10^k = (y / 2^k) / 5^k, a single 128-by-64 division: y / 2^k has
+    // fewer than 87 bits, so its top word is below 2^22 < 5^10.
+    const u128 t = y >> k;
+    uint64_t r5;
+    const uint64_t q = div128by64(wide::hi64(t), wide::lo64(t), POW5_U64[k], r5);
+    rem = (u128(r5) << k) | u128(wide::lo64(y) & ((uint64_t{1} << k) - 1));
+    return u128(q);
+  }
+  const DivMod r = udivmod128(y, pow10_u128(k));
+  rem = r.rem;
+  return r.quot;
 }
 
 // The general routines behind the public operations, without fast paths

@@ -3,16 +3,11 @@
 namespace vexlor::arith {
 
 ArithResult rescale(Buf24 n, int scale, bool negative) {
-  const unsigned bits = n.bit_length();
-  if (bits <= 96 && scale <= static_cast<int>(MAX_SCALE)) {
+  int k = digits_to_drop(n);
+  if (k == 0 && scale <= static_cast<int>(MAX_SCALE)) {
     return ArithResult::ok(make_decimal(n.low128(), static_cast<uint32_t>(scale), negative));
   }
-  int k = scale > static_cast<int>(MAX_SCALE) ? scale - static_cast<int>(MAX_SCALE) : 0;
-  if (bits > 96) {
-    // A lower bound of the digits to drop: 77/256 is just below log10(2).
-    const int estimate = static_cast<int>(((bits - 1 - 96) * 77) >> 8) + 1;
-    if (estimate > k) k = estimate;
-  }
+  if (scale - static_cast<int>(MAX_SCALE) > k) k = scale - static_cast<int>(MAX_SCALE);
   if (k > scale) return ArithResult::overflow();
 
   // Drop k digits. `last` is the most significant dropped group, `half` half
