@@ -364,6 +364,64 @@ TEST(DecimalArith, RescaleMatchesDigitByDigitReference) {
   }
 }
 
+// The exact sum of two decimals at the larger scale, reduced digit by digit:
+// shares nothing with the routines under test but the word helpers.
+ArithResult slow_add_sub(const Decimal& a, const Decimal& b, bool negate_b) {
+  if (a.is_zero() || b.is_zero()) return vexlor::arith::add_sub_general(a, b, negate_b);
+  const bool neg_a = a.is_sign_negative(), neg_b = b.is_sign_negative() != negate_b;
+  const uint32_t sa = a.scale(), sb = b.scale();
+  Buf24 x(vexlor::arith::coefficient(a)), y(vexlor::arith::coefficient(b));
+  for (uint32_t i = sa; i < sb; ++i) vexlor::arith::mul_assign(x, 10);
+  for (uint32_t i = sb; i < sa; ++i) vexlor::arith::mul_assign(y, 10);
+  const int scale = static_cast<int>(sa > sb ? sa : sb);
+  if (neg_a == neg_b) {
+    vexlor::arith::add_assign(x, y);
+    return slow_rescale(x, scale, neg_a);
+  }
+  const int c = vexlor::arith::compare(x, y);
+  if (c == 0) return ArithResult::ok(Decimal::from_parts(0, 0, static_cast<uint32_t>(scale), false));
+  if (c > 0) {
+    vexlor::arith::sub_assign(x, y);
+    return slow_rescale(x, scale, neg_a);
+  }
+  vexlor::arith::sub_assign(y, x);
+  return slow_rescale(y, scale, neg_b);
+}
+
+TEST(DecimalArith, AddSubMatchDigitByDigitReference) {
+  Operands ops(4242);
+  for (int i = 0; i < 200000; ++i) {
+    const Decimal a = ops.next(), b = ops.next();
+    for (const bool negate : {false, true}) {
+      const ArithResult fast = negate ? vexlor::sub_impl(a, b) : vexlor::add_impl(a, b);
+      const ArithResult slow = slow_add_sub(a, b, negate);
+      ASSERT_EQ(fast.status, slow.status) << text(a) << (negate ? " - " : " + ") << text(b);
+      ASSERT_TRUE(fast.value.same_repr(slow.value)) << text(a) << (negate ? " - " : " + ") << text(b) << " = "
+                                                    << text(fast) << ", not " << text(slow);
+    }
+  }
+}
+
+// Values at and next to each bound of the fewest digits to drop.
+TEST(DecimalArith, RescaleAtFitLimits) {
+  for (int k = 0; k < 29; ++k) {
+    const uint64_t* limit = vexlor::arith::FIT_LIMITS[k];
+    const Buf24 at(limit[0], limit[1], limit[2]);
+    Buf24 below = at, above = at;
+    vexlor::arith::sub_assign(below, Buf24(1, 0, 0));
+    vexlor::arith::add_assign(above, Buf24(1, 0, 0));
+    EXPECT_EQ(vexlor::arith::digits_to_drop(below), k);
+    EXPECT_EQ(vexlor::arith::digits_to_drop(at), k + 1);
+    for (const Buf24& n : {below, at, above}) {
+      for (const int scale : {k, k + 1, 28, 40}) {
+        const ArithResult fast = vexlor::arith::rescale(n, scale, false), slow = slow_rescale(n, scale, false);
+        ASSERT_EQ(fast.status, slow.status) << k << " " << scale;
+        ASSERT_TRUE(fast.value.same_repr(slow.value)) << k << " " << scale << " " << text(fast) << " " << text(slow);
+      }
+    }
+  }
+}
+
 TEST(DecimalArith, NoFailureOnEdgeOperands) {
   const char* edges[] = {"0", "-0", "0.0000000000000000000000000000", TINY, "-0.0000000000000000000000000001",
                          "1", "-1", "0.5", "10", MAX, "-79228162514264337593543950335",
