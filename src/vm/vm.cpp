@@ -55,21 +55,23 @@ struct Machine {
   }
 };
 
-[[gnu::cold, gnu::noinline]] bool grow(Machine& m, Decimal*& sp) {
+// Doubles the stack; returns the new top, or nullptr (with m.error set) when
+// memory runs out. Takes and returns the top by value so that the loop can keep
+// it in a register.
+[[gnu::cold, gnu::noinline]] Decimal* grow(Machine& m, Decimal* sp) {
   const size_t size = static_cast<size_t>(sp - m.base);
   const size_t capacity = size * 2;
   auto* fresh = static_cast<Decimal*>(std::malloc(capacity * sizeof(Decimal)));
   if (fresh == nullptr) {
     m.error = VmError::runtime_error("Out of memory for the value stack");
-    return false;
+    return nullptr;
   }
   std::memcpy(static_cast<void*>(fresh), m.base, size * sizeof(Decimal));
   std::free(m.heap);
   m.heap = fresh;
   m.base = fresh;
   m.end = fresh + capacity;
-  sp = fresh + size;
-  return true;
+  return fresh + size;
 }
 
 uint64_t pow_cost(const Decimal* base, const Decimal* sp) {
@@ -127,7 +129,11 @@ Exit execute(Machine& m) {
   } while (0)
 #define VM_PUSH(value)                              \
   do {                                              \
-    if (sp == m.end && !grow(m, sp)) goto fail;     \
+    if (sp == m.end) {                              \
+      Decimal* const grown_ = grow(m, sp);          \
+      if (grown_ == nullptr) goto fail;             \
+      sp = grown_;                                  \
+    }                                               \
     *sp++ = (value);                                \
   } while (0)
 #define VM_ARITH(fn, word)                          \
