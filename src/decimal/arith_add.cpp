@@ -67,7 +67,7 @@ inline ArithResult drop_from_sum(u128 x, u128 y, bool subtract, uint32_t d, int 
 
 // x * 10^d + y (signed) for non-zero x, y below 2^96 and 0 < d <= 28, at y's
 // scale.
-[[gnu::noinline]] ArithResult scaled_sum(u128 x, bool neg_x, u128 y, bool neg_y, uint32_t d, uint32_t scale) {
+inline ArithResult scaled_sum(u128 x, bool neg_x, u128 y, bool neg_y, uint32_t d, uint32_t scale) {
   Buf24 sum = mul96(x, POW10_U128[d]);
   if (sum.fits96()) return signed_sum(sum, neg_x, Buf24(y), neg_y, static_cast<int>(scale));
   // Here x * 10^d >= 2^96 > y, so the sum has x's sign.
@@ -84,7 +84,7 @@ inline ArithResult drop_from_sum(u128 x, u128 y, bool subtract, uint32_t d, int 
 }
 
 // A 128-bit sum r = x * 10^d +- y that left 96 bits.
-[[gnu::noinline]] ArithResult reduce(u128 r, u128 x, u128 y, bool subtract, uint32_t d, uint32_t scale,
+inline ArithResult reduce(u128 r, u128 x, u128 y, bool subtract, uint32_t d, uint32_t scale,
                                      bool negative) {
   const Buf24 sum(r);
   const int k = digits_to_drop(sum);
@@ -92,44 +92,67 @@ inline ArithResult drop_from_sum(u128 x, u128 y, bool subtract, uint32_t d, int 
   return drop_from_sum(x, y, subtract, d, k, scale, negative);
 }
 
-// Scaling differences up to 19 digits run in 128-bit words: x, the operand
-// with the smaller scale, times 10^d stays below 2^126 whenever that product's
-// top word is small, so the signed sum with y (below 2^96) cannot wrap.
+// x, the operand with the smaller scale, and y, with d the difference of
+// their scales.
+struct Aligned {
+  const Decimal& x;
+  const Decimal& y;
+  uint32_t d;
+  uint32_t scale;
+  bool neg_x, neg_y;
+};
+
+inline Aligned align(const Decimal& a, const Decimal& b, bool negate_b) {
+  const uint32_t sa = a.scale(), sb = b.scale();
+  const bool neg_a = a.is_sign_negative(), neg_b = b.is_sign_negative() != negate_b;
+  if (sa > sb) return {b, a, sa - sb, sa, neg_b, neg_a};
+  return {a, b, sb - sa, sb, neg_a, neg_b};
+}
+
+// Scaling differences up to 19 digits run in 128-bit words: x times 10^d
+// stays below 2^126 whenever that product's top word is small, so the signed
+// sum with y (below 2^96) cannot wrap. Sets `r` and `negative` and returns
+// true when that is so.
+inline bool sum128(const Aligned& o, u128& r, bool& negative) {
+  if (o.d > 19) return false;
+  const uint64_t p = POW10_U64[o.d];
+  const u128 low = wide::mul64(o.x.lo(), p);
+  const u128 high = wide::mul64(o.x.hi(), p);  // below 2^96
+  const uint64_t top = wide::hi64(low) + wide::lo64(high);
+  if (wide::hi64(high) != 0 || top < wide::lo64(high) || (top >> 62) != 0) return false;
+  const u128 x = wide::make_u128(top, wide::lo64(low));
+  const u128 y = coefficient(o.y);
+  if (o.neg_x == o.neg_y) {
+    r = x + y;
+    negative = o.neg_x;
+  } else if (x >= y) {
+    r = x - y;
+    negative = o.neg_x;
+  } else {
+    r = y - x;
+    negative = o.neg_y;
+  }
+  return true;
+}
+
+// Sums that leave 96 bits, or need more than 128 bits on the way.
+[[gnu::noinline]] ArithResult wide_add_sub(const Decimal& a, const Decimal& b, bool negate_b) {
+  const Aligned o = align(a, b, negate_b);
+  u128 r;
+  bool negative;
+  if (sum128(o, r, negative)) {
+    return reduce(r, coefficient(o.x), coefficient(o.y), o.neg_x != o.neg_y, o.d, o.scale, negative);
+  }
+  return scaled_sum(coefficient(o.x), o.neg_x, coefficient(o.y), o.neg_y, o.d, o.scale);
+}
+
 inline ArithResult add_sub_internal(const Decimal& a, const Decimal& b, bool negate_b) {
   if (a.is_zero() || b.is_zero()) return zero_or_general(a, b, negate_b);
-  const uint32_t sa = a.scale(), sb = b.scale();
-  const bool swap = sa > sb;
-  const uint32_t d = swap ? sa - sb : sb - sa;
-  const bool neg_a = a.is_sign_negative(), neg_b = b.is_sign_negative() != negate_b;
-  const Decimal& xd = swap ? b : a;
-  const Decimal& yd = swap ? a : b;
-  const bool neg_x = swap ? neg_b : neg_a, neg_y = swap ? neg_a : neg_b;
-  const uint32_t scale = swap ? sa : sb;
-  if (d <= 19) {
-    const uint64_t p = POW10_U64[d];
-    const u128 low = wide::mul64(xd.lo(), p);
-    const u128 high = wide::mul64(xd.hi(), p);  // below 2^96
-    const uint64_t top = wide::hi64(low) + wide::lo64(high);
-    if (wide::hi64(high) == 0 && top >= wide::lo64(high) && (top >> 62) == 0) {
-      const u128 x = wide::make_u128(top, wide::lo64(low));
-      const u128 y = coefficient(yd);
-      u128 r;
-      bool negative;
-      if (neg_x == neg_y) {
-        r = x + y;
-        negative = neg_x;
-      } else if (x >= y) {
-        r = x - y;
-        negative = neg_x;
-      } else {
-        r = y - x;
-        negative = neg_y;
-      }
-      if (fits96(r)) return ArithResult::ok(make_decimal(r, scale, negative));
-      return reduce(r, coefficient(xd), y, neg_x != neg_y, d, scale, negative);
-    }
-  }
-  return scaled_sum(coefficient(xd), neg_x, coefficient(yd), neg_y, d, scale);
+  const Aligned o = align(a, b, negate_b);
+  u128 r;
+  bool negative;
+  if (sum128(o, r, negative) && fits96(r)) return ArithResult::ok(make_decimal(r, o.scale, negative));
+  return wide_add_sub(a, b, negate_b);
 }
 
 }  // namespace
