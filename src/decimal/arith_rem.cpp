@@ -39,8 +39,9 @@ ArithResult rem_impl(const Decimal& a, const Decimal& b) {
     // |b| scaled up is below |a| < 2^96.
     r = udivmod128(ca, y.low128()).rem;
   } else {
-    // (ca * 10^d) mod cb, reducing after every step of at most nine digits.
-    r = udivmod128(ca, cb).rem;
+    // (ca * 10^d) mod cb, reducing after every step of at most nine digits
+    // (anything below 2^96 times 10^9 stays below 2^126).
+    r = ca;
     for (uint32_t d = sb - sa; d > 0;) {
       const uint32_t step = d < 9 ? d : 9;
       r = udivmod128(r * u128(POW10_U32[step]), cb).rem;
