@@ -420,5 +420,6 @@ inline u128 divmod_pow10(u128 y, unsigned k, u128& rem) {
 // (kept callable so tests can compare both).
 ArithResult add_sub_general(const Decimal& a, const Decimal& b, bool negate_b);
 ArithResult mul_general(const Decimal& a, const Decimal& b);
+ArithResult div_general(const Decimal& a, const Decimal& b);
 
 }  // namespace vexlor::arith

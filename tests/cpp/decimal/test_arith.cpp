@@ -328,6 +328,21 @@ TEST(DecimalArith, FastPathsAgreeWithGeneralRoutines) {
   }
 }
 
+TEST(DecimalArith, DivisionAtOnceAgreesWithChunkedDivision) {
+  Operands ops(999);
+  std::mt19937_64 rng(5);
+  for (int i = 0; i < 300000; ++i) {
+    const Decimal a = ops.next();
+    Decimal b = ops.next();
+    if (b.hi() == 0) b = Decimal::from_parts(b.lo(), 1 + static_cast<uint32_t>(rng() >> (32 + rng() % 32)), b.scale(),
+                                             b.is_sign_negative());
+    const ArithResult fast = vexlor::div_impl(a, b), general = vexlor::arith::div_general(a, b);
+    ASSERT_EQ(fast.status, general.status) << text(a) << " / " << text(b);
+    ASSERT_TRUE(fast.value.same_repr(general.value)) << text(a) << " / " << text(b) << " = " << text(fast) << ", not "
+                                                     << text(general);
+  }
+}
+
 // Reference rescale: drop one digit at a time from the exact value.
 ArithResult slow_rescale(Buf24 n, int scale, bool negative) {
   int k = 0;
