@@ -66,7 +66,7 @@ inline ArithResult drop_from_sum(u128 x, u128 y, bool subtract, uint32_t d, int 
 }
 
 // x * 10^d + y (signed) for non-zero x, y below 2^96 and 0 < d <= 28, at y's
-// scale.
+// scale, when that needs more than 128 bits on the way.
 inline ArithResult scaled_sum(u128 x, bool neg_x, u128 y, bool neg_y, uint32_t d, uint32_t scale) {
   Buf24 sum = mul96(x, POW10_U128[d]);
   if (sum.fits96()) return signed_sum(sum, neg_x, Buf24(y), neg_y, static_cast<int>(scale));
@@ -84,8 +84,7 @@ inline ArithResult scaled_sum(u128 x, bool neg_x, u128 y, bool neg_y, uint32_t d
 }
 
 // A 128-bit sum r = x * 10^d +- y that left 96 bits.
-inline ArithResult reduce(u128 r, u128 x, u128 y, bool subtract, uint32_t d, uint32_t scale,
-                                     bool negative) {
+inline ArithResult reduce(u128 r, u128 x, u128 y, bool subtract, uint32_t d, uint32_t scale, bool negative) {
   const Buf24 sum(r);
   const int k = digits_to_drop(sum);
   if (k > static_cast<int>(d)) return rescale(sum, static_cast<int>(scale), negative);
