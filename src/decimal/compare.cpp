@@ -21,7 +21,7 @@ std::strong_ordering cmp_magnitude(const Decimal& a, const Decimal& b) {
 
 }  // namespace
 
-std::strong_ordering Decimal::cmp(const Decimal& other) const {
+std::strong_ordering Decimal::cmp_general(const Decimal& other) const {
   const bool negative = is_sign_negative();
   if (other.is_zero()) {
     if (is_zero()) return std::strong_ordering::equal;

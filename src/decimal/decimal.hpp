@@ -99,7 +99,14 @@ class Decimal {
   constexpr bool same_repr(const Decimal& o) const { return lo_ == o.lo_ && hi_ == o.hi_ && flags_ == o.flags_; }
 
   // Ordering as numbers across scales; every zero equals every other zero.
-  std::strong_ordering cmp(const Decimal& other) const;
+  std::strong_ordering cmp(const Decimal& other) const {
+    if (flags_ == other.flags_) {  // same sign and scale: the coefficients decide
+      const std::strong_ordering order = hi_ != other.hi_ ? hi_ <=> other.hi_ : lo_ <=> other.lo_;
+      return is_sign_negative() ? 0 <=> order : order;
+    }
+    return cmp_general(other);
+  }
+  std::strong_ordering cmp_general(const Decimal& other) const;  // any two values
   bool operator==(const Decimal& other) const { return cmp(other) == 0; }
   std::strong_ordering operator<=>(const Decimal& other) const { return cmp(other); }
 
