@@ -42,30 +42,34 @@ bool uuid_object_bytes(PyObject* key, UuidBytes& out) {
   return ok;
 }
 
-bool key_to_varid(PyObject* key, VarId& out) {
+// The UTF-8 text of a str: ASCII strings are read in place.
+const char* str_text(PyObject* str, Py_ssize_t& size) {
+  if (PyUnicode_IS_ASCII(str)) {
+    size = PyUnicode_GET_LENGTH(str);
+    return reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(str));
+  }
+  return PyUnicode_AsUTF8AndSize(str, &size);
+}
+
+std::optional<VarId> key_to_varid(PyObject* key) {
   if (!PyUnicode_CheckExact(key)) {
     UuidBytes bytes;
-    if (uuid_object_bytes(key, bytes)) {
-      out = VarId::uuid(bytes);
-      return true;
-    }
+    if (uuid_object_bytes(key, bytes)) return VarId::uuid(bytes);
     PyErr_Clear();
   }
   Py_ssize_t size = 0;
-  const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
+  const char* text = PyUnicode_Check(key) ? str_text(key, size) : nullptr;
   if (text == nullptr) {
     PyErr_Clear();
     PyErr_SetString(PyExc_TypeError, "Variable keys must be UUID or str");
-    return false;
+    return std::nullopt;
   }
   const std::string_view view(text, static_cast<size_t>(size));
   UuidBytes bytes;
   if ((size == 32 || size == 36 || size == 38 || size == 45) && try_parse_uuid(view, bytes)) {
-    out = VarId::uuid(bytes);
-  } else {
-    out = VarId::name(view);
+    return VarId::uuid(bytes);
   }
-  return true;
+  return VarId::name(view);
 }
 
 std::optional<Decimal> parse_text(std::string_view text) {
@@ -84,7 +88,7 @@ std::optional<Decimal> from_value_text(PyObject* value) {
     return std::nullopt;
   }
   Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  const char* utf8 = str_text(text, size);
   std::optional<Decimal> result;
   if (utf8 != nullptr) {
     result = parse_text(std::string_view(utf8, static_cast<size_t>(size)));
@@ -95,12 +99,24 @@ std::optional<Decimal> from_value_text(PyObject* value) {
   return result;
 }
 
+Decimal integer_decimal(long long n) {
+  const uint64_t magnitude = n < 0 ? uint64_t{0} - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+  return Decimal::from_parts(magnitude, 0, 0, n < 0);
+}
+
 bool convert_value(PyObject* value, const VarId& key, Decimal& out) {
-  if (PyLong_Check(value) || (!PyFloat_Check(value) && !PyUnicode_Check(value) && Py_TYPE(value)->tp_as_number &&
-                              Py_TYPE(value)->tp_as_number->nb_index)) {
+  if (PyLong_CheckExact(value)) {
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow == 0) {
+      out = integer_decimal(n);
+      return true;
+    }
+  } else if (PyLong_Check(value) || (!PyFloat_Check(value) && !PyUnicode_Check(value) &&
+                                     Py_TYPE(value)->tp_as_number && Py_TYPE(value)->tp_as_number->nb_index)) {
     const long long n = PyLong_AsLongLong(value);
     if (!(n == -1 && PyErr_Occurred())) {
-      out = Decimal::new_(n, 0);
+      out = integer_decimal(n);
       return true;
     }
     PyErr_Clear();
@@ -135,19 +151,41 @@ bool convert_value(PyObject* value, const VarId& key, Decimal& out) {
   return false;
 }
 
-// Keys and values whose conversion runs no Python code, so the dict cannot change under us.
-bool converts_without_python_code(PyObject* key, PyObject* value) {
+// Keys and values whose conversion runs no Python code, so the dict cannot change
+// under us: str keys; int, bool, float, str and decimal.Decimal values of exactly
+// those types (the C implementation of decimal prints without calling back).
+bool converts_without_python_code(PyObject* key, PyObject* value, PyObject* decimal_type) {
   if (!PyUnicode_CheckExact(key)) return false;
   return PyLong_CheckExact(value) || PyFloat_CheckExact(value) || PyUnicode_CheckExact(value) ||
-         PyBool_Check(value);
+         PyBool_Check(value) || reinterpret_cast<PyObject*>(Py_TYPE(value)) == decimal_type;
+}
+
+// decimal.Decimal when it is the C implementation (_decimal), else None; nullptr on error.
+PyObject* native_decimal_type() {
+  static ProcessWide cell;
+  return cell.get([]() -> PyObject* {
+    PyObject* cls = decimal_class();
+    if (cls == nullptr) return nullptr;
+    PyObject* native = PyImport_ImportModule("_decimal");
+    if (native == nullptr) {
+      PyErr_Clear();
+      return Py_None;
+    }
+    PyObject* native_cls = PyObject_GetAttrString(native, "Decimal");
+    Py_DECREF(native);
+    if (native_cls == nullptr) PyErr_Clear();
+    const bool same = native_cls == cls;
+    Py_XDECREF(native_cls);
+    return same ? cls : Py_None;
+  });
 }
 
 bool add_entry(PyObject* key, PyObject* value, VariableMap& variables) {
-  VarId id;
-  if (!key_to_varid(key, id)) return false;
+  std::optional<VarId> id = key_to_varid(key);
+  if (!id) return false;
   Decimal converted;
-  if (!convert_value(value, id, converted)) return false;
-  variables.insert_or_assign(id, converted);
+  if (!convert_value(value, *id, converted)) return false;
+  variables.insert_or_assign(std::move(*id), converted);
   return true;
 }
 
@@ -177,6 +215,8 @@ bool build_through_iterator(PyObject* vars, VariableMap& variables) {
 
 bool build_context(PyObject* vars, VmContext& context) {
   if (vars == nullptr) return true;
+  PyObject* decimal_type = native_decimal_type();
+  if (decimal_type == nullptr) return false;
   VariableMap& variables = context.variables;
   variables.reserve(static_cast<size_t>(PyDict_GET_SIZE(vars)));
   // 1 done, 0 failed, -1 an entry needs Python code: walk again with the dict's iterator.
@@ -187,7 +227,7 @@ bool build_context(PyObject* vars, VmContext& context) {
   Py_ssize_t pos = 0;
   PyObject *key, *value;
   while (PyDict_Next(vars, &pos, &key, &value)) {
-    if (!converts_without_python_code(key, value)) {
+    if (!converts_without_python_code(key, value, decimal_type)) {
       outcome = -1;
       break;
     }
@@ -200,7 +240,7 @@ bool build_context(PyObject* vars, VmContext& context) {
   Py_END_CRITICAL_SECTION();
 #endif
   if (outcome >= 0) return outcome == 1;
-  variables = VariableMap();
+  variables.clear();
   return build_through_iterator(vars, variables);
 }
 

@@ -14,17 +14,6 @@ const Signature EVALUATE_SIGNATURE = {"evaluate()", EVALUATE_PARAMS, 4, 1};
 const char* const BATCH_PARAMS[] = {"expressions", "vars", "gas"};
 const Signature BATCH_SIGNATURE = {"evaluate_batch()", BATCH_PARAMS, 3, 1};
 
-PyObject* decimal_class() {
-  static ProcessWide cell;
-  return cell.get([]() -> PyObject* {
-    PyObject* module = PyImport_ImportModule("decimal");
-    if (module == nullptr) return nullptr;
-    PyObject* cls = PyObject_GetAttrString(module, "Decimal");
-    Py_DECREF(module);
-    return cls;
-  });
-}
-
 bool bind_vars_and_gas(PyObject* vars, PyObject* gas, std::optional<int64_t>& gas_value) {
   if (vars != nullptr && !arg_dict(vars, "vars")) return false;
   return arg_optional_i64(gas, "gas", gas_value);
@@ -48,6 +37,17 @@ PyObject* run_one(const Program& code, PyObject* vars, std::optional<int64_t> ga
 }
 
 }  // namespace
+
+PyObject* decimal_class() {
+  static ProcessWide cell;
+  return cell.get([]() -> PyObject* {
+    PyObject* module = PyImport_ImportModule("decimal");
+    if (module == nullptr) return nullptr;
+    PyObject* cls = PyObject_GetAttrString(module, "Decimal");
+    Py_DECREF(module);
+    return cls;
+  });
+}
 
 PyObject* decimal_to_python(const Decimal& value) {
   PyObject* cls = decimal_class();

@@ -91,7 +91,8 @@ bool build_context(PyObject* vars, VmContext& context);
 // A gas argument: nullptr means no limit; a negative value raises ValueError.
 bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit);
 
-// Results and errors.
+// Results and errors. decimal_class() is decimal.Decimal (a borrowed, process-wide reference).
+PyObject* decimal_class();
 PyObject* decimal_to_python(const Decimal& value);
 void raise_vm_error(const VmError& error);
 

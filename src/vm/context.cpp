@@ -3,6 +3,7 @@
 #include <atomic>
 #include <bit>
 #include <cassert>
+#include <new>
 #include <random>
 
 #include "vm/functions.hpp"
@@ -49,43 +50,80 @@ const FunctionTable& default_functions() {
   return DEFAULT_FUNCTIONS;
 }
 
-VariableMap::VariableMap() : seed_(next_map_seed()) {}
+void VariableMap::clear() {
+  for (size_t i = 0; i < size_; ++i) data_[i].~Entry();
+  if (data_ != reinterpret_cast<Entry*>(inline_)) ::operator delete(data_);
+  data_ = reinterpret_cast<Entry*>(inline_);
+  capacity_ = INLINE;
+  size_ = 0;
+  index_.clear();
+}
+
+void VariableMap::take(VariableMap& other) noexcept {
+  if (other.data_ == reinterpret_cast<Entry*>(other.inline_)) {
+    for (size_t i = 0; i < other.size_; ++i) {
+      new (&data_[i]) Entry(std::move(other.data_[i]));
+      other.data_[i].~Entry();
+    }
+  } else {
+    data_ = other.data_;
+    capacity_ = other.capacity_;
+    other.data_ = reinterpret_cast<Entry*>(other.inline_);
+    other.capacity_ = INLINE;
+  }
+  size_ = other.size_;
+  other.size_ = 0;
+  index_ = std::move(other.index_);
+  other.index_.clear();
+  mask_ = other.mask_;
+  shift_ = other.shift_;
+  seed_ = other.seed_;
+}
 
 void VariableMap::reserve(size_t count) {
-  size_t cap = 8;
-  while (cap < count * 2) cap *= 2;
-  if (cap > slots_.size()) rehash(cap);
+  if (count > capacity_) grow(count);
 }
 
-void VariableMap::rehash(size_t capacity) {
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(capacity, Slot{});
-  mask_ = capacity - 1;
-  shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
-  for (Slot& s : old) {
-    if (!s.used) continue;
-    size_t i = bucket(s.hash);
-    while (slots_[i].used) i = (i + 1) & mask_;
-    slots_[i] = std::move(s);
+void VariableMap::grow(size_t capacity) {
+  auto* fresh = static_cast<Entry*>(::operator new(capacity * sizeof(Entry)));
+  for (size_t i = 0; i < size_; ++i) {
+    new (&fresh[i]) Entry(std::move(data_[i]));
+    data_[i].~Entry();
   }
+  if (data_ != reinterpret_cast<Entry*>(inline_)) ::operator delete(data_);
+  data_ = fresh;
+  capacity_ = capacity;
 }
 
-void VariableMap::insert_or_assign(const VarId& key, const Decimal& value) {
-  if ((size_ + 1) * 2 > slots_.size()) rehash(slots_.empty() ? 8 : slots_.size() * 2);
-  const uint64_t h = key.hash();
-  size_t i = bucket(h);
-  while (slots_[i].used) {
-    if (slots_[i].hash == h && slots_[i].key == key) {
-      slots_[i].value = value;
-      return;
-    }
-    i = (i + 1) & mask_;
+void VariableMap::build_index(size_t buckets) {
+  if (seed_ == 0) seed_ = next_map_seed() | 1;
+  index_.assign(buckets, EMPTY);
+  mask_ = buckets - 1;
+  shift_ = 64 - static_cast<unsigned>(std::countr_zero(buckets));
+  for (size_t i = 0; i < size_; ++i) index_entry(static_cast<uint32_t>(i));
+}
+
+void VariableMap::index_entry(uint32_t slot) {
+  size_t b = bucket(data_[slot].hash);
+  while (index_[b] != EMPTY) b = (b + 1) & mask_;
+  index_[b] = slot;
+}
+
+void VariableMap::insert_or_assign(VarId key, const Decimal& value, uint64_t hash) {
+  if (Decimal* existing = const_cast<Decimal*>(find(key, hash))) {
+    *existing = value;
+    return;
   }
-  slots_[i].used = true;
-  slots_[i].hash = h;
-  slots_[i].key = key;
-  slots_[i].value = value;
+  if (size_ == capacity_) grow(capacity_ * 2);
+  new (&data_[size_]) Entry{hash, std::move(key), value};
   ++size_;
+  if (size_ > SMALL) {
+    if (index_.empty() || size_ * 2 > index_.size()) {
+      build_index(std::bit_ceil(size_ * 4));
+    } else {
+      index_entry(static_cast<uint32_t>(size_ - 1));
+    }
+  }
 }
 
 }  // namespace vexlor

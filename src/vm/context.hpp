@@ -46,38 +46,65 @@ class FunctionTable {
 // one-time initialisation and never changed afterwards.
 const FunctionTable& default_functions();
 
-// Open-addressing hash map VarId -> Decimal, seeded per map.
+// Map VarId -> Decimal. Entries live in insertion order, the first few in the
+// object itself (no allocation for a typical context); beyond SMALL entries an
+// open-addressing index over them, seeded per map, takes over from the linear scan.
 class VariableMap {
  public:
-  VariableMap();
+  static constexpr size_t INLINE = 8;
+  static constexpr size_t SMALL = 8;
+
+  VariableMap() {}  // NOLINT: user-provided, so a const context can be default-made
+  VariableMap(const VariableMap&) = delete;
+  VariableMap& operator=(const VariableMap&) = delete;
+  VariableMap(VariableMap&& other) noexcept { take(other); }
+  VariableMap& operator=(VariableMap&& other) noexcept {
+    if (this != &other) {
+      clear();
+      take(other);
+    }
+    return *this;
+  }
+  ~VariableMap() { clear(); }
+
   // Inserts, or replaces the value of an equal key.
-  void insert_or_assign(const VarId& key, const Decimal& value);
+  void insert_or_assign(VarId key, const Decimal& value) {
+    const uint64_t hash = key.hash();
+    insert_or_assign(std::move(key), value, hash);
+  }
+  void insert_or_assign(VarId key, const Decimal& value, uint64_t hash);
   const Decimal* find(const VarId& key) const { return find(key, key.hash()); }
-  const Decimal* find(const VarId& key, uint64_t key_hash) const {
-    if (size_ == 0) return nullptr;
-    for (size_t i = bucket(key_hash);; i = (i + 1) & mask_) {
-      const Slot& s = slots_[i];
-      if (!s.used) return nullptr;
-      if (s.hash == key_hash && same_key(s.key, key)) return &s.value;
+  const Decimal* find(const VarId& key, uint64_t hash) const {
+    if (index_.empty()) {
+      for (size_t i = 0; i < size_; ++i) {
+        if (data_[i].hash == hash && same_key(data_[i].key, key)) return &data_[i].value;
+      }
+      return nullptr;
+    }
+    for (size_t b = bucket(hash);; b = (b + 1) & mask_) {
+      const uint32_t slot = index_[b];
+      if (slot == EMPTY) return nullptr;
+      const Entry& e = data_[slot];
+      if (e.hash == hash && same_key(e.key, key)) return &e.value;
     }
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   void reserve(size_t count);
+  void clear();
   template <class F>
-  void for_each(F&& f) const {  // f(const VarId&, const Decimal&), in no particular order
-    for (const Slot& s : slots_) {
-      if (s.used) f(s.key, s.value);
-    }
+  void for_each(F&& f) const {  // f(const VarId&, const Decimal&), in insertion order
+    for (size_t i = 0; i < size_; ++i) f(data_[i].key, data_[i].value);
   }
 
  private:
-  struct Slot {
-    uint64_t hash = 0;
+  struct Entry {
+    uint64_t hash;
     VarId key;
     Decimal value;
-    bool used = false;
   };
+  static constexpr uint32_t EMPTY = UINT32_MAX;
+
   // Equality of VarId, with short names compared inline.
   static bool same_key(const VarId& a, const VarId& b) {
     if (a.kind() != b.kind()) return false;
@@ -92,13 +119,19 @@ class VariableMap {
     return true;
   }
   size_t bucket(uint64_t h) const { return static_cast<size_t>(((h ^ seed_) * 0x9e3779b97f4a7c15ULL) >> shift_); }
-  void rehash(size_t capacity);
+  void take(VariableMap& other) noexcept;
+  void grow(size_t capacity);
+  void build_index(size_t buckets);
+  void index_entry(uint32_t slot);
 
-  std::vector<Slot> slots_;
+  Entry* data_ = reinterpret_cast<Entry*>(inline_);
   size_t size_ = 0;
+  size_t capacity_ = INLINE;
+  std::vector<uint32_t> index_;  // empty while the map is small
   size_t mask_ = 0;
   unsigned shift_ = 63;
-  uint64_t seed_;
+  uint64_t seed_ = 0;
+  alignas(Entry) unsigned char inline_[INLINE * sizeof(Entry)];
 };
 
 struct VmContext {

@@ -192,5 +192,26 @@ TEST(VariableMapTest, InsertReplaceFind) {
   EXPECT_EQ(visited, 1002u);
 }
 
+TEST(VariableMapTest, MovesKeepEveryEntry) {
+  for (const int count : {0, 3, int(VariableMap::INLINE), 40}) {
+    VariableMap m;
+    for (int i = 0; i < count; ++i) m.insert_or_assign(VarId::name(key(i) + std::string(20, 'x')), D(std::to_string(i)));
+    VariableMap moved(std::move(m));
+    EXPECT_TRUE(m.empty());
+    VariableMap assigned;
+    assigned.insert_or_assign(VarId::name("gone"), D("1"));
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned.size(), static_cast<size_t>(count));
+    EXPECT_EQ(assigned.find(VarId::name("gone")), nullptr);
+    for (int i = 0; i < count; ++i) {
+      const Decimal* v = assigned.find(VarId::name(key(i) + std::string(20, 'x')));
+      ASSERT_NE(v, nullptr);
+      EXPECT_EQ(v->to_string(), std::to_string(i));
+    }
+    assigned.clear();
+    EXPECT_TRUE(assigned.empty());
+  }
+}
+
 }  // namespace
 }  // namespace vexlor
