@@ -1,5 +1,6 @@
 // Evaluation entry points: CompiledExpression.evaluate, evaluate, evaluate_batch.
 
+#include <cstring>
 #include <vector>
 
 #include "runtime/runtime.hpp"
@@ -53,8 +54,9 @@ PyObject* decimal_to_python(const Decimal& value) {
   PyObject* cls = decimal_class();
   if (cls == nullptr) return nullptr;
   const DecimalText text = value.text();
-  PyObject* str = PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, text.data, text.size);
+  PyObject* str = PyUnicode_New(text.size, 127);  // the text form is ASCII
   if (str == nullptr) return nullptr;
+  std::memcpy(PyUnicode_1BYTE_DATA(str), text.data, text.size);
   PyObject* result = PyObject_Vectorcall(cls, &str, 1, nullptr);
   Py_DECREF(str);
   return result;
