@@ -221,7 +221,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "py_vexlor._lib.CompiledExpression",
     sizeof(CompiledExpressionObject),
     0,
@@ -234,7 +234,7 @@ PyType_Spec spec = {
 PyTypeObject* compiled_expression_type() {
   static ProcessWide cell;
   return reinterpret_cast<PyTypeObject*>(cell.get([]() -> PyObject* {
-    PyObject* type = PyType_FromSpec(&spec);
+    PyObject* type = PyType_FromSpec(&type_spec);
     if (type != nullptr) reinterpret_cast<PyTypeObject*>(type)->tp_vectorcall = type_vectorcall;
     return type;
   }));
