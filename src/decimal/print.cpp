@@ -1,10 +1,19 @@
 // Printing: the text form keeps the scale ("1.50", "-0.00") and fits 32 bytes.
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstring>
 
+// Vector registers build the text where SSE2 is available; defining
+// VEXLOR_NO_SIMD selects the word-at-a-time fallback (to test it on x86 too).
+#if defined(__SSE2__) && !defined(VEXLOR_NO_SIMD)
+#define VEXLOR_PRINT_SSE2 1
+#include <emmintrin.h>
+#endif
+
+#include "decimal/arith_internal.hpp"
 #include "decimal/coef96.hpp"
 #include "decimal/decimal.hpp"
 
@@ -78,6 +87,17 @@ struct Digits {
   size_t count() const { return static_cast<size_t>(end - start); }
 };
 
+using arith::POW10_U64;
+
+// The digit count of a coefficient below 2^64 (0 for zero).
+inline uint32_t digit_count(uint64_t v) {
+  const uint32_t guess = static_cast<uint32_t>(std::bit_width(v | 1) * 1233) >> 12;  // no branch on zero
+  return guess + (v >= POW10_U64[guess]);
+}
+
+#if !defined(VEXLOR_PRINT_SSE2)
+// Without vector registers the text is built in general-purpose words.
+
 // Base 10^8 limbs of the coefficient, least significant first; returns the
 // number of decimal digits (0 for a zero coefficient).
 inline uint32_t to_limbs(uint64_t lo, uint32_t hi, uint32_t (&limbs)[4]) {
@@ -106,33 +126,6 @@ constexpr uint64_t eight_digits(uint32_t v) {
   uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Full;  // lanes / 10
   tens += (pairs - 10 * tens) << 8;
   return tens + 0x3030303030303030ull;
-}
-
-inline constexpr uint64_t POW10_U64[20] = {1ull,
-                                           10ull,
-                                           100ull,
-                                           1000ull,
-                                           10000ull,
-                                           100000ull,
-                                           1000000ull,
-                                           10000000ull,
-                                           100000000ull,
-                                           1000000000ull,
-                                           10000000000ull,
-                                           100000000000ull,
-                                           1000000000000ull,
-                                           10000000000000ull,
-                                           100000000000000ull,
-                                           1000000000000000ull,
-                                           10000000000000000ull,
-                                           100000000000000000ull,
-                                           1000000000000000000ull,
-                                           10000000000000000000ull};
-
-// The digit count of a coefficient below 2^64 (0 for zero).
-inline uint32_t digit_count(uint64_t v) {
-  const uint32_t guess = static_cast<uint32_t>(std::bit_width(v) * 1233) >> 12;
-  return guess + (v >= POW10_U64[guess]);
 }
 
 // Texts of at most 8 bytes from coefficients below 10^8 (most amounts), and of
@@ -224,13 +217,117 @@ inline bool text_in_two_words(uint64_t coefficient, uint32_t scale, bool negativ
   out.size = static_cast<uint8_t>(length);
 }
 
+#else
+// The text is built in vector registers: the digits of the coefficient, padded
+// with zeros to 16 or 32 places, are shifted so that the first one printed
+// lands after the sign; a copy shifted one place further supplies the
+// fractional digits, and constant windows select the parts, the point and the
+// sign. No branch depends on the digits and nothing is stored before the text.
+
+// Sixteen digit characters of `v` (< 10^16), the most significant first.
+inline __m128i sixteen_digits(uint64_t v) {
+  const __m128i groups = _mm_set_epi64x(static_cast<int64_t>(v % 100000000), static_cast<int64_t>(v / 100000000));
+  // Each group of eight digits into two of four (x / 10^4 is x * ceil(2^45 / 10^4) >> 45 for x < 10^8).
+  const __m128i high4 = _mm_srli_epi64(_mm_mul_epu32(groups, _mm_set1_epi64x(3518437209)), 45);
+  const __m128i low4 = _mm_sub_epi32(groups, _mm_mul_epu32(high4, _mm_set1_epi64x(10000)));
+  const __m128i fours = _mm_or_si128(high4, _mm_slli_epi64(low4, 32));  // 32-bit lanes
+  // Four digits into two of two (x / 100 is x * 5243 >> 19 for x < 10^4).
+  const __m128i high2 = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi32(5243)), 3);
+  const __m128i low2 = _mm_sub_epi16(fours, _mm_mullo_epi16(high2, _mm_set1_epi32(100)));
+  const __m128i twos = _mm_or_si128(high2, _mm_slli_epi32(low2, 16));  // 16-bit lanes
+  // Two digits into one and one (x / 10 is x * 6554 >> 16 for x < 100).
+  const __m128i tens = _mm_mulhi_epu16(twos, _mm_set1_epi16(6554));
+  const __m128i ones = _mm_sub_epi16(twos, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
+  return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
+}
+
+// The register as a 128-bit little-endian number shifted by `bits`; a count
+// outside 0..127 (also a negative one) gives zero.
+inline __m128i shift_down(__m128i v, int bits) {
+  const __m128i high = _mm_srli_si128(v, 8);
+  return _mm_or_si128(_mm_or_si128(_mm_srl_epi64(v, _mm_cvtsi32_si128(bits)),
+                                   _mm_sll_epi64(high, _mm_cvtsi32_si128(64 - bits))),
+                      _mm_srl_epi64(high, _mm_cvtsi32_si128(bits - 64)));
+}
+
+inline __m128i shift_up(__m128i v, int bits) {
+  const __m128i low = _mm_slli_si128(v, 8);
+  return _mm_or_si128(_mm_or_si128(_mm_sll_epi64(v, _mm_cvtsi32_si128(bits)),
+                                   _mm_srl_epi64(low, _mm_cvtsi32_si128(64 - bits))),
+                      _mm_sll_epi64(low, _mm_cvtsi32_si128(bits - 64)));
+}
+
+// Windows: from `BEFORE + 32 - p`, the bytes before place p are set; from
+// `POINT + 32 - p`, place p holds the point.
+alignas(64) constexpr unsigned char BEFORE[64] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+alignas(64) constexpr unsigned char POINT[64] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '.'};
+
+inline __m128i window(const unsigned char* table, uint32_t offset) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + offset));
+}
+
+// Bytes [16 * half, 16 * half + 16) of the text whose digits (with the leading
+// zero of "0.5" and the sign's place) are `digits` and whose point is at place `point`.
+inline __m128i assemble(__m128i digits, __m128i shifted, uint32_t point, uint32_t half) {
+  const uint32_t at = 32 + 16 * half - point;
+  return _mm_or_si128(_mm_or_si128(_mm_and_si128(digits, window(BEFORE, at)),
+                                   _mm_andnot_si128(window(BEFORE, at - 1), shifted)),
+                      window(POINT, at));
+}
+
+inline __m128i sign_fix(bool negative) { return _mm_cvtsi32_si128(negative ? '0' ^ '-' : 0); }
+
+// Coefficients below 10^16 with texts of at most 16 bytes (every amount).
+inline bool short_text(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
+  if (c >= POW10_U64[16]) return false;
+  const uint32_t digits = digit_count(c);
+  const uint32_t count = std::max(digits, scale + 1);  // with the zero of "0.005"
+  const uint32_t length = negative + count + (scale != 0);
+  if (length > 16) return false;
+  // Drop all but the printed digits and one zero in front, which becomes the sign's place.
+  const __m128i text = shift_down(sixteen_digits(c), 8 * static_cast<int>(16 - count - negative));
+  const uint32_t point = negative + count - scale;
+  const __m128i shifted = _mm_slli_si128(text, 1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data), _mm_xor_si128(assemble(text, shifted, point, 0), sign_fix(negative)));
+  out.size = static_cast<uint8_t>(length);
+  return true;
+}
+
+void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
+  uint64_t low16;
+  const uint64_t high = coef96::split_1e16(coef96::Coef{lo, hi}, low16);
+  const uint32_t digits = high != 0 ? 16 + digit_count(high) : digit_count(low16);
+  const uint32_t count = std::max(digits, scale + 1);
+  const uint32_t length = negative + count + (scale != 0);
+  assert(length <= BUFFER_SIZE);
+  const __m128i first = sixteen_digits(high), second = sixteen_digits(low16);
+  const int bits = 8 * static_cast<int>(32 - count - negative);  // 16..248
+  const __m128i text0 = _mm_or_si128(_mm_or_si128(shift_down(first, bits), shift_up(second, 128 - bits)),
+                                     shift_down(second, bits - 128));
+  const __m128i text1 = shift_down(second, bits);
+  const __m128i shifted0 = _mm_slli_si128(text0, 1);
+  const __m128i shifted1 = _mm_or_si128(_mm_slli_si128(text1, 1), _mm_srli_si128(text0, 15));
+  const uint32_t point = negative + count - scale;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data), _mm_xor_si128(assemble(text0, shifted0, point, 0), sign_fix(negative)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data + 16), assemble(text1, shifted1, point, 1));
+  out.size = static_cast<uint8_t>(length);
+}
+#endif
+
 }  // namespace
 
 DecimalText Decimal::text() const {
   DecimalText out;
+#if defined(VEXLOR_PRINT_SSE2)
+  if (hi_ != 0 || !short_text(lo_, scale(), is_sign_negative(), out)) any_text(lo_, hi_, scale(), is_sign_negative(), out);
+#else
   if (hi_ != 0 || lo_ >= 100000000 || !text_in_one_word(lo_, scale(), is_sign_negative(), out)) {
     long_text(lo_, hi_, scale(), is_sign_negative(), out);
   }
+#endif
   return out;
 }
 
