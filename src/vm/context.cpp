@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <bit>
+#include <algorithm>
 #include <cassert>
 #include <new>
 #include <random>
@@ -57,6 +58,7 @@ void VariableMap::clear() {
   capacity_ = INLINE;
   size_ = 0;
   index_.clear();
+  std::fill(std::begin(small_index_), std::end(small_index_), SMALL_EMPTY);
 }
 
 void VariableMap::take(VariableMap& other) noexcept {
@@ -75,6 +77,8 @@ void VariableMap::take(VariableMap& other) noexcept {
   other.size_ = 0;
   index_ = std::move(other.index_);
   other.index_.clear();
+  std::copy(std::begin(other.small_index_), std::end(other.small_index_), std::begin(small_index_));
+  std::fill(std::begin(other.small_index_), std::end(other.small_index_), SMALL_EMPTY);
   mask_ = other.mask_;
   shift_ = other.shift_;
   seed_ = other.seed_;
@@ -117,7 +121,11 @@ void VariableMap::insert_or_assign(VarId key, const Decimal& value, uint64_t has
   if (size_ == capacity_) grow(capacity_ * 2);
   new (&data_[size_]) Entry{hash, std::move(key), value};
   ++size_;
-  if (size_ > SMALL) {
+  if (size_ <= SMALL) {
+    size_t b = hash >> SMALL_SHIFT;
+    while (small_index_[b] != SMALL_EMPTY) b = (b + 1) & (SMALL_BUCKETS - 1);
+    small_index_[b] = static_cast<uint8_t>(size_ - 1);
+  } else {
     if (index_.empty() || size_ * 2 > index_.size()) {
       build_index(std::bit_ceil(size_ * 4));
     } else {

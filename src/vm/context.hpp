@@ -47,8 +47,8 @@ class FunctionTable {
 const FunctionTable& default_functions();
 
 // Map VarId -> Decimal. Entries live in insertion order, the first few in the
-// object itself (no allocation for a typical context); beyond SMALL entries an
-// open-addressing index over them, seeded per map, takes over from the linear scan.
+// object itself (no allocation for a typical context), found through a small
+// inline index; beyond SMALL entries an open-addressing index seeded per map.
 class VariableMap {
  public:
   static constexpr size_t INLINE = 8;
@@ -76,10 +76,12 @@ class VariableMap {
   const Decimal* find(const VarId& key) const { return find(key, key.hash()); }
   const Decimal* find(const VarId& key, uint64_t hash) const {
     if (index_.empty()) {
-      for (size_t i = 0; i < size_; ++i) {
-        if (data_[i].hash == hash && same_key(data_[i].key, key)) return &data_[i].value;
+      for (size_t b = hash >> SMALL_SHIFT;; b = (b + 1) & (SMALL_BUCKETS - 1)) {
+        const uint8_t slot = small_index_[b];
+        if (slot == SMALL_EMPTY) return nullptr;
+        const Entry& e = data_[slot];
+        if (e.hash == hash && same_key(e.key, key)) return &e.value;
       }
-      return nullptr;
     }
     for (size_t b = bucket(hash);; b = (b + 1) & mask_) {
       const uint32_t slot = index_[b];
@@ -104,6 +106,10 @@ class VariableMap {
     Decimal value;
   };
   static constexpr uint32_t EMPTY = UINT32_MAX;
+  // While the map is small, a 16-bucket index by the top bits of the (process-keyed) hash.
+  static constexpr size_t SMALL_BUCKETS = 16;
+  static constexpr unsigned SMALL_SHIFT = 60;
+  static constexpr uint8_t SMALL_EMPTY = 0xFF;
 
   // Equality of VarId, with short names compared inline.
   static bool same_key(const VarId& a, const VarId& b) {
@@ -128,6 +134,8 @@ class VariableMap {
   size_t size_ = 0;
   size_t capacity_ = INLINE;
   std::vector<uint32_t> index_;  // empty while the map is small
+  uint8_t small_index_[SMALL_BUCKETS] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   size_t mask_ = 0;
   unsigned shift_ = 63;
   uint64_t seed_ = 0;
