@@ -89,10 +89,37 @@ struct Digits {
 
 using arith::POW10_U64;
 
-// The digit count of a coefficient below 2^64 (0 for zero).
+// The digit count of a coefficient below 2^64 (0 for zero): the bit length
+// fixes it up to one, decided by a comparison with a power of ten.
+struct DigitGuess {
+  uint8_t digits[65];
+  uint64_t next_power[65];
+  constexpr DigitGuess() : digits(), next_power() {
+    for (uint32_t bits = 0; bits <= 64; ++bits) {
+      const uint32_t guess = bits * 1233 >> 12;  // digits of 2^(bits-1), or one fewer
+      digits[bits] = static_cast<uint8_t>(guess);
+      next_power[bits] = POW10_U64[guess];
+    }
+  }
+};
+inline constexpr DigitGuess DIGIT_GUESS;
+
 inline uint32_t digit_count(uint64_t v) {
-  const uint32_t guess = static_cast<uint32_t>(std::bit_width(v | 1) * 1233) >> 12;  // no branch on zero
-  return guess + (v >= POW10_U64[guess]);
+  const int bits = std::bit_width(v | 1);  // no branch on zero
+  return DIGIT_GUESS.digits[bits] + (v >= DIGIT_GUESS.next_power[bits]);
+}
+
+// The eight digits of `v` (< 10^8) as characters in one word, the most
+// significant in the lowest byte (the first in memory on a little-endian
+// machine): four lanes of two digits at once.
+constexpr uint64_t eight_digits(uint32_t v) {
+  const uint64_t merged = (v / 10000) | (uint64_t{v % 10000} << 32);
+  const uint64_t hundreds_hi = ((merged * 10486) >> 20) & 0x0000007F0000007Full;  // lanes / 100
+  const uint64_t hundreds_lo = merged - 100 * hundreds_hi;
+  const uint64_t pairs = (hundreds_lo << 16) + hundreds_hi;
+  uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Full;  // lanes / 10
+  tens += (pairs - 10 * tens) << 8;
+  return tens + 0x3030303030303030ull;
 }
 
 #if !defined(VEXLOR_PRINT_SSE2)
@@ -113,19 +140,6 @@ inline uint32_t to_limbs(uint64_t lo, uint32_t hi, uint32_t (&limbs)[4]) {
   limbs[k] = top;
   const uint32_t guess = static_cast<uint32_t>(std::bit_width(top) * 1233) >> 12;
   return 8 * k + guess + (top >= coef96::POW10_U32[guess]);
-}
-
-// The eight digits of `v` (< 10^8) as characters in one word, the most
-// significant in the lowest byte (the first in memory on a little-endian
-// machine): four lanes of two digits at once.
-constexpr uint64_t eight_digits(uint32_t v) {
-  const uint64_t merged = (v / 10000) | (uint64_t{v % 10000} << 32);
-  const uint64_t hundreds_hi = ((merged * 10486) >> 20) & 0x0000007F0000007Full;  // lanes / 100
-  const uint64_t hundreds_lo = merged - 100 * hundreds_hi;
-  const uint64_t pairs = (hundreds_lo << 16) + hundreds_hi;
-  uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Full;  // lanes / 10
-  tens += (pairs - 10 * tens) << 8;
-  return tens + 0x3030303030303030ull;
 }
 
 // Texts of at most 8 bytes from coefficients below 10^8 (most amounts), and of
@@ -280,6 +294,26 @@ inline __m128i assemble(__m128i digits, __m128i shifted, uint32_t point, uint32_
 
 inline __m128i sign_fix(bool negative) { return _mm_cvtsi32_si128(negative ? '0' ^ '-' : 0); }
 
+// Texts of at most 8 bytes (most amounts) in one word. Scaling by a power of
+// ten drops the zeros in front of the printed digits but one, which becomes the
+// sign's place (the product stays below 10^8).
+inline bool text_in_word(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
+  const uint32_t digits = digit_count(c);
+  const uint32_t count = std::max(digits, scale + 1);  // with the zero of "0.005"
+  const uint32_t length = negative + count + (scale != 0);
+  if (length > 8) return false;
+  const uint64_t text = eight_digits(static_cast<uint32_t>(c * POW10_U64[8 - count - negative]));
+  const uint32_t point = negative + count - scale;
+  uint64_t before, through, dot;
+  std::memcpy(&before, BEFORE + 32 - point, 8);
+  std::memcpy(&through, BEFORE + 31 - point, 8);
+  std::memcpy(&dot, POINT + 32 - point, 8);
+  const uint64_t word = ((text & before) | ((text << 8) & ~through) | dot) ^ (negative ? '0' ^ '-' : 0);
+  std::memcpy(out.data, &word, 8);
+  out.size = static_cast<uint8_t>(length);
+  return true;
+}
+
 // Coefficients below 10^16 with texts of at most 16 bytes (every amount).
 inline bool short_text(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
   if (c >= POW10_U64[16]) return false;
@@ -287,8 +321,9 @@ inline bool short_text(uint64_t c, uint32_t scale, bool negative, DecimalText& o
   const uint32_t count = std::max(digits, scale + 1);  // with the zero of "0.005"
   const uint32_t length = negative + count + (scale != 0);
   if (length > 16) return false;
-  // Drop all but the printed digits and one zero in front, which becomes the sign's place.
-  const __m128i text = shift_down(sixteen_digits(c), 8 * static_cast<int>(16 - count - negative));
+  // Scaling by a power of ten drops the zeros in front of the printed digits,
+  // but one that becomes the sign's place (the product stays below 10^16).
+  const __m128i text = sixteen_digits(c * POW10_U64[16 - count - negative]);
   const uint32_t point = negative + count - scale;
   const __m128i shifted = _mm_slli_si128(text, 1);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data), _mm_xor_si128(assemble(text, shifted, point, 0), sign_fix(negative)));
@@ -296,7 +331,7 @@ inline bool short_text(uint64_t c, uint32_t scale, bool negative, DecimalText& o
   return true;
 }
 
-void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
+[[gnu::noinline]] void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
   uint64_t low16;
   const uint64_t high = coef96::split_1e16(coef96::Coef{lo, hi}, low16);
   const uint32_t digits = high != 0 ? 16 + digit_count(high) : digit_count(low16);
@@ -322,7 +357,9 @@ void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalTe
 DecimalText Decimal::text() const {
   DecimalText out;
 #if defined(VEXLOR_PRINT_SSE2)
-  if (hi_ != 0 || !short_text(lo_, scale(), is_sign_negative(), out)) any_text(lo_, hi_, scale(), is_sign_negative(), out);
+  if (hi_ != 0 || (!text_in_word(lo_, scale(), is_sign_negative(), out) && !short_text(lo_, scale(), is_sign_negative(), out))) {
+    any_text(lo_, hi_, scale(), is_sign_negative(), out);
+  }
 #else
   if (hi_ != 0 || lo_ >= 100000000 || !text_in_one_word(lo_, scale(), is_sign_negative(), out)) {
     long_text(lo_, hi_, scale(), is_sign_negative(), out);
