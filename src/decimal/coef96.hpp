@@ -67,25 +67,3 @@ inline void add_one(Coef& c) {
 }
 
 }  // namespace vexlor::coef96
-
-namespace vexlor::coef96 {
-
-// Splits the coefficient at 10^16: returns the quotient (below 7.93 * 10^12)
-// and stores the remainder. The quotient is estimated with one multiplication
-// by 2^96 / 10^16 (it falls short by at most 2) and then corrected.
-inline uint64_t split_1e16(Coef c, uint64_t& rem) {
-  constexpr uint64_t P16 = 10000000000000000ull;
-  constexpr uint64_t RECIPROCAL = 7922816251426ull;  // floor(2^96 / 10^16)
-  const uint64_t top = (uint64_t{c.hi} << 32) | (c.lo >> 32);
-  uint64_t q = wide::hi64(wide::mul64(top, RECIPROCAL));
-  uint64_t r = c.lo - q * P16;  // exact: the true difference is below 3 * 10^16
-  for (int i = 0; i < 2; ++i) {
-    const bool over = r >= P16;
-    r -= over ? P16 : 0;
-    q += over;
-  }
-  rem = r;
-  return q;
-}
-
-}  // namespace vexlor::coef96

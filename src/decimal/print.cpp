@@ -255,22 +255,6 @@ inline __m128i sixteen_digits(uint64_t v) {
   return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
 }
 
-// The register as a 128-bit little-endian number shifted by `bits`; a count
-// outside 0..127 (also a negative one) gives zero.
-inline __m128i shift_down(__m128i v, int bits) {
-  const __m128i high = _mm_srli_si128(v, 8);
-  return _mm_or_si128(_mm_or_si128(_mm_srl_epi64(v, _mm_cvtsi32_si128(bits)),
-                                   _mm_sll_epi64(high, _mm_cvtsi32_si128(64 - bits))),
-                      _mm_srl_epi64(high, _mm_cvtsi32_si128(bits - 64)));
-}
-
-inline __m128i shift_up(__m128i v, int bits) {
-  const __m128i low = _mm_slli_si128(v, 8);
-  return _mm_or_si128(_mm_or_si128(_mm_sll_epi64(v, _mm_cvtsi32_si128(bits)),
-                                   _mm_srl_epi64(low, _mm_cvtsi32_si128(64 - bits))),
-                      _mm_sll_epi64(low, _mm_cvtsi32_si128(bits - 64)));
-}
-
 // Windows: from `BEFORE + 32 - p`, the bytes before place p are set; from
 // `POINT + 32 - p`, place p holds the point.
 alignas(64) constexpr unsigned char BEFORE[64] = {
@@ -331,18 +315,55 @@ inline bool short_text(uint64_t c, uint32_t scale, bool negative, DecimalText& o
   return true;
 }
 
+// Powers of ten up to 10^28 as two words, for the digit count of any coefficient.
+struct Pow10Wide {
+  uint64_t lo[29];
+  uint64_t hi[29];
+  constexpr Pow10Wide() : lo(), hi() {
+    uint64_t l = 1, h = 0;
+    for (int n = 0; n < 29; ++n) {
+      lo[n] = l;
+      hi[n] = h;
+      // times ten in 32-bit pieces
+      const uint64_t l0 = (l & 0xFFFFFFFFu) * 10, l1 = (l >> 32) * 10 + (l0 >> 32);
+      h = h * 10 + (l1 >> 32);
+      l = (l1 << 32) | (l0 & 0xFFFFFFFFu);
+    }
+  }
+};
+inline constexpr Pow10Wide POW10_WIDE;
+
+inline uint32_t digit_count(uint64_t lo, uint32_t hi) {
+  const int bits = hi != 0 ? 64 + std::bit_width(hi) : std::bit_width(lo | 1);
+  const uint32_t guess = static_cast<uint32_t>(bits * 1233) >> 12;  // at most 28
+  return guess + (wide::make_u128(hi, lo) >= wide::make_u128(POW10_WIDE.hi[guess], POW10_WIDE.lo[guess]));
+}
+
+// Any text: the coefficient times 10^shift is below 10^32 and has the printed
+// digits (after one zero for the sign's place) in front; it is split at 10^16
+// into two registers of sixteen digits.
 [[gnu::noinline]] void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
-  uint64_t low16;
-  const uint64_t high = coef96::split_1e16(coef96::Coef{lo, hi}, low16);
-  const uint32_t digits = high != 0 ? 16 + digit_count(high) : digit_count(low16);
-  const uint32_t count = std::max(digits, scale + 1);
+  const uint32_t count = std::max(digit_count(lo, hi), scale + 1);
   const uint32_t length = negative + count + (scale != 0);
   assert(length <= BUFFER_SIZE);
-  const __m128i first = sixteen_digits(high), second = sixteen_digits(low16);
-  const int bits = 8 * static_cast<int>(32 - count - negative);  // 16..248
-  const __m128i text0 = _mm_or_si128(_mm_or_si128(shift_down(first, bits), shift_up(second, 128 - bits)),
-                                     shift_down(second, bits - 128));
-  const __m128i text1 = shift_down(second, bits);
+  const uint32_t shift = 32 - count - negative;  // 2..31
+  // With a shift of 16 or more the digits fit the first half (and hi is 0).
+  const bool first_half_only = shift >= 16;
+  const uint64_t factor = POW10_U64[first_half_only ? shift - 16 : shift];
+  const wide::u128 scaled = wide::mul64(lo, factor) + wide::make_u128(uint64_t{hi} * factor, 0);
+  // scaled / 10^16 from its top 55 bits times floor(2^116 / 10^16): short by at most one.
+  constexpr uint64_t P16 = 10000000000000000ull;
+  const uint64_t top = (wide::hi64(scaled) << 12) | (wide::lo64(scaled) >> 52);
+  uint64_t high = wide::hi64(wide::mul64(top, 8307674973655724205ull));
+  uint64_t low = wide::lo64(scaled) - high * P16;
+  const bool over = low >= P16;
+  high += over;
+  low -= over ? P16 : 0;
+  if (first_half_only) {
+    high = wide::lo64(scaled);
+    low = 0;
+  }
+  const __m128i text0 = sixteen_digits(high), text1 = sixteen_digits(low);
   const __m128i shifted0 = _mm_slli_si128(text0, 1);
   const __m128i shifted1 = _mm_or_si128(_mm_slli_si128(text1, 1), _mm_srli_si128(text0, 15));
   const uint32_t point = negative + count - scale;
