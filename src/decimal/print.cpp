@@ -72,20 +72,6 @@ inline char* put_coefficient(char* end, uint64_t lo, uint32_t hi) {
   return put_u64(end, c.lo);
 }
 
-// Digits of the coefficient, right-aligned before `end`, preceded by zeros up
-// to 32 places before `end`; with `zeros_after`, 32 zeros also follow `end`.
-struct Digits {
-  char buffer[64];
-  char* end = buffer + 32;
-  char* start;
-
-  Digits(const Decimal& d, bool zeros_after) {
-    std::memset(buffer, '0', 32);
-    if (zeros_after) std::memset(end, '0', 32);
-    start = put_coefficient(end, d.lo(), d.hi());
-  }
-  size_t count() const { return static_cast<size_t>(end - start); }
-};
 
 using arith::POW10_U64;
 
@@ -232,11 +218,12 @@ inline bool text_in_two_words(uint64_t coefficient, uint32_t scale, bool negativ
 }
 
 #else
-// The text is built in vector registers: the digits of the coefficient, padded
-// with zeros to 16 or 32 places, are shifted so that the first one printed
-// lands after the sign; a copy shifted one place further supplies the
-// fractional digits, and constant windows select the parts, the point and the
-// sign. No branch depends on the digits and nothing is stored before the text.
+// The text is built in registers: the coefficient is multiplied by the power
+// of ten that puts its first printed digit right after the sign's place in a
+// field of 8, 16 or 32 digits; a copy of the digits shifted one place further
+// supplies the fractional part, and constant windows select the parts, the
+// point and the sign. No branch depends on the digits, and the text is stored
+// in whole words.
 
 // Sixteen digit characters of `v` (< 10^16), the most significant first.
 inline __m128i sixteen_digits(uint64_t v) {
@@ -298,7 +285,7 @@ inline bool text_in_word(uint64_t c, uint32_t scale, bool negative, DecimalText&
   return true;
 }
 
-// Coefficients below 10^16 with texts of at most 16 bytes (every amount).
+// Coefficients below 10^16 with texts of at most 16 bytes.
 inline bool short_text(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
   if (c >= POW10_U64[16]) return false;
   const uint32_t digits = digit_count(c);
@@ -339,6 +326,18 @@ inline uint32_t digit_count(uint64_t lo, uint32_t hi) {
   return guess + (wide::make_u128(hi, lo) >= wide::make_u128(POW10_WIDE.hi[guess], POW10_WIDE.lo[guess]));
 }
 
+// (high, low) = (m / 10^16, m % 10^16) for m below 10^32. The quotient comes
+// from the top 55 bits of m times floor(2^116 / 10^16), short by at most one.
+inline void split_1e16(wide::u128 m, uint64_t& high, uint64_t& low) {
+  constexpr uint64_t P16 = 10000000000000000ull;
+  const uint64_t top = (wide::hi64(m) << 12) | (wide::lo64(m) >> 52);
+  high = wide::hi64(wide::mul64(top, 8307674973655724205ull));
+  low = wide::lo64(m) - high * P16;  // exact: the true difference is below 2 * 10^16
+  const bool over = low >= P16;
+  high += over;
+  low -= over ? P16 : 0;
+}
+
 // Any text: the coefficient times 10^shift is below 10^32 and has the printed
 // digits (after one zero for the sign's place) in front; it is split at 10^16
 // into two registers of sixteen digits.
@@ -351,14 +350,8 @@ inline uint32_t digit_count(uint64_t lo, uint32_t hi) {
   const bool first_half_only = shift >= 16;
   const uint64_t factor = POW10_U64[first_half_only ? shift - 16 : shift];
   const wide::u128 scaled = wide::mul64(lo, factor) + wide::make_u128(uint64_t{hi} * factor, 0);
-  // scaled / 10^16 from its top 55 bits times floor(2^116 / 10^16): short by at most one.
-  constexpr uint64_t P16 = 10000000000000000ull;
-  const uint64_t top = (wide::hi64(scaled) << 12) | (wide::lo64(scaled) >> 52);
-  uint64_t high = wide::hi64(wide::mul64(top, 8307674973655724205ull));
-  uint64_t low = wide::lo64(scaled) - high * P16;
-  const bool over = low >= P16;
-  high += over;
-  low -= over ? P16 : 0;
+  uint64_t high, low;
+  split_1e16(scaled, high, low);
   if (first_half_only) {
     high = wide::lo64(scaled);
     low = 0;
@@ -372,6 +365,29 @@ inline uint32_t digit_count(uint64_t lo, uint32_t hi) {
   out.size = static_cast<uint8_t>(length);
 }
 #endif
+
+// Digits of the coefficient, right-aligned before `end`, preceded by zeros up
+// to 32 places before `end`; with `zeros_after`, 32 zeros also follow `end`.
+struct Digits {
+  char buffer[64];
+  char* end = buffer + 32;
+  char* start;
+
+  Digits(const Decimal& d, bool zeros_after) {
+    if (zeros_after) std::memset(end, '0', 32);
+#if defined(VEXLOR_PRINT_SSE2)
+    uint64_t high, low;
+    split_1e16(wide::make_u128(d.hi(), d.lo()), high, low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer), sixteen_digits(high));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + 16), sixteen_digits(low));
+    start = end - digit_count(d.lo(), d.hi());
+#else
+    std::memset(buffer, '0', 32);
+    start = put_coefficient(end, d.lo(), d.hi());
+#endif
+  }
+  size_t count() const { return static_cast<size_t>(end - start); }
+};
 
 }  // namespace
 
