@@ -242,6 +242,15 @@ inline __m128i sixteen_digits(uint64_t v) {
   return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
 }
 
+// The register as a 128-bit little-endian number shifted down by `bits`
+// (0..127): toward the first byte in memory.
+inline __m128i shift_down(__m128i v, int bits) {
+  const __m128i high = _mm_srli_si128(v, 8);
+  return _mm_or_si128(_mm_or_si128(_mm_srl_epi64(v, _mm_cvtsi32_si128(bits)),
+                                   _mm_sll_epi64(high, _mm_cvtsi32_si128(64 - bits))),
+                      _mm_srl_epi64(high, _mm_cvtsi32_si128(bits - 64)));  // counts above 63 give 0
+}
+
 // Windows: from `BEFORE + 32 - p`, the bytes before place p are set; from
 // `POINT + 32 - p`, place p holds the point.
 alignas(64) constexpr unsigned char BEFORE[64] = {
@@ -265,15 +274,16 @@ inline __m128i assemble(__m128i digits, __m128i shifted, uint32_t point, uint32_
 
 inline __m128i sign_fix(bool negative) { return _mm_cvtsi32_si128(negative ? '0' ^ '-' : 0); }
 
-// Texts of at most 8 bytes (most amounts) in one word. Scaling by a power of
-// ten drops the zeros in front of the printed digits but one, which becomes the
-// sign's place (the product stays below 10^8).
+// Texts of at most 8 bytes (most amounts) in one word. The digits are made
+// while the layout is worked out, then shifted so that one zero in front of
+// the printed digits is left for the sign's place.
 inline bool text_in_word(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
+  const uint64_t all_digits = eight_digits(static_cast<uint32_t>(c));  // used only when c < 10^8
   const uint32_t digits = digit_count(c);
   const uint32_t count = std::max(digits, scale + 1);  // with the zero of "0.005"
   const uint32_t length = negative + count + (scale != 0);
   if (length > 8) return false;
-  const uint64_t text = eight_digits(static_cast<uint32_t>(c * POW10_U64[8 - count - negative]));
+  const uint64_t text = all_digits >> (8 * (8 - count - negative));
   const uint32_t point = negative + count - scale;
   uint64_t before, through, dot;
   std::memcpy(&before, BEFORE + 32 - point, 8);
@@ -288,13 +298,13 @@ inline bool text_in_word(uint64_t c, uint32_t scale, bool negative, DecimalText&
 // Coefficients below 10^16 with texts of at most 16 bytes.
 inline bool short_text(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
   if (c >= POW10_U64[16]) return false;
+  const __m128i all_digits = sixteen_digits(c);
   const uint32_t digits = digit_count(c);
   const uint32_t count = std::max(digits, scale + 1);  // with the zero of "0.005"
   const uint32_t length = negative + count + (scale != 0);
   if (length > 16) return false;
-  // Scaling by a power of ten drops the zeros in front of the printed digits,
-  // but one that becomes the sign's place (the product stays below 10^16).
-  const __m128i text = sixteen_digits(c * POW10_U64[16 - count - negative]);
+  // Drop the zeros in front of the printed digits but one, the sign's place.
+  const __m128i text = shift_down(all_digits, 8 * static_cast<int>(16 - count - negative));
   const uint32_t point = negative + count - scale;
   const __m128i shifted = _mm_slli_si128(text, 1);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data), _mm_xor_si128(assemble(text, shifted, point, 0), sign_fix(negative)));
