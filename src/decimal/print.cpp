@@ -218,12 +218,12 @@ inline bool text_in_two_words(uint64_t coefficient, uint32_t scale, bool negativ
 }
 
 #else
-// The text is built in registers: the coefficient is multiplied by the power
-// of ten that puts its first printed digit right after the sign's place in a
-// field of 8, 16 or 32 digits; a copy of the digits shifted one place further
-// supplies the fractional part, and constant windows select the parts, the
-// point and the sign. No branch depends on the digits, and the text is stored
-// in whole words.
+// The text is built in registers: the digits of the coefficient in a field of
+// 8, 16 or 32 places are brought to where the first printed digit follows the
+// sign's place (shifted there, or for long texts the coefficient is first
+// multiplied by a power of ten); a copy shifted one place further supplies the
+// fractional part, and constant windows select the parts, the point and the
+// sign. No branch depends on the digits, and the text is stored in whole words.
 
 // Sixteen digit characters of `v` (< 10^16), the most significant first.
 inline __m128i sixteen_digits(uint64_t v) {
