@@ -108,6 +108,15 @@ inline bool loop_work_exceeded(Machine& m, const OpCode& op, uint64_t cost) {
                            " exceeds Decimal range (max ~7.9e28)");
 }
 
+[[gnu::cold, gnu::noinline]] VmError gas_exhausted(const Machine& m, uint64_t cost, uint64_t remaining) {
+  return VmError::out_of_gas(m.limit, cost, remaining);
+}
+[[gnu::cold, gnu::noinline]] VmError loop_limit() { return VmError::runtime_error(LOOP_LIMIT_MESSAGE); }
+
+// The instruction loop. Dispatch is threaded: every instruction body ends with its
+// own jump to the next one (GCC's labels as values), and sp, ip, the stack bounds
+// and the remaining gas stay in locals. Each body charges its gas first, with
+// the cost known at compile time except for Pow.
 template <Mode mode>
 Exit execute(Machine& m) {
   constexpr bool metered = mode != Mode::Free;
@@ -116,23 +125,59 @@ Exit execute(Machine& m) {
   const OpCode* const stop = code + len;
   const OpCode* ip = code + m.pc;
   Decimal* sp = m.sp;
+  Decimal* base = m.base;
+  Decimal* end = m.end;
   uint64_t remaining = m.remaining;
+  const VariableMap& variables = m.ctx.variables;
 
+  static constexpr void* LABELS[OP_KIND_COUNT] = {
+      &&op_PushConst, &&op_LoadVar, &&op_Add, &&op_Sub, &&op_Mul, &&op_Div,  &&op_FloorDiv, &&op_Mod,
+      &&op_Pow,       &&op_Neg,     &&op_Pos, &&op_Not, &&op_And, &&op_Or,   &&op_Eq,       &&op_Ne,
+      &&op_Lt,        &&op_Le,      &&op_Gt,  &&op_Ge,  &&op_Jump, &&op_JumpIfFalse, &&op_Call};
+
+#define VM_DISPATCH()                                       \
+  do {                                                      \
+    if (ip == stop) goto done;                              \
+    goto* LABELS[static_cast<size_t>(ip->kind())];          \
+  } while (0)
+#define VM_NEXT() \
+  do {            \
+    ++ip;         \
+    VM_DISPATCH(); \
+  } while (0)
 #define VM_FAIL(err)           \
   do {                         \
     m.error = (err);           \
     goto fail;                 \
   } while (0)
+#define VM_CHARGE(K)                                                                   \
+  do {                                                                                 \
+    if constexpr (metered) {                                                           \
+      uint64_t cost_ = COST[static_cast<size_t>(K)];                                   \
+      if constexpr ((K) == OpKind::Pow) cost_ = pow_cost(base, sp);                    \
+      if (mode == Mode::Metered || m.has_limit) {                                      \
+        if (cost_ > remaining) [[unlikely]]                                            \
+          VM_FAIL(gas_exhausted(m, cost_, remaining));                                 \
+        remaining -= cost_;                                                            \
+      }                                                                                \
+      if constexpr (mode == Mode::Guarded) {                                           \
+        if (loop_work_exceeded(m, *ip, cost_)) VM_FAIL(loop_limit());                  \
+      }                                                                                \
+    }                                                                                  \
+  } while (0)
 #define VM_NEED(n)                                                           \
   do {                                                                       \
-    if (static_cast<size_t>(sp - m.base) < (n)) VM_FAIL(VmError::stack_underflow()); \
+    if (static_cast<size_t>(sp - base) < (n)) [[unlikely]]                   \
+      VM_FAIL(VmError::stack_underflow());                                   \
   } while (0)
 #define VM_PUSH(value)                              \
   do {                                              \
-    if (sp == m.end) {                              \
+    if (sp == end) [[unlikely]] {                   \
       Decimal* const grown_ = grow(m, sp);          \
       if (grown_ == nullptr) goto fail;             \
       sp = grown_;                                  \
+      base = m.base;                                \
+      end = m.end;                                  \
     }                                               \
     *sp++ = (value);                                \
   } while (0)
@@ -140,17 +185,20 @@ Exit execute(Machine& m) {
   do {                                              \
     VM_NEED(2);                                     \
     const ArithResult r = fn(sp[-2], sp[-1]);       \
-    if (!r.is_ok()) VM_FAIL(overflow(word));        \
-    sp[-2] = fresh_copy(r.value);                           \
+    if (!r.is_ok()) [[unlikely]]                    \
+      VM_FAIL(overflow(word));                      \
+    sp[-2] = fresh_copy(r.value);                   \
     --sp;                                           \
   } while (0)
 #define VM_DIVIDE(fn, word)                                        \
   do {                                                             \
     VM_NEED(2);                                                    \
-    if (sp[-1].is_zero()) VM_FAIL(VmError::division_by_zero());    \
+    if (sp[-1].is_zero()) [[unlikely]]                             \
+      VM_FAIL(VmError::division_by_zero());                        \
     const ArithResult r = fn(sp[-2], sp[-1]);                      \
-    if (!r.is_ok()) VM_FAIL(overflow(word));                       \
-    sp[-2] = fresh_copy(r.value);                                          \
+    if (!r.is_ok()) [[unlikely]]                                   \
+      VM_FAIL(overflow(word));                                     \
+    sp[-2] = fresh_copy(r.value);                                  \
     --sp;                                                          \
   } while (0)
 #define VM_COMPARE(test)                            \
@@ -160,10 +208,10 @@ Exit execute(Machine& m) {
     sp[-2] = (test) ? ONE : ZERO;                   \
     --sp;                                           \
   } while (0)
-// A block, not do-while: its `continue` must reach the instruction loop.
-// A block, not do-while: its `continue` must reach the instruction loop.
+// A backward jump outside the guarded mode hands over to it; a target past the
+// end finishes the run.
 #define VM_JUMP_TO(t)                                            \
-  {                                                              \
+  do {                                                           \
     const size_t target_ = (t);                                  \
     if constexpr (mode != Mode::Guarded) {                       \
       if (target_ <= static_cast<size_t>(ip - code)) {           \
@@ -174,126 +222,133 @@ Exit execute(Machine& m) {
       }                                                          \
     }                                                            \
     ip = target_ < len ? code + target_ : stop;                  \
-    continue;                                                    \
-  }
+    VM_DISPATCH();                                               \
+  } while (0)
 
-  while (ip < stop) {
-    const OpCode& op = *ip;
-    const OpKind kind = op.kind();
-    if constexpr (metered) {
-      uint64_t cost = COST[static_cast<size_t>(kind)];
-      if (kind == OpKind::Pow) [[unlikely]]
-        cost = pow_cost(m.base, sp);
-      if (mode == Mode::Metered || m.has_limit) {
-        if (cost > remaining) [[unlikely]]
-          VM_FAIL(VmError::out_of_gas(m.limit, cost, remaining));
-        remaining -= cost;
-      }
-      if constexpr (mode == Mode::Guarded) {
-        if (loop_work_exceeded(m, op, cost)) VM_FAIL(VmError::runtime_error(LOOP_LIMIT_MESSAGE));
-      }
-    }
-    switch (kind) {
-      case OpKind::PushConst:
-        VM_PUSH(op.constant());
-        break;
-      case OpKind::LoadVar: {
-        const Decimal* v = m.ctx.variables.find(op.var(), op.var_hash());
-        if (v == nullptr) VM_FAIL(missing_variable(op));
-        VM_PUSH(*v);
-        break;
-      }
-      case OpKind::Add:
-        VM_ARITH(add_impl, "Addition");
-        break;
-      case OpKind::Sub:
-        VM_ARITH(sub_impl, "Subtraction");
-        break;
-      case OpKind::Mul:
-        VM_ARITH(mul_impl, "Multiplication");
-        break;
-      case OpKind::Div:
-        VM_DIVIDE(div_impl, "Division");
-        break;
-      case OpKind::FloorDiv:
-        VM_DIVIDE(div_impl, "Division");
-        sp[-1] = sp[-1].floor();
-        break;
-      case OpKind::Mod:
-        VM_DIVIDE(rem_impl, "Modulo");
-        break;
-      case OpKind::Pow: {
-        VM_NEED(2);
-        const MathResult r = checked_powd(sp[-2], sp[-1]);
-        if (!r.is_ok()) VM_FAIL(pow_failure(r, sp[-2], sp[-1]));
-        sp[-2] = fresh_copy(r.value);
-        --sp;
-        break;
-      }
-      case OpKind::Neg:
-        VM_NEED(1);
-        sp[-1] = -sp[-1];
-        break;
-      case OpKind::Pos:
-        VM_NEED(1);
-        break;
-      case OpKind::Not:
-        VM_NEED(1);
-        sp[-1] = sp[-1].is_zero() ? ONE : ZERO;
-        break;
-      case OpKind::And:
-        VM_NEED(2);
-        sp[-2] = (!sp[-2].is_zero() && !sp[-1].is_zero()) ? ONE : ZERO;
-        --sp;
-        break;
-      case OpKind::Or:
-        VM_NEED(2);
-        sp[-2] = (!sp[-2].is_zero() || !sp[-1].is_zero()) ? ONE : ZERO;
-        --sp;
-        break;
-      case OpKind::Eq:
-        VM_COMPARE(c == 0);
-        break;
-      case OpKind::Ne:
-        VM_COMPARE(c != 0);
-        break;
-      case OpKind::Lt:
-        VM_COMPARE(c < 0);
-        break;
-      case OpKind::Le:
-        VM_COMPARE(c <= 0);
-        break;
-      case OpKind::Gt:
-        VM_COMPARE(c > 0);
-        break;
-      case OpKind::Ge:
-        VM_COMPARE(c >= 0);
-        break;
-      case OpKind::Jump:
-        VM_JUMP_TO(op.target())
-      case OpKind::JumpIfFalse:
-        VM_NEED(1);
-        --sp;
-        if (sp->is_zero()) VM_JUMP_TO(op.target())
-        break;
-      case OpKind::Call: {
-        const size_t n = op.arg_count();
-        if (static_cast<size_t>(sp - m.base) < n) VM_FAIL(VmError::stack_underflow());
-        const uint8_t slot = op.call_slot();
-        const BuiltinFn fn =
-            slot != NO_FUNCTION_SLOT ? m.ctx.functions->find_slot(slot) : m.ctx.functions->find(op.call_name());
-        if (fn == nullptr) VM_FAIL(missing_function(op));
-        Decimal result;
-        if (!fn(std::span<const Decimal>(sp - n, n), result, m.error)) goto fail;
-        sp -= n;
-        VM_PUSH(result);
-        break;
-      }
-      default:
-        __builtin_unreachable();  // every OpKind is handled above
-    }
-    ++ip;
-  }
+  VM_DISPATCH();
+
+op_PushConst:
+  VM_CHARGE(OpKind::PushConst);
+  VM_PUSH(ip->constant());
+  VM_NEXT();
+op_LoadVar: {
+  VM_CHARGE(OpKind::LoadVar);
+  const Decimal* v = variables.find(ip->var(), ip->var_hash());
+  if (v == nullptr) [[unlikely]]
+    VM_FAIL(missing_variable(*ip));
+  VM_PUSH(*v);
+  VM_NEXT();
+}
+op_Add:
+  VM_CHARGE(OpKind::Add);
+  VM_ARITH(add_impl, "Addition");
+  VM_NEXT();
+op_Sub:
+  VM_CHARGE(OpKind::Sub);
+  VM_ARITH(sub_impl, "Subtraction");
+  VM_NEXT();
+op_Mul:
+  VM_CHARGE(OpKind::Mul);
+  VM_ARITH(mul_impl, "Multiplication");
+  VM_NEXT();
+op_Div:
+  VM_CHARGE(OpKind::Div);
+  VM_DIVIDE(div_impl, "Division");
+  VM_NEXT();
+op_FloorDiv:
+  VM_CHARGE(OpKind::FloorDiv);
+  VM_DIVIDE(div_impl, "Division");
+  sp[-1] = sp[-1].floor();
+  VM_NEXT();
+op_Mod:
+  VM_CHARGE(OpKind::Mod);
+  VM_DIVIDE(rem_impl, "Modulo");
+  VM_NEXT();
+op_Pow: {
+  VM_CHARGE(OpKind::Pow);
+  VM_NEED(2);
+  const MathResult r = checked_powd(sp[-2], sp[-1]);
+  if (!r.is_ok()) VM_FAIL(pow_failure(r, sp[-2], sp[-1]));
+  sp[-2] = fresh_copy(r.value);
+  --sp;
+  VM_NEXT();
+}
+op_Neg:
+  VM_CHARGE(OpKind::Neg);
+  VM_NEED(1);
+  sp[-1] = -sp[-1];
+  VM_NEXT();
+op_Pos:
+  VM_CHARGE(OpKind::Pos);
+  VM_NEED(1);
+  VM_NEXT();
+op_Not:
+  VM_CHARGE(OpKind::Not);
+  VM_NEED(1);
+  sp[-1] = sp[-1].is_zero() ? ONE : ZERO;
+  VM_NEXT();
+op_And:
+  VM_CHARGE(OpKind::And);
+  VM_NEED(2);
+  sp[-2] = (!sp[-2].is_zero() && !sp[-1].is_zero()) ? ONE : ZERO;
+  --sp;
+  VM_NEXT();
+op_Or:
+  VM_CHARGE(OpKind::Or);
+  VM_NEED(2);
+  sp[-2] = (!sp[-2].is_zero() || !sp[-1].is_zero()) ? ONE : ZERO;
+  --sp;
+  VM_NEXT();
+op_Eq:
+  VM_CHARGE(OpKind::Eq);
+  VM_COMPARE(c == 0);
+  VM_NEXT();
+op_Ne:
+  VM_CHARGE(OpKind::Ne);
+  VM_COMPARE(c != 0);
+  VM_NEXT();
+op_Lt:
+  VM_CHARGE(OpKind::Lt);
+  VM_COMPARE(c < 0);
+  VM_NEXT();
+op_Le:
+  VM_CHARGE(OpKind::Le);
+  VM_COMPARE(c <= 0);
+  VM_NEXT();
+op_Gt:
+  VM_CHARGE(OpKind::Gt);
+  VM_COMPARE(c > 0);
+  VM_NEXT();
+op_Ge:
+  VM_CHARGE(OpKind::Ge);
+  VM_COMPARE(c >= 0);
+  VM_NEXT();
+op_Jump:
+  VM_CHARGE(OpKind::Jump);
+  VM_JUMP_TO(ip->target());
+op_JumpIfFalse:
+  VM_CHARGE(OpKind::JumpIfFalse);
+  VM_NEED(1);
+  --sp;
+  if (sp->is_zero()) VM_JUMP_TO(ip->target());
+  VM_NEXT();
+op_Call: {
+  VM_CHARGE(OpKind::Call);
+  const OpCode& op = *ip;
+  const size_t n = op.arg_count();
+  if (static_cast<size_t>(sp - base) < n) VM_FAIL(VmError::stack_underflow());
+  const uint8_t slot = op.call_slot();
+  const BuiltinFn fn =
+      slot != NO_FUNCTION_SLOT ? m.ctx.functions->find_slot(slot) : m.ctx.functions->find(op.call_name());
+  if (fn == nullptr) VM_FAIL(missing_function(op));
+  Decimal result;
+  if (!fn(std::span<const Decimal>(sp - n, n), result, m.error)) goto fail;
+  sp -= n;
+  VM_PUSH(result);
+  VM_NEXT();
+}
+
+done:
   m.pc = len;
   m.sp = sp;
   m.remaining = remaining;
@@ -305,7 +360,10 @@ fail:
   m.remaining = remaining;
   return Exit::Fail;
 
+#undef VM_DISPATCH
+#undef VM_NEXT
 #undef VM_FAIL
+#undef VM_CHARGE
 #undef VM_NEED
 #undef VM_PUSH
 #undef VM_ARITH
