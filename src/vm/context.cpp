@@ -84,6 +84,23 @@ void VariableMap::take(VariableMap& other) noexcept {
   seed_ = other.seed_;
 }
 
+const Decimal* VariableMap::find_slow(const VarId& key, uint64_t hash) const {
+  if (index_.empty()) {
+    for (size_t b = hash >> SMALL_SHIFT;; b = (b + 1) & (SMALL_BUCKETS - 1)) {
+      const uint8_t slot = small_index_[b];
+      if (slot == SMALL_EMPTY) return nullptr;
+      const Entry& e = data_[slot];
+      if (e.hash == hash && same_key(e.key, key)) return &e.value;
+    }
+  }
+  for (size_t b = bucket(hash);; b = (b + 1) & mask_) {
+    const uint32_t slot = index_[b];
+    if (slot == EMPTY) return nullptr;
+    const Entry& e = data_[slot];
+    if (e.hash == hash && same_key(e.key, key)) return &e.value;
+  }
+}
+
 void VariableMap::reserve(size_t count) {
   if (count > capacity_) grow(count);
 }

@@ -74,21 +74,20 @@ class VariableMap {
   }
   void insert_or_assign(VarId key, const Decimal& value, uint64_t hash);
   const Decimal* find(const VarId& key) const { return find(key, key.hash()); }
+  // Inline: the first bucket of a small map, where a present key nearly always
+  // sits; every other probe goes through find_slow.
   const Decimal* find(const VarId& key, uint64_t hash) const {
-    if (index_.empty()) {
-      for (size_t b = hash >> SMALL_SHIFT;; b = (b + 1) & (SMALL_BUCKETS - 1)) {
-        const uint8_t slot = small_index_[b];
-        if (slot == SMALL_EMPTY) return nullptr;
+    if (index_.empty()) [[likely]] {
+      const uint8_t slot = small_index_[hash >> SMALL_SHIFT];
+      if (slot != SMALL_EMPTY) [[likely]] {
         const Entry& e = data_[slot];
-        if (e.hash == hash && same_key(e.key, key)) return &e.value;
+        if (e.hash == hash && same_key(e.key, key)) [[likely]]
+          return &e.value;
+      } else {
+        return nullptr;
       }
     }
-    for (size_t b = bucket(hash);; b = (b + 1) & mask_) {
-      const uint32_t slot = index_[b];
-      if (slot == EMPTY) return nullptr;
-      const Entry& e = data_[slot];
-      if (e.hash == hash && same_key(e.key, key)) return &e.value;
-    }
+    return find_slow(key, hash);
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -125,6 +124,7 @@ class VariableMap {
     return true;
   }
   size_t bucket(uint64_t h) const { return static_cast<size_t>(((h ^ seed_) * 0x9e3779b97f4a7c15ULL) >> shift_); }
+  [[gnu::noinline]] const Decimal* find_slow(const VarId& key, uint64_t hash) const;
   void take(VariableMap& other) noexcept;
   void grow(size_t capacity);
   void build_index(size_t buckets);

@@ -26,7 +26,9 @@ constexpr uint8_t COST[OP_KIND_COUNT] = {
 
 constexpr size_t INLINE_STACK = 32;
 
-enum class Exit { End, Fail, StartGuard };
+// End: finished with exactly one value on the stack; BadEnd: finished with any
+// other number of values.
+enum class Exit { End, BadEnd, Fail, StartGuard };
 
 // Free: no gas limit. Metered: the caller's limit. Guarded: after a backward jump,
 // the caller's limit (if any) and the loop work budget.
@@ -352,7 +354,7 @@ done:
   m.pc = len;
   m.sp = sp;
   m.remaining = remaining;
-  return Exit::End;
+  return sp == base + 1 ? Exit::End : Exit::BadEnd;
 
 fail:
   m.pc = static_cast<size_t>(ip - code);
@@ -372,6 +374,17 @@ fail:
 #undef VM_JUMP_TO
 }
 
+// Everything but a plain finish: the loop guard's continuation, errors, a wrong
+// final stack size.
+[[gnu::noinline]] Expected<Decimal, VmError> finish(Machine& m, Exit exit, uint64_t* gas_used) {
+  if (exit == Exit::StartGuard) exit = execute<Mode::Guarded>(m);
+  if (gas_used != nullptr) *gas_used = m.has_limit ? m.limit - m.remaining : 0;
+  if (exit == Exit::Fail) return unexpected(std::move(*m.error));
+  const size_t size = static_cast<size_t>(m.sp - m.base);
+  if (exit == Exit::BadEnd) return unexpected(VmError::runtime_error("Invalid stack size at end: " + std::to_string(size)));
+  return m.base[0];
+}
+
 }  // namespace
 
 Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
@@ -380,18 +393,20 @@ Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext&
   auto* stack = reinterpret_cast<Decimal*>(inline_stack);
   Machine m(program, context, stack, INLINE_STACK);
 
+  Exit exit;
   if (gas) {
     m.has_limit = true;
     m.limit = *gas;
     m.remaining = *gas;
+    exit = execute<Mode::Metered>(m);
+  } else {
+    exit = execute<Mode::Free>(m);
   }
-  Exit exit = m.has_limit ? execute<Mode::Metered>(m) : execute<Mode::Free>(m);
-  if (exit == Exit::StartGuard) exit = execute<Mode::Guarded>(m);
-  if (gas_used != nullptr) *gas_used = m.has_limit ? m.limit - m.remaining : 0;
-  if (exit == Exit::Fail) return unexpected(std::move(*m.error));
-  const size_t size = static_cast<size_t>(m.sp - m.base);
-  if (size != 1) return unexpected(VmError::runtime_error("Invalid stack size at end: " + std::to_string(size)));
-  return m.base[0];
+  if (exit == Exit::End) [[likely]] {
+    if (gas_used != nullptr) *gas_used = m.has_limit ? m.limit - m.remaining : 0;
+    return m.base[0];
+  }
+  return finish(m, exit, gas_used);
 }
 
 }  // namespace vexlor
