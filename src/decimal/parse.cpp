@@ -4,10 +4,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "decimal/decimal.hpp"
 #include "decimal/wide.hpp"
 
@@ -229,91 +225,6 @@ inline Bytes32 shift_up(Bytes32 b, uint32_t s) {
 }
 
 
-// ---- Short plain texts (1 to 16 bytes after the sign: digits with at most one
-// point) are read in one vector register with no branch on their bytes or length.
-// The coefficient stays below 10^16 and the scale below 16, so nothing rounds or
-// overflows.
-
-#if defined(__SSE2__)
-#define VEXLOR_SHORT_TEXTS 1
-
-inline uint32_t load4(const char* p) {
-  uint32_t w;
-  std::memcpy(&w, p, 4);
-  return w;
-}
-
-inline uint64_t load1(const char* p) { return static_cast<unsigned char>(*p); }
-
-alignas(16) constexpr char NO_BYTES[16] = {};
-
-// `p` when `use`, else NO_BYTES; chosen with a mask so that no branch is taken.
-inline const char* either(bool use, const char* p) {
-  const uintptr_t none = reinterpret_cast<uintptr_t>(NO_BYTES);
-  const uintptr_t mask = uintptr_t{0} - use;
-  return reinterpret_cast<const char*>(none ^ ((reinterpret_cast<uintptr_t>(p) ^ none) & mask));
-}
-
-// The `n` bytes (0 to 16) at `p` at the top of a 16-byte block (the last byte in
-// byte 15), zeros below. Only those bytes are read: the loads that do not apply to
-// this length read zeros instead.
-inline __m128i load_short(const char* p, uint32_t n) {
-  const bool eight = n >= 8;
-  const bool four = n - 4 < 4;
-  const bool one = n - 1 < 3;
-  const uint32_t below = 8 * (16 - n) & 127;  // 0 to 64 bits when `eight`
-  const uint64_t lo = load8(either(eight, p)) << (below >> 1) << (below - (below >> 1));
-  uint64_t hi = load8(either(eight, p + n - 8));
-  hi |= uint64_t{load4(either(four, p + n - 4))} << 32 | uint64_t{load4(either(four, p))} << (8 * (8 - n) & 63);
-  hi |= load1(either(one, p + n - 1)) << 56 | load1(either(one, p + (n >> 1))) << (8 * (8 - n + (n >> 1)) & 63) |
-        load1(either(one, p)) << (8 * (8 - n) & 63);
-  return _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
-}
-
-// Byte masks: entry i has its bytes below i set.
-struct ByteMasks {
-  alignas(16) unsigned char bytes[17][16];
-};
-
-constexpr ByteMasks make_byte_masks() {
-  ByteMasks m{};
-  for (int i = 0; i <= 16; ++i) {
-    for (int j = 0; j < i; ++j) m.bytes[i][j] = 0xFF;
-  }
-  return m;
-}
-
-constexpr ByteMasks LOW_BYTE_MASKS = make_byte_masks();
-
-inline bool read_short(const char* p, uint32_t n, bool negative, Decimal& out) {
-  const __m128i text = load_short(p, n);
-  const __m128i values = _mm_sub_epi8(text, _mm_set1_epi8('0'));
-  const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values);
-  const uint32_t nondigits = ~static_cast<uint32_t>(_mm_movemask_epi8(is_digit));
-  const uint32_t points = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, _mm_set1_epi8('.'))));
-  const uint32_t inside = (0xFFFFu << (16 - n)) & 0xFFFF;
-  const uint32_t has_point = points != 0;
-  if (((nondigits & inside & ~points) | (points & (points - 1))) != 0 || n <= has_point) return false;
-  // The digits before the point move up over it; without a point nothing moves.
-  const uint32_t point_at = static_cast<uint32_t>(std::countr_zero(points)) & 15;
-  const uint32_t moved = (point_at + 1) & (0u - has_point);
-  const __m128i before = _mm_load_si128(reinterpret_cast<const __m128i*>(LOW_BYTE_MASKS.bytes[moved]));
-  const __m128i digits = _mm_and_si128(values, is_digit);
-  const __m128i packed = _mm_or_si128(_mm_andnot_si128(before, digits), _mm_and_si128(before, _mm_slli_si128(digits, 1)));
-  // Pairs, quads and eights of digits; the most significant digit is the lowest byte.
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i tens = _mm_set1_epi32(0x0001000A);
-  const __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(packed, zero), tens),
-                                        _mm_madd_epi16(_mm_unpackhi_epi8(packed, zero), tens));
-  const __m128i quads = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
-  const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(quads, quads), _mm_set1_epi32(0x00012710));
-  const uint64_t halves = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
-  const uint64_t v = (halves & 0xFFFFFFFF) * 100000000 + (halves >> 32);
-  out = Decimal::from_parts(v, 0, (15 - point_at) & (0u - has_point), negative && v != 0);
-  return true;
-}
-#endif
-
 inline bool read_plain(const char* p, uint32_t n, bool negative, Decimal& out) {
   if constexpr (std::endian::native != std::endian::little) {
     return false;
@@ -372,18 +283,11 @@ namespace {
 
 }  // namespace
 
-Expected<Decimal, Error> Decimal::from_str(std::string_view text) {
+namespace {
+
+// Every text the short reader does not take.
+[[gnu::noinline]] Expected<Decimal, Error> read_long(std::string_view text) {
   const size_t size = text.size();
-#if defined(VEXLOR_SHORT_TEXTS)
-  if (size - 1 < 16) {
-    const char* p = text.data();
-    const bool negative = *p == '-';
-    const uint32_t skip = negative | (*p == '+');
-    Decimal plain;
-    if (read_short(p + skip, static_cast<uint32_t>(size) - skip, negative, plain)) return plain;
-    return read_bytes(text);
-  }
-#endif
   if (size > 16 && size <= 33) {
     const char* p = text.data();
     const bool negative = *p == '-';
@@ -392,6 +296,36 @@ Expected<Decimal, Error> Decimal::from_str(std::string_view text) {
     if (read_plain(p + skip, static_cast<uint32_t>(size) - skip, negative, plain)) return plain;
   }
   return read_bytes(text);
+}
+
+}  // namespace
+
+Expected<Decimal, Error> Decimal::from_str(std::string_view text) {
+  const size_t size = text.size();
+  if (size - 1 < 16) {
+    // Digits with at most one point: a loop with one well-predicted test per byte.
+    const char* p = text.data();
+    const char* const end = p + size;
+    const bool negative = *p == '-';
+    p += negative | (*p == '+');
+    const char* const first = p;
+    const char* point = nullptr;
+    uint64_t data = 0;
+    for (; p != end; ++p) {
+      const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0';
+      if (digit > 9) {
+        if (*p != '.' || point != nullptr) return read_bytes(text);
+        point = p;
+        continue;
+      }
+      data = data * 10 + digit;
+    }
+    const uint32_t bytes = static_cast<uint32_t>(end - first);
+    const uint32_t scale = point != nullptr ? static_cast<uint32_t>(end - point) - 1 : 0;
+    if (bytes == (point != nullptr)) return read_bytes(text);
+    return Decimal::from_parts(data, 0, scale, negative && data != 0);
+  }
+  return read_long(text);
 }
 
 }  // namespace vexlor
