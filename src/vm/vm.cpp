@@ -129,7 +129,7 @@ Exit execute(Machine& m) {
   Decimal* sp = m.sp;
   Decimal* base = m.base;
   Decimal* end = m.end;
-  uint64_t remaining = m.remaining;
+  uint64_t remaining = metered ? m.remaining : 0;
   const VariableMap& variables = m.ctx.variables;
 
   static constexpr void* LABELS[OP_KIND_COUNT] = {
@@ -215,15 +215,16 @@ Exit execute(Machine& m) {
 #define VM_JUMP_TO(t)                                            \
   do {                                                           \
     const size_t target_ = (t);                                  \
+    const OpCode* const dest_ = target_ < len ? code + target_ : stop; \
     if constexpr (mode != Mode::Guarded) {                       \
-      if (target_ <= static_cast<size_t>(ip - code)) {           \
+      if (dest_ <= ip) {                                         \
         m.pc = target_;                                          \
         m.sp = sp;                                               \
-        m.remaining = remaining;                                 \
+        if constexpr (metered) m.remaining = remaining;          \
         return Exit::StartGuard;                                 \
       }                                                          \
     }                                                            \
-    ip = target_ < len ? code + target_ : stop;                  \
+    ip = dest_;                                                  \
     VM_DISPATCH();                                               \
   } while (0)
 
@@ -353,13 +354,13 @@ op_Call: {
 done:
   m.pc = len;
   m.sp = sp;
-  m.remaining = remaining;
+  if constexpr (metered) m.remaining = remaining;
   return sp == base + 1 ? Exit::End : Exit::BadEnd;
 
 fail:
   m.pc = static_cast<size_t>(ip - code);
   m.sp = sp;
-  m.remaining = remaining;
+  if constexpr (metered) m.remaining = remaining;
   return Exit::Fail;
 
 #undef VM_DISPATCH

@@ -213,5 +213,22 @@ TEST(VariableMapTest, MovesKeepEveryEntry) {
   }
 }
 
+// Small maps probe their home bucket inline and every further bucket out of line;
+// with up to eight keys in sixteen buckets both paths are taken, for present and
+// absent keys alike.
+TEST(VariableMapTest, SmallMapsFindEveryKeyAndNoOther) {
+  for (size_t count = 1; count <= VariableMap::SMALL; ++count) {
+    VariableMap m;
+    for (size_t i = 0; i < count; ++i) m.insert_or_assign(VarId::name(key(int(i))), D(std::to_string(i)));
+    for (size_t i = 0; i < count; ++i) {
+      const Decimal* v = m.find(VarId::name(key(int(i))));
+      ASSERT_NE(v, nullptr);
+      EXPECT_EQ(v->to_string(), std::to_string(i));
+    }
+    for (int i = int(count); i < 200; ++i) EXPECT_EQ(m.find(VarId::name(key(i))), nullptr) << i;
+    EXPECT_EQ(m.find(VarId::uuid(SAMPLE)), nullptr);
+  }
+}
+
 }  // namespace
 }  // namespace vexlor
