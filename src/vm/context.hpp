@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -54,7 +55,7 @@ class VariableMap {
   static constexpr size_t INLINE = 8;
   static constexpr size_t SMALL = 8;
 
-  VariableMap() {}  // NOLINT: user-provided, so a const context can be default-made
+  VariableMap() { std::memset(small_index_, SMALL_EMPTY, sizeof small_index_); }
   VariableMap(const VariableMap&) = delete;
   VariableMap& operator=(const VariableMap&) = delete;
   VariableMap(VariableMap&& other) noexcept { take(other); }
@@ -105,9 +106,9 @@ class VariableMap {
     Decimal value;
   };
   static constexpr uint32_t EMPTY = UINT32_MAX;
-  // While the map is small, a 16-bucket index by the top bits of the (process-keyed) hash.
-  static constexpr size_t SMALL_BUCKETS = 16;
-  static constexpr unsigned SMALL_SHIFT = 60;
+  // While the map is small, a 64-bucket index by the top bits of the (process-keyed) hash.
+  static constexpr size_t SMALL_BUCKETS = 64;
+  static constexpr unsigned SMALL_SHIFT = 58;
   static constexpr uint8_t SMALL_EMPTY = 0xFF;
 
   // Equality of VarId, with short names compared inline.
@@ -134,8 +135,7 @@ class VariableMap {
   size_t size_ = 0;
   size_t capacity_ = INLINE;
   std::vector<uint32_t> index_;  // empty while the map is small
-  uint8_t small_index_[SMALL_BUCKETS] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  uint8_t small_index_[SMALL_BUCKETS];
   size_t mask_ = 0;
   unsigned shift_ = 63;
   uint64_t seed_ = 0;
