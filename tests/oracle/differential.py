@@ -256,7 +256,7 @@ def gen_double(rng):
         return rng.getrandbits(64)
     if r < 0.5:
         x = float("%se%d" % (rng.choice(["1", "2", "5", "0.1", "0.3", "1.5", "9.99", "123456789.12345679",
-                                         str(rng.random())]),
+                                         "%.15f" % rng.random()]),
                              rng.randint(-35, 35)))
     elif r < 0.65:
         x = float(rng.randint(-2 ** 70, 2 ** 70)) * 2.0 ** rng.randint(-30, 30)
