@@ -522,6 +522,17 @@ class Reader {
     return fail_here(c < 0 ? EOF_OBJECT : EXPECTED_VALUE);
   }
 
+  // At the "{" of an object whose one member names a variant: enters it and stops at
+  // the opening quote of that name.
+  bool open_variant_object() {
+    if (!enter()) return false;
+    ++i_;
+    const int c = peek_ws();
+    if (c < 0) return fail_peek(EOF_VALUE);
+    if (c != '"') return fail_wrong_type("variant identifier");
+    return true;
+  }
+
   // A variable object: {"Name": text} or {"Uuid": UUID text}.
   bool read_varid(VarId& out) {
     static constexpr std::string_view KINDS_EXPECTED = "`Uuid` or `Name`";
@@ -529,13 +540,7 @@ class Reader {
     if (c < 0) return fail_peek(EOF_VALUE);
     if (c != '"' && c != '{') return fail_peek(EXPECTED_VALUE);
     const bool object = c == '{';
-    if (object) {
-      if (!enter()) return false;
-      ++i_;
-      c = peek_ws();
-      if (c < 0) return fail_peek(EOF_VALUE);
-      if (c != '"') return fail_wrong_type("variant identifier");
-    }
+    if (object && !open_variant_object()) return false;
     ++i_;
     std::string_view key;
     if (!read_string(key)) return false;
@@ -642,11 +647,7 @@ class Reader {
       return fail_invalid_type(i_, "unit variant", kind == OpKind::Call ? "tuple variant" : "newtype variant");
     }
     if (c != '{') return fail_peek(EXPECTED_VALUE);
-    if (!enter()) return false;
-    ++i_;
-    c = peek_ws();
-    if (c < 0) return fail_peek(EOF_VALUE);
-    if (c != '"') return fail_wrong_type("variant identifier");
+    if (!open_variant_object()) return false;
     ++i_;
     std::string_view name;
     if (!read_string(name)) return false;
