@@ -104,7 +104,8 @@ Decimal integer_decimal(long long n) {
   return Decimal::from_parts(magnitude, 0, 0, n < 0);
 }
 
-bool convert_value(PyObject* value, const VarId& key, Decimal& out) {
+bool convert_value(PyObject* value, const VarId& key, Decimal& out, PyObject* native_type) {
+  if (reinterpret_cast<PyObject*>(Py_TYPE(value)) == native_type && read_native_decimal(value, out)) return true;
   if (PyLong_CheckExact(value)) {
     int overflow = 0;
     const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
@@ -160,7 +161,8 @@ bool converts_without_python_code(PyObject* key, PyObject* value, PyObject* deci
          PyBool_Check(value) || reinterpret_cast<PyObject*>(Py_TYPE(value)) == decimal_type;
 }
 
-// decimal.Decimal when it is the C implementation (_decimal), else None; nullptr on error.
+}  // namespace
+
 PyObject* native_decimal_type() {
   static ProcessWide cell;
   return cell.get([]() -> PyObject* {
@@ -176,22 +178,26 @@ PyObject* native_decimal_type() {
     if (native_cls == nullptr) PyErr_Clear();
     const bool same = native_cls == cls;
     Py_XDECREF(native_cls);
-    return same ? cls : Py_None;
+    PyObject* native_type = same ? cls : Py_None;
+    probe_native_decimal(native_type);
+    return native_type;
   });
 }
 
-bool add_entry(PyObject* key, PyObject* value, VariableMap& variables) {
+namespace {
+
+bool add_entry(PyObject* key, PyObject* value, VariableMap& variables, PyObject* native_type) {
   std::optional<VarId> id = key_to_varid(key);
   if (!id) return false;
   Decimal converted;
-  if (!convert_value(value, *id, converted)) return false;
+  if (!convert_value(value, *id, converted, native_type)) return false;
   variables.insert_or_assign(std::move(*id), converted);
   return true;
 }
 
 // The general walk: the dict's own item iterator stops with an error if a
 // conversion changes the dict.
-bool build_through_iterator(PyObject* vars, VariableMap& variables) {
+bool build_through_iterator(PyObject* vars, VariableMap& variables, PyObject* native_type) {
   PyObject* items = PyObject_CallMethod(vars, "items", nullptr);
   if (items == nullptr) return false;
   PyObject* iter = PyObject_GetIter(items);
@@ -200,7 +206,7 @@ bool build_through_iterator(PyObject* vars, VariableMap& variables) {
   PyObject* pair = nullptr;
   int status = 0;
   while ((status = next_item(iter, &pair)) > 0) {
-    const bool ok = add_entry(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), variables);
+    const bool ok = add_entry(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), variables, native_type);
     Py_DECREF(pair);
     if (!ok) {
       Py_DECREF(iter);
@@ -231,7 +237,7 @@ bool build_context(PyObject* vars, VmContext& context) {
       outcome = -1;
       break;
     }
-    if (!add_entry(key, value, variables)) {
+    if (!add_entry(key, value, variables, decimal_type)) {
       outcome = 0;
       break;
     }
@@ -241,7 +247,7 @@ bool build_context(PyObject* vars, VmContext& context) {
 #endif
   if (outcome >= 0) return outcome == 1;
   variables.clear();
-  return build_through_iterator(vars, variables);
+  return build_through_iterator(vars, variables, decimal_type);
 }
 
 bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit) {

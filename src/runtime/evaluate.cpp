@@ -57,7 +57,21 @@ PyObject* decimal_to_python(const Decimal& value) {
   PyObject* str = PyUnicode_New(text.size, 127);  // the text form is ASCII
   if (str == nullptr) return nullptr;
   std::memcpy(PyUnicode_1BYTE_DATA(str), text.data, text.size);
-  PyObject* result = PyObject_Vectorcall(cls, &str, 1, nullptr);
+  PyObject* result = nullptr;
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  if (cls == native_decimal_type() && type->tp_init == PyBaseObject_Type.tp_init) {
+    // The C type's whole construction is its tp_new: call it without the generic
+    // type-call machinery around it.
+    PyObject* args = PyTuple_New(1);
+    if (args != nullptr) {
+      PyTuple_SET_ITEM(args, 0, str);
+      result = type->tp_new(type, args, nullptr);
+      Py_DECREF(args);
+      return result;
+    }
+  } else if (!PyErr_Occurred()) {
+    result = PyObject_Vectorcall(cls, &str, 1, nullptr);
+  }
   Py_DECREF(str);
   return result;
 }

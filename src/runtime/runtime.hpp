@@ -88,11 +88,21 @@ class SharedUse {
 // Variables: None (nullptr) or a dict -> context. False with the error set.
 bool build_context(PyObject* vars, VmContext& context);
 
+// Probes the private layout of the C implementation's decimal.Decimal once
+// (`decimal_type` is that type, or None); read_native_decimal then takes a value
+// of exactly that type straight from its fields when the probe passed and the
+// value has the plain text form with at most 28 fractional digits and a
+// coefficient below 2^96. False: use the value's text.
+void probe_native_decimal(PyObject* decimal_type);
+bool read_native_decimal(PyObject* value, Decimal& out);
+
 // A gas argument: nullptr means no limit; a negative value raises ValueError.
 bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit);
 
 // Results and errors. decimal_class() is decimal.Decimal (a borrowed, process-wide reference).
 PyObject* decimal_class();
+// decimal.Decimal when it is the C implementation (_decimal), else None; nullptr on error.
+PyObject* native_decimal_type();
 PyObject* decimal_to_python(const Decimal& value);
 void raise_vm_error(const VmError& error);
 

@@ -4,6 +4,8 @@ import uuid
 from decimal import Decimal
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from py_vexlor import CompiledExpression, evaluate
 
@@ -177,3 +179,39 @@ def test_gas_check_comes_before_reading_values():
         evaluate("1", {"x": object()}, gas=-1)
     with pytest.raises(ValueError, match="^Parse error: "):
         evaluate("1 +", gas=-1)
+
+
+class DecimalSubclass(Decimal):
+    """Read through its text like any other object with a str()."""
+
+
+def _outcome(value):
+    try:
+        result = X.evaluate({"x": value})
+        return str(result), result.as_tuple()
+    except Exception as error:  # noqa: BLE001 - the outcome is compared as a whole
+        return type(error), str(error)
+
+
+DECIMAL_EDGES = [
+    "0", "-0", "-0.000", "0E-28", "-0E-29", "1E+3", "1e-7", "0.000001", "0.0000001", "-1.5E-6",
+    "79228162514264337593543950335", "79228162514264337593543950336", "-7.9228162514264337593543950335",
+    "1.00000000000000000000000000001", "0.0000000000000000000000000001", "9999999999999999999",
+    "10000000000000000000", "-12345678901234567890.12", "NaN", "-sNaN", "Infinity", "12.340",
+]
+
+
+@pytest.mark.parametrize("text", DECIMAL_EDGES)
+def test_decimal_values_read_as_their_text(text):
+    assert _outcome(Decimal(text)) == _outcome(DecimalSubclass(text))
+
+
+@settings(max_examples=3000, deadline=None)
+@given(
+    st.integers(min_value=0, max_value=10**31),
+    st.integers(min_value=-36, max_value=3),
+    st.booleans(),
+)
+def test_random_decimal_values_read_as_their_text(coefficient, exponent, negative):
+    text = f"{'-' if negative else ''}{coefficient}E{exponent}"
+    assert _outcome(Decimal(text)) == _outcome(DecimalSubclass(text))
