@@ -1,5 +1,6 @@
 #include "compiler/bytecode.hpp"
 
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -12,11 +13,30 @@ uint8_t function_slot(std::string_view name) {
   return NO_FUNCTION_SLOT;
 }
 
+PackedVarId pack_var_id(const VarId& id) {
+  PackedVarId p;
+  unsigned char bytes[16] = {};
+  if (id.is_uuid()) {
+    std::memcpy(bytes, id.uuid_bytes().data(), 16);
+  } else {
+    const std::string& s = id.name_text();
+    std::memcpy(bytes, s.data(), s.size() < 16 ? s.size() : 16);
+    p.tag = static_cast<uint64_t>(s.size()) << 8 | (s.size() > 16 ? PackedVarId::LONG_NAME : 0);
+  }
+  std::memcpy(&p.w0, bytes, 8);
+  std::memcpy(&p.w1, bytes + 8, 8);
+  p.tag |= static_cast<uint64_t>(id.kind());
+  return p;
+}
+
 OpCode::OpCode(OpKind kind) : kind_(kind) {
   if (kind == OpKind::PushConst) {
     new (&u_.constant) Decimal();
   } else if (kind == OpKind::LoadVar) {
-    u_.s.ptr = new LoadVarOperand{VarId::name(std::string()), VarId::name(std::string()).hash()};
+    VarId empty = VarId::name(std::string());
+    const uint64_t hash = empty.hash();
+    const PackedVarId packed = pack_var_id(empty);
+    u_.s.ptr = new LoadVarOperand{std::move(empty), hash, packed};
   } else if (kind == OpKind::Call) {
     u_.s.ptr = new CallOperand{std::string(), NO_FUNCTION_SLOT};
   }
@@ -32,7 +52,8 @@ OpCode OpCode::load_var(VarId var) {
   OpCode op(OpKind::Jump);  // no operand block yet
   op.kind_ = OpKind::LoadVar;
   const uint64_t hash = var.hash();
-  op.u_.s.ptr = new LoadVarOperand{std::move(var), hash};
+  const PackedVarId packed = pack_var_id(var);
+  op.u_.s.ptr = new LoadVarOperand{std::move(var), hash, packed};
   return op;
 }
 

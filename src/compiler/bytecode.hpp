@@ -63,9 +63,22 @@ inline constexpr std::array<std::string_view, FUNCTION_SLOT_COUNT> FUNCTION_SLOT
     "add", "mul", "max", "round", "sqrt", "min", "abs", "floor", "ceil", "sum", "average"};
 uint8_t function_slot(std::string_view name);
 
+// A VarId in three words for a quick equality test: the UUID's bytes, or the
+// name's first 16 bytes zero-padded, and a tag of kind and length. Different
+// VarIds never pack equal; equal packs are equal VarIds unless LONG_NAME is set
+// (a name longer than 16 bytes, whose rest must be compared).
+struct PackedVarId {
+  static constexpr uint64_t LONG_NAME = uint64_t{1} << 63;
+  uint64_t w0 = 0, w1 = 0;
+  uint64_t tag = 0;
+  bool operator==(const PackedVarId&) const = default;
+};
+PackedVarId pack_var_id(const VarId& id);
+
 struct LoadVarOperand {
   VarId var;
-  uint64_t hash;  // var.hash(), computed once
+  uint64_t hash;        // var.hash(), computed once
+  PackedVarId packed;   // pack_var_id(var)
 };
 
 struct CallOperand {
@@ -95,6 +108,7 @@ class OpCode {
   const Decimal& constant() const { return u_.constant; }                  // PushConst
   const VarId& var() const { return as_load()->var; }                       // LoadVar
   uint64_t var_hash() const { return as_load()->hash; }                     // LoadVar
+  const LoadVarOperand& var_operand() const { return *as_load(); }          // LoadVar
   size_t target() const { return u_.s.size; }                               // Jump, JumpIfFalse
   const std::string& call_name() const { return as_call()->name; }          // Call
   uint8_t call_slot() const { return as_call()->slot; }                     // Call

@@ -84,20 +84,20 @@ void VariableMap::take(VariableMap& other) noexcept {
   seed_ = other.seed_;
 }
 
-const Decimal* VariableMap::find_slow(const VarId& key, uint64_t hash) const {
-  if (index_.empty()) {
+const Decimal* VariableMap::find_slow(const VarId& key, const PackedVarId& packed, uint64_t hash) const {
+  if (size_ <= SMALL) {
     for (size_t b = hash >> SMALL_SHIFT;; b = (b + 1) & (SMALL_BUCKETS - 1)) {
       const uint8_t slot = small_index_[b];
       if (slot == SMALL_EMPTY) return nullptr;
       const Entry& e = data_[slot];
-      if (e.hash == hash && same_key(e.key, key)) return &e.value;
+      if (e.hash == hash && same_key(e, key, packed)) return &e.value;
     }
   }
   for (size_t b = bucket(hash);; b = (b + 1) & mask_) {
     const uint32_t slot = index_[b];
     if (slot == EMPTY) return nullptr;
     const Entry& e = data_[slot];
-    if (e.hash == hash && same_key(e.key, key)) return &e.value;
+    if (e.hash == hash && same_key(e, key, packed)) return &e.value;
   }
 }
 
@@ -131,12 +131,13 @@ void VariableMap::index_entry(uint32_t slot) {
 }
 
 void VariableMap::insert_or_assign(VarId key, const Decimal& value, uint64_t hash) {
-  if (Decimal* existing = const_cast<Decimal*>(find(key, hash))) {
+  const PackedVarId packed = pack_var_id(key);
+  if (Decimal* existing = const_cast<Decimal*>(find_slow(key, packed, hash))) {
     *existing = value;
     return;
   }
   if (size_ == capacity_) grow(capacity_ * 2);
-  new (&data_[size_]) Entry{hash, std::move(key), value};
+  new (&data_[size_]) Entry{packed, hash, value, std::move(key)};
   ++size_;
   if (size_ <= SMALL) {
     size_t b = hash >> SMALL_SHIFT;

@@ -75,20 +75,21 @@ class VariableMap {
   }
   void insert_or_assign(VarId key, const Decimal& value, uint64_t hash);
   const Decimal* find(const VarId& key) const { return find(key, key.hash()); }
-  // Inline: the first bucket of a small map, where a present key nearly always
-  // sits; every other probe goes through find_slow.
-  const Decimal* find(const VarId& key, uint64_t hash) const {
-    if (index_.empty()) [[likely]] {
-      const uint8_t slot = small_index_[hash >> SMALL_SHIFT];
-      if (slot != SMALL_EMPTY) [[likely]] {
-        const Entry& e = data_[slot];
-        if (e.hash == hash && same_key(e.key, key)) [[likely]]
-          return &e.value;
-      } else {
-        return nullptr;
-      }
+  const Decimal* find(const VarId& key, uint64_t hash) const { return find_slow(key, pack_var_id(key), hash); }
+  // The look-up of a LoadVar instruction. Inline: the first bucket of a small
+  // map, where a present key nearly always sits; every other probe goes through
+  // find_slow.
+  const Decimal* find(const LoadVarOperand& op) const {
+    if (size_ <= SMALL) [[likely]] {
+      const uint8_t slot = small_index_[op.hash >> SMALL_SHIFT];
+      if (slot == SMALL_EMPTY) return nullptr;
+      const Entry& e = data_[slot];
+      const uint64_t diff = (e.packed.w0 ^ op.packed.w0) | (e.packed.w1 ^ op.packed.w1) |
+                            (e.packed.tag ^ op.packed.tag) | (op.packed.tag & PackedVarId::LONG_NAME);
+      if (diff == 0) [[likely]]
+        return &e.value;
     }
-    return find_slow(key, hash);
+    return find_slow(op.var, op.packed, op.hash);
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -101,9 +102,10 @@ class VariableMap {
 
  private:
   struct Entry {
+    PackedVarId packed;
     uint64_t hash;
-    VarId key;
     Decimal value;
+    VarId key;
   };
   static constexpr uint32_t EMPTY = UINT32_MAX;
   // While the map is small, a 64-bucket index by the top bits of the (process-keyed) hash.
@@ -111,21 +113,13 @@ class VariableMap {
   static constexpr unsigned SMALL_SHIFT = 58;
   static constexpr uint8_t SMALL_EMPTY = 0xFF;
 
-  // Equality of VarId, with short names compared inline.
-  static bool same_key(const VarId& a, const VarId& b) {
-    if (a.kind() != b.kind()) return false;
-    if (a.is_uuid()) return a.uuid_bytes() == b.uuid_bytes();
-    const std::string& x = a.name_text();
-    const std::string& y = b.name_text();
-    if (x.size() != y.size()) return false;
-    if (x.size() > 16) return x == y;
-    for (size_t i = 0; i < x.size(); ++i) {
-      if (x[i] != y[i]) return false;
-    }
-    return true;
+  // Equality of VarId: the packed words decide unless both are long names.
+  static bool same_key(const Entry& e, const VarId& key, const PackedVarId& packed) {
+    if (e.packed != packed) return false;
+    return (packed.tag & PackedVarId::LONG_NAME) == 0 || e.key == key;
   }
   size_t bucket(uint64_t h) const { return static_cast<size_t>(((h ^ seed_) * 0x9e3779b97f4a7c15ULL) >> shift_); }
-  [[gnu::noinline]] const Decimal* find_slow(const VarId& key, uint64_t hash) const;
+  [[gnu::noinline]] const Decimal* find_slow(const VarId& key, const PackedVarId& packed, uint64_t hash) const;
   void take(VariableMap& other) noexcept;
   void grow(size_t capacity);
   void build_index(size_t buckets);
@@ -134,7 +128,7 @@ class VariableMap {
   Entry* data_ = reinterpret_cast<Entry*>(inline_);
   size_t size_ = 0;
   size_t capacity_ = INLINE;
-  std::vector<uint32_t> index_;  // empty while the map is small
+  std::vector<uint32_t> index_;  // empty while the map is small (size_ <= SMALL)
   uint8_t small_index_[SMALL_BUCKETS];
   size_t mask_ = 0;
   unsigned shift_ = 63;

@@ -26,54 +26,61 @@ constexpr uint8_t COST[OP_KIND_COUNT] = {
 
 constexpr size_t INLINE_STACK = 32;
 
-// End: finished with exactly one value on the stack; BadEnd: finished with any
-// other number of values.
-enum class Exit { End, BadEnd, Fail, StartGuard };
-
 // Free: no gas limit. Metered: the caller's limit. Guarded: after a backward jump,
 // the caller's limit (if any) and the loop work budget.
 enum class Mode { Free, Metered, Guarded };
 
-struct Machine {
-  std::span<const OpCode> code;
-  const VmContext& ctx;
-  Decimal* base;
-  Decimal* sp;
-  Decimal* end;
-  Decimal* heap = nullptr;
+using Result = Expected<Decimal, VmError>;
+
+// What a run hands from the loop to its cold paths (stack growth, errors, the
+// switch to the guarded mode). The loop itself keeps these in locals.
+struct State {
+  const OpCode* code = nullptr;
+  size_t len = 0;
+  const VmContext* ctx = nullptr;
+  Decimal* base = nullptr;
+  Decimal* sp = nullptr;
+  Decimal* end = nullptr;
+  Decimal* heap = nullptr;  // the stack once it outgrew the run's inline buffer
   size_t pc = 0;
   uint64_t limit = 0;      // the caller's limit (when has_limit)
   uint64_t remaining = 0;  // the caller's gas still unspent
   uint64_t loop_work = LOOP_WORK_BUDGET;
   bool has_limit = false;
-  std::optional<VmError> error;
-
-  Machine(std::span<const OpCode> program, const VmContext& context, Decimal* stack, size_t capacity)
-      : code(program), ctx(context), base(stack), sp(stack), end(stack + capacity) {}
-  Machine(const Machine&) = delete;
-  Machine& operator=(const Machine&) = delete;
-  ~Machine() {
-    if (heap != nullptr) std::free(heap);
-  }
+  uint64_t* gas_used = nullptr;
 };
 
-// Doubles the stack; returns the new top, or nullptr (with m.error set) when
-// memory runs out. Takes and returns the top by value so that the loop can keep
-// it in a register.
-[[gnu::cold, gnu::noinline]] Decimal* grow(Machine& m, Decimal* sp) {
-  const size_t size = static_cast<size_t>(sp - m.base);
+// Doubles the stack; returns the new top, or nullptr when memory runs out. Takes
+// and returns the top by value so that the loop can keep it in a register.
+[[gnu::cold, gnu::noinline]] Decimal* grow(State& s, Decimal* sp) {
+  const size_t size = static_cast<size_t>(sp - s.base);
   const size_t capacity = size * 2;
   auto* fresh = static_cast<Decimal*>(std::malloc(capacity * sizeof(Decimal)));
-  if (fresh == nullptr) {
-    m.error = VmError::runtime_error("Out of memory for the value stack");
-    return nullptr;
-  }
-  std::memcpy(static_cast<void*>(fresh), m.base, size * sizeof(Decimal));
-  std::free(m.heap);
-  m.heap = fresh;
-  m.base = fresh;
-  m.end = fresh + capacity;
+  if (fresh == nullptr) return nullptr;
+  std::memcpy(static_cast<void*>(fresh), s.base, size * sizeof(Decimal));
+  std::free(s.heap);
+  s.heap = fresh;
+  s.base = fresh;
+  s.end = fresh + capacity;
   return fresh + size;
+}
+
+inline void report_gas(const State& s) {
+  if (s.gas_used != nullptr) *s.gas_used = s.has_limit ? s.limit - s.remaining : 0;
+}
+
+// Ends a run with an error: reports the gas, releases a grown stack.
+[[gnu::cold, gnu::noinline]] Result failed(State& s, VmError error) {
+  report_gas(s);
+  std::free(s.heap);
+  s.heap = nullptr;
+  return unexpected(std::move(error));
+}
+
+// Ends a run whose stack does not hold exactly one value.
+[[gnu::cold, gnu::noinline]] Result bad_end(State& s) {
+  const size_t size = static_cast<size_t>(s.sp - s.base);
+  return failed(s, VmError::runtime_error("Invalid stack size at end: " + std::to_string(size)));
 }
 
 uint64_t pow_cost(const Decimal* base, const Decimal* sp) {
@@ -83,15 +90,15 @@ uint64_t pow_cost(const Decimal* base, const Decimal* sp) {
   return *n + 1;
 }
 
-inline bool loop_work_exceeded(Machine& m, const OpCode& op, uint64_t cost) {
+inline bool loop_work_exceeded(State& s, const OpCode& op, uint64_t cost) {
   uint64_t work = cost;
   if (op.kind() == OpKind::Pow || op.kind() == OpKind::Call) {
     const uint64_t args = op.kind() == OpKind::Call ? op.arg_count() : 0;
     const uint64_t extra = args > MAX_COST - LOOP_HEAVY_WORK ? MAX_COST : LOOP_HEAVY_WORK + args;
     work = work > MAX_COST - extra ? MAX_COST : work + extra;
   }
-  if (work > m.loop_work) return true;
-  m.loop_work -= work;
+  if (work > s.loop_work) return true;
+  s.loop_work -= work;
   return false;
 }
 
@@ -109,34 +116,73 @@ inline bool loop_work_exceeded(Machine& m, const OpCode& op, uint64_t cost) {
   return VmError::overflow("Pow overflow: " + a.to_string() + "^" + b.to_string() +
                            " exceeds Decimal range (max ~7.9e28)");
 }
-
-[[gnu::cold, gnu::noinline]] VmError gas_exhausted(const Machine& m, uint64_t cost, uint64_t remaining) {
-  return VmError::out_of_gas(m.limit, cost, remaining);
+[[gnu::cold, gnu::noinline]] VmError out_of_memory() { return VmError::runtime_error("Out of memory for the value stack"); }
+[[gnu::cold, gnu::noinline]] VmError gas_exhausted(const State& s, uint64_t cost, uint64_t remaining) {
+  return VmError::out_of_gas(s.limit, cost, remaining);
 }
 [[gnu::cold, gnu::noinline]] VmError loop_limit() { return VmError::runtime_error(LOOP_LIMIT_MESSAGE); }
 
-// The instruction loop. Dispatch is threaded: every instruction body ends with its
-// own jump to the next one (GCC's labels as values), and sp, ip, the stack bounds
-// and the remaining gas stay in locals. Each body charges its gas first, with
-// the cost known at compile time except for Pow.
 template <Mode mode>
-Exit execute(Machine& m) {
+Result execute(State* resume, const OpCode* program, size_t length, const VmContext* context, uint64_t gas,
+               uint64_t* gas_used);
+
+// The guarded loop, resuming a run where the free or metered loop left it.
+[[gnu::noinline]] Result execute_guarded(State& s) {
+  return execute<Mode::Guarded>(&s, nullptr, 0, nullptr, 0, nullptr);
+}
+
+// The instruction loop. Dispatch is threaded: every instruction body ends with its
+// own jump to the next one (GCC's labels as values), and ip, sp, the stack bounds
+// and the remaining gas stay in locals; `s` is written only on the way out. Each
+// body charges its gas first, with the cost known at compile time except for Pow.
+// The free and metered loops start a run (stack, state) from the arguments; the
+// guarded one, entered at the first backward jump, resumes from `resume`.
+template <Mode mode>
+[[gnu::noinline]] Result execute(State* resume, const OpCode* program, size_t length, const VmContext* context,
+                                 uint64_t gas, uint64_t* gas_used) {
   constexpr bool metered = mode != Mode::Free;
-  const OpCode* const code = m.code.data();
-  const size_t len = m.code.size();
+  alignas(Decimal) unsigned char inline_stack[mode == Mode::Guarded ? 1 : INLINE_STACK * sizeof(Decimal)];
+  State fresh;
+  if constexpr (mode != Mode::Guarded) {
+    auto* stack = reinterpret_cast<Decimal*>(inline_stack);
+    fresh.code = program;
+    fresh.len = length;
+    fresh.ctx = context;
+    fresh.base = stack;
+    fresh.sp = stack;
+    fresh.end = stack + INLINE_STACK;
+    fresh.gas_used = gas_used;
+    if constexpr (metered) {
+      fresh.has_limit = true;
+      fresh.limit = gas;
+      fresh.remaining = gas;
+    }
+  } else {
+    (void)program, (void)length, (void)context, (void)gas, (void)gas_used, (void)inline_stack;
+  }
+  State& s = mode == Mode::Guarded ? *resume : fresh;
+  const OpCode* const code = s.code;
+  const size_t len = s.len;
   const OpCode* const stop = code + len;
-  const OpCode* ip = code + m.pc;
-  Decimal* sp = m.sp;
-  Decimal* base = m.base;
-  Decimal* end = m.end;
-  uint64_t remaining = metered ? m.remaining : 0;
-  const VariableMap& variables = m.ctx.variables;
+  const OpCode* ip = code + s.pc;
+  Decimal* sp = s.sp;
+  Decimal* base = s.base;
+  Decimal* end = s.end;
+  uint64_t remaining = metered ? s.remaining : 0;
+  const VariableMap& variables = s.ctx->variables;
+  const FunctionTable& functions = *s.ctx->functions;
 
   static constexpr void* LABELS[OP_KIND_COUNT] = {
       &&op_PushConst, &&op_LoadVar, &&op_Add, &&op_Sub, &&op_Mul, &&op_Div,  &&op_FloorDiv, &&op_Mod,
       &&op_Pow,       &&op_Neg,     &&op_Pos, &&op_Not, &&op_And, &&op_Or,   &&op_Eq,       &&op_Ne,
       &&op_Lt,        &&op_Le,      &&op_Gt,  &&op_Ge,  &&op_Jump, &&op_JumpIfFalse, &&op_Call};
 
+#define VM_SAVE()                                   \
+  do {                                              \
+    s.pc = static_cast<size_t>(ip - code);          \
+    s.sp = sp;                                      \
+    if constexpr (metered) s.remaining = remaining; \
+  } while (0)
 #define VM_DISPATCH()                                       \
   do {                                                      \
     if (ip == stop) goto done;                              \
@@ -147,23 +193,23 @@ Exit execute(Machine& m) {
     ++ip;         \
     VM_DISPATCH(); \
   } while (0)
-#define VM_FAIL(err)           \
-  do {                         \
-    m.error = (err);           \
-    goto fail;                 \
+#define VM_FAIL(err)            \
+  do {                          \
+    VM_SAVE();                  \
+    return failed(s, (err));    \
   } while (0)
 #define VM_CHARGE(K)                                                                   \
   do {                                                                                 \
     if constexpr (metered) {                                                           \
       uint64_t cost_ = COST[static_cast<size_t>(K)];                                   \
       if constexpr ((K) == OpKind::Pow) cost_ = pow_cost(base, sp);                    \
-      if (mode == Mode::Metered || m.has_limit) {                                      \
+      if (mode == Mode::Metered || s.has_limit) {                                      \
         if (cost_ > remaining) [[unlikely]]                                            \
-          VM_FAIL(gas_exhausted(m, cost_, remaining));                                 \
+          VM_FAIL(gas_exhausted(s, cost_, remaining));                                 \
         remaining -= cost_;                                                            \
       }                                                                                \
       if constexpr (mode == Mode::Guarded) {                                           \
-        if (loop_work_exceeded(m, *ip, cost_)) VM_FAIL(loop_limit());                  \
+        if (loop_work_exceeded(s, *ip, cost_)) VM_FAIL(loop_limit());                  \
       }                                                                                \
     }                                                                                  \
   } while (0)
@@ -175,11 +221,11 @@ Exit execute(Machine& m) {
 #define VM_PUSH(value)                              \
   do {                                              \
     if (sp == end) [[unlikely]] {                   \
-      Decimal* const grown_ = grow(m, sp);          \
-      if (grown_ == nullptr) goto fail;             \
+      Decimal* const grown_ = grow(s, sp);          \
+      if (grown_ == nullptr) VM_FAIL(out_of_memory()); \
       sp = grown_;                                  \
-      base = m.base;                                \
-      end = m.end;                                  \
+      base = s.base;                                \
+      end = s.end;                                  \
     }                                               \
     *sp++ = (value);                                \
   } while (0)
@@ -218,10 +264,9 @@ Exit execute(Machine& m) {
     const OpCode* const dest_ = target_ < len ? code + target_ : stop; \
     if constexpr (mode != Mode::Guarded) {                       \
       if (dest_ <= ip) {                                         \
-        m.pc = target_;                                          \
-        m.sp = sp;                                               \
-        if constexpr (metered) m.remaining = remaining;          \
-        return Exit::StartGuard;                                 \
+        ip = dest_;                                              \
+        VM_SAVE();                                               \
+        return execute_guarded(s);                               \
       }                                                          \
     }                                                            \
     ip = dest_;                                                  \
@@ -236,7 +281,7 @@ op_PushConst:
   VM_NEXT();
 op_LoadVar: {
   VM_CHARGE(OpKind::LoadVar);
-  const Decimal* v = variables.find(ip->var(), ip->var_hash());
+  const Decimal* v = variables.find(ip->var_operand());
   if (v == nullptr) [[unlikely]]
     VM_FAIL(missing_variable(*ip));
   VM_PUSH(*v);
@@ -341,28 +386,32 @@ op_Call: {
   const size_t n = op.arg_count();
   if (static_cast<size_t>(sp - base) < n) VM_FAIL(VmError::stack_underflow());
   const uint8_t slot = op.call_slot();
-  const BuiltinFn fn =
-      slot != NO_FUNCTION_SLOT ? m.ctx.functions->find_slot(slot) : m.ctx.functions->find(op.call_name());
+  const BuiltinFn fn = slot != NO_FUNCTION_SLOT ? functions.find_slot(slot) : functions.find(op.call_name());
   if (fn == nullptr) VM_FAIL(missing_function(op));
   Decimal result;
-  if (!fn(std::span<const Decimal>(sp - n, n), result, m.error)) goto fail;
+  std::optional<VmError> error;
+  if (!fn(std::span<const Decimal>(sp - n, n), result, error)) [[unlikely]]
+    VM_FAIL(std::move(*error));
   sp -= n;
   VM_PUSH(result);
   VM_NEXT();
 }
 
 done:
-  m.pc = len;
-  m.sp = sp;
-  if constexpr (metered) m.remaining = remaining;
-  return sp == base + 1 ? Exit::End : Exit::BadEnd;
+  if (sp != base + 1) [[unlikely]] {
+    VM_SAVE();
+    return bad_end(s);
+  }
+  {
+    const Decimal value = base[0];
+    if constexpr (metered) s.remaining = remaining;
+    report_gas(s);
+    if (s.heap != nullptr) [[unlikely]]
+      std::free(s.heap);
+    return value;
+  }
 
-fail:
-  m.pc = static_cast<size_t>(ip - code);
-  m.sp = sp;
-  if constexpr (metered) m.remaining = remaining;
-  return Exit::Fail;
-
+#undef VM_SAVE
 #undef VM_DISPATCH
 #undef VM_NEXT
 #undef VM_FAIL
@@ -375,39 +424,12 @@ fail:
 #undef VM_JUMP_TO
 }
 
-// Everything but a plain finish: the loop guard's continuation, errors, a wrong
-// final stack size.
-[[gnu::noinline]] Expected<Decimal, VmError> finish(Machine& m, Exit exit, uint64_t* gas_used) {
-  if (exit == Exit::StartGuard) exit = execute<Mode::Guarded>(m);
-  if (gas_used != nullptr) *gas_used = m.has_limit ? m.limit - m.remaining : 0;
-  if (exit == Exit::Fail) return unexpected(std::move(*m.error));
-  const size_t size = static_cast<size_t>(m.sp - m.base);
-  if (exit == Exit::BadEnd) return unexpected(VmError::runtime_error("Invalid stack size at end: " + std::to_string(size)));
-  return m.base[0];
-}
-
 }  // namespace
 
 Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
                                std::optional<uint64_t> gas, uint64_t* gas_used) {
-  alignas(Decimal) unsigned char inline_stack[INLINE_STACK * sizeof(Decimal)];
-  auto* stack = reinterpret_cast<Decimal*>(inline_stack);
-  Machine m(program, context, stack, INLINE_STACK);
-
-  Exit exit;
-  if (gas) {
-    m.has_limit = true;
-    m.limit = *gas;
-    m.remaining = *gas;
-    exit = execute<Mode::Metered>(m);
-  } else {
-    exit = execute<Mode::Free>(m);
-  }
-  if (exit == Exit::End) [[likely]] {
-    if (gas_used != nullptr) *gas_used = m.has_limit ? m.limit - m.remaining : 0;
-    return m.base[0];
-  }
-  return finish(m, exit, gas_used);
+  if (gas) return execute<Mode::Metered>(nullptr, program.data(), program.size(), &context, *gas, gas_used);
+  return execute<Mode::Free>(nullptr, program.data(), program.size(), &context, 0, gas_used);
 }
 
 }  // namespace vexlor
