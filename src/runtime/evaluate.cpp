@@ -34,7 +34,7 @@ PyObject* run_one(const Program& code, PyObject* vars, std::optional<int64_t> ga
     raise_vm_error(result.error());
     return nullptr;
   }
-  return decimal_to_python(*result);
+  return ResultMaker().make(*result);
 }
 
 }  // namespace
@@ -50,31 +50,43 @@ PyObject* decimal_class() {
   });
 }
 
-PyObject* decimal_to_python(const Decimal& value) {
+PyObject* ResultMaker::make(const Decimal& value) {
   PyObject* cls = decimal_class();
   if (cls == nullptr) return nullptr;
   const DecimalText text = value.text();
   PyObject* str = PyUnicode_New(text.size, 127);  // the text form is ASCII
   if (str == nullptr) return nullptr;
   std::memcpy(PyUnicode_1BYTE_DATA(str), text.data, text.size);
-  PyObject* result = nullptr;
   auto* type = reinterpret_cast<PyTypeObject*>(cls);
-  if (cls == native_decimal_type() && type->tp_init == PyBaseObject_Type.tp_init) {
-    // The C type's whole construction is its tp_new: call it without the generic
-    // type-call machinery around it.
-    PyObject* args = PyTuple_New(1);
-    if (args != nullptr) {
-      PyTuple_SET_ITEM(args, 0, str);
-      result = type->tp_new(type, args, nullptr);
-      Py_DECREF(args);
-      return result;
-    }
-  } else if (!PyErr_Occurred()) {
-    result = PyObject_Vectorcall(cls, &str, 1, nullptr);
+  PyObject* native = native_decimal_type();
+  if (native == nullptr) {
+    Py_DECREF(str);
+    return nullptr;
   }
-  Py_DECREF(str);
+  if (cls != native || type->tp_init != PyBaseObject_Type.tp_init) {
+    PyObject* result = PyObject_Vectorcall(cls, &str, 1, nullptr);
+    Py_DECREF(str);
+    return result;
+  }
+  // The C type's whole construction is its tp_new: call it without the generic
+  // type-call machinery, with one argument tuple for all results while nothing
+  // else holds on to it.
+  if (args_ == nullptr && (args_ = PyTuple_New(1)) == nullptr) {
+    Py_DECREF(str);
+    return nullptr;
+  }
+  PyTuple_SET_ITEM(args_, 0, str);
+  PyObject* result = type->tp_new(type, args_, nullptr);
+  if (Py_REFCNT(args_) == 1) {
+    PyTuple_SET_ITEM(args_, 0, nullptr);
+    Py_DECREF(str);
+  } else {
+    Py_CLEAR(args_);
+  }
   return result;
 }
+
+ResultMaker::~ResultMaker() { Py_XDECREF(args_); }
 
 void raise_vm_error(const VmError& error) {
   switch (error.kind()) {
@@ -181,8 +193,9 @@ PyObject* module_evaluate_batch(PyObject*, PyObject* const* args, Py_ssize_t nar
   }
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
   if (list == nullptr) return nullptr;
+  ResultMaker maker;
   for (size_t i = 0; i < results.size(); ++i) {
-    PyObject* value = decimal_to_python(results[i]);
+    PyObject* value = maker.make(results[i]);
     if (value == nullptr) {
       Py_DECREF(list);
       return nullptr;

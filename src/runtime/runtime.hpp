@@ -103,7 +103,18 @@ bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit);
 PyObject* decimal_class();
 // decimal.Decimal when it is the C implementation (_decimal), else None; nullptr on error.
 PyObject* native_decimal_type();
-PyObject* decimal_to_python(const Decimal& value);
+// decimal.Decimal(text form of a result); one maker serves a whole batch.
+class ResultMaker {
+ public:
+  ResultMaker() = default;
+  ResultMaker(const ResultMaker&) = delete;
+  ResultMaker& operator=(const ResultMaker&) = delete;
+  ~ResultMaker();
+  PyObject* make(const Decimal& value);
+
+ private:
+  PyObject* args_ = nullptr;  // the argument tuple, its item cleared between calls
+};
 void raise_vm_error(const VmError& error);
 
 // Evaluation entry points.
