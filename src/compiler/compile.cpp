@@ -9,21 +9,49 @@
 namespace vexlor {
 namespace {
 
-// The number of nodes on the longest path from the root to a leaf, measured
-// with an explicit work list so that any depth can be measured.
-size_t tree_depth(const Expr& root) {
-  std::vector<std::pair<const Expr*, size_t>> work;
-  work.reserve(1);
-  work.emplace_back(&root, 1);
-  size_t deepest = 0;
-  while (!work.empty()) {
-    const auto [node, depth] = work.back();
-    work.pop_back();
-    if (depth > deepest) deepest = depth;
-    const size_t count = node->child_count();
-    for (size_t i = 0; i < count; ++i) work.emplace_back(&node->child(i), depth + 1);
+// What one walk over the tree finds: the number of nodes on the longest path
+// from the root to a leaf, and the length of the program the tree compiles to.
+struct TreeMeasure {
+  size_t depth = 0;
+  size_t code_length = 0;
+};
+
+// Walks the whole tree with an explicit work list, so that any depth can be
+// measured. The first entries of the list live in a fixed array; only deep
+// trees spill into a heap vector.
+TreeMeasure measure_tree(const Expr& root) {
+  struct Item {
+    const Expr* node;
+    size_t depth;
+  };
+  constexpr size_t INLINE_ITEMS = 64;
+  Item inline_items[INLINE_ITEMS];
+  size_t inline_count = 0;
+  std::vector<Item> overflow;
+  auto push = [&](const Expr* node, size_t depth) {
+    if (inline_count < INLINE_ITEMS) {
+      inline_items[inline_count++] = {node, depth};
+    } else {
+      overflow.push_back({node, depth});
+    }
+  };
+  TreeMeasure measure;
+  push(&root, 1);
+  while (inline_count != 0) {
+    Item item;
+    if (!overflow.empty()) {
+      item = overflow.back();
+      overflow.pop_back();
+    } else {
+      item = inline_items[--inline_count];
+    }
+    if (item.depth > measure.depth) measure.depth = item.depth;
+    // One instruction per node; a Ternary's two jumps stand in for its own.
+    measure.code_length += item.node->kind() == ExprKind::Ternary ? 2 : 1;
+    const size_t count = item.node->child_count();
+    for (size_t i = 0; i < count; ++i) push(&item.node->child(i), item.depth + 1);
   }
-  return deepest;
+  return measure;
 }
 
 // Releases a tree of any depth without recursion.
@@ -99,13 +127,15 @@ Expected<Program, std::string> compile_str(std::string_view text, size_t max_dep
   auto parsed = parse(text);
   if (!parsed.ok()) return unexpected("Parse error: " + parsed.error().to_string());
   ExprPtr tree = std::move(parsed).value();
-  const size_t depth = tree_depth(*tree);
+  const TreeMeasure measure = measure_tree(*tree);
+  const size_t depth = measure.depth;
   if (depth > max_depth) {
     dismantle(std::move(tree));
     return unexpected("Parse error: expression nesting depth " + std::to_string(depth) + " exceeds max_depth " +
                       std::to_string(max_depth));
   }
   Program program;
+  program.reserve(measure.code_length);
   emit(*tree, program);
   return program;
 }

@@ -77,15 +77,100 @@ void Expr::release_children(std::vector<ExprPtr>& out) {
 
 Expr::~Expr() {
   if (!has_children()) return;
-  // Every node taken from the stack is emptied before it is destroyed, so the
-  // nested destructor calls return at once.
-  std::vector<ExprPtr> pending;
-  release_children(pending);
-  while (!pending.empty()) {
-    ExprPtr node = std::move(pending.back());
-    pending.pop_back();
-    node->release_children(pending);
+  // Every node taken from the work stack is emptied before it is deleted, so
+  // the nested destructor calls return at once. The first nodes wait in a
+  // fixed array, which is all that a shallow tree needs.
+  constexpr size_t INLINE_NODES = 64;
+  Expr* inline_nodes[INLINE_NODES];
+  size_t inline_count = 0;
+  std::vector<Expr*> overflow;
+  auto push = [&](Expr* node) {
+    if (inline_count < INLINE_NODES) {
+      inline_nodes[inline_count++] = node;
+    } else {
+      overflow.push_back(node);
+    }
+  };
+  auto take_children = [&](Expr& node) {
+    for (ExprPtr& child : node.operands_) {
+      if (child) push(child.release());
+    }
+    for (ExprPtr& arg : node.args_) push(arg.release());
+    node.args_.clear();
+  };
+  take_children(*this);
+  while (inline_count != 0) {
+    Expr* node;
+    if (!overflow.empty()) {
+      node = overflow.back();
+      overflow.pop_back();
+    } else {
+      node = inline_nodes[--inline_count];
+    }
+    take_children(*node);
+    delete node;
   }
+}
+
+// ---------------------------------------------------------------- node cache
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXLOR_EXPR_CACHE 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXLOR_EXPR_CACHE 0
+#endif
+#endif
+#ifndef VEXLOR_EXPR_CACHE
+#define VEXLOR_EXPR_CACHE 1  // the address sanitizer sees every node's own allocation
+#endif
+
+#if VEXLOR_EXPR_CACHE
+// Freed nodes of this thread, linked through their first word. A node freed on
+// another thread than the one that made it simply joins that thread's cache.
+struct FreeNodes {
+  static constexpr size_t LIMIT = 4096;
+  void* head = nullptr;
+  size_t count = 0;
+  ~FreeNodes() {
+    while (head != nullptr) {
+      void* next = *static_cast<void**>(head);
+      ::operator delete(head);
+      head = next;
+    }
+    count = LIMIT;  // a node freed after this point goes back to the allocator
+  }
+};
+thread_local FreeNodes free_nodes;
+#endif
+
+}  // namespace
+
+void* Expr::operator new(size_t size) {
+#if VEXLOR_EXPR_CACHE
+  FreeNodes& cache = free_nodes;
+  if (void* node = cache.head) {
+    cache.head = *static_cast<void**>(node);
+    --cache.count;
+    return node;
+  }
+#endif
+  return ::operator new(size);
+}
+
+void Expr::operator delete(void* node) {
+#if VEXLOR_EXPR_CACHE
+  FreeNodes& cache = free_nodes;
+  if (cache.count < FreeNodes::LIMIT) {
+    *static_cast<void**>(node) = cache.head;
+    cache.head = node;
+    ++cache.count;
+    return;
+  }
+#endif
+  ::operator delete(node);
 }
 
 namespace {

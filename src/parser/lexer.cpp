@@ -168,9 +168,83 @@ Match longest_match(std::string_view text, size_t start) {
 
 std::string_view terminal_display(Terminal terminal) { return DISPLAY[static_cast<size_t>(terminal)]; }
 
+namespace {
+
+// The common cases, decided from ASCII bytes alone: identifiers and keywords,
+// numbers of ASCII digits, and the operators. Returns false where only the full
+// longest-match search can decide (non-ASCII bytes, a possible UUID, a number
+// that may go on with non-ASCII digits, characters that match nothing).
+inline bool quick_match(std::string_view text, size_t start, Match& m) {
+  const char* p = text.data();
+  const size_t n = text.size();
+  const char c = p[start];
+  // A UUID needs a hyphen 8 bytes on, and 36 bytes in all.
+  auto maybe_uuid = [&] { return n - start >= UUID_LENGTH && p[start + 8] == '-'; };
+  if (is_ident_start(c)) {
+    if (is_lower_hex(c) && maybe_uuid()) return false;
+    size_t pos = start + 1;
+    while (pos < n && is_ident_continue(p[pos])) ++pos;
+    const size_t length = pos - start;
+    unsigned index = static_cast<unsigned>(Terminal::Ident);
+    if (length <= 3) {
+      if (unsigned keyword = keyword_index(text.substr(start, length))) index = keyword;
+    }
+    m = {length, index};
+    return true;
+  }
+  size_t pos = start;
+  if (c == '-') {
+    if (start + 1 >= n) {
+      m = {1, static_cast<unsigned>(Terminal::Minus)};
+      return true;
+    }
+    const char next = p[start + 1];
+    if (static_cast<unsigned char>(next) >= 0x80) return false;  // maybe a non-ASCII digit
+    if (!is_ascii_digit(next)) {
+      m = {1, static_cast<unsigned>(Terminal::Minus)};
+      return true;
+    }
+    ++pos;
+  } else if (is_ascii_digit(c)) {
+    if (maybe_uuid()) return false;
+  } else {
+    m = match_operator(text, start);
+    return m.length != 0;
+  }
+  // -?D+(\.D+)?([eE][+-]?D+)? over ASCII digits.
+  while (pos < n && is_ascii_digit(p[pos])) ++pos;
+  if (pos + 1 < n && p[pos] == '.' && is_ascii_digit(p[pos + 1])) {
+    pos += 2;
+    while (pos < n && is_ascii_digit(p[pos])) ++pos;
+  }
+  if (pos < n && (p[pos] == 'e' || p[pos] == 'E')) {
+    size_t exp = pos + 1;
+    if (exp < n && (p[exp] == '+' || p[exp] == '-')) ++exp;
+    if (exp < n && is_ascii_digit(p[exp])) {
+      pos = exp + 1;
+      while (pos < n && is_ascii_digit(p[pos])) ++pos;
+    }
+  }
+  // Where a non-ASCII digit could continue the number, the full matcher decides.
+  if (pos < n) {
+    const char stop = p[pos];
+    if (static_cast<unsigned char>(stop) >= 0x80 || stop == '.' || stop == 'e' || stop == 'E') return false;
+  }
+  m = {pos - start, static_cast<unsigned>(Terminal::Number)};
+  return true;
+}
+
+}  // namespace
+
 LexStep Lexer::next() {
-  while (pos_ < text_.size()) {
-    Match m = longest_match(text_, pos_);
+  const size_t n = text_.size();
+  while (pos_ < n) {
+    if (is_ascii_space(text_[pos_])) {
+      ++pos_;
+      continue;
+    }
+    Match m;
+    if (!quick_match(text_, pos_, m)) m = longest_match(text_, pos_);
     if (m.length == 0) {
       LexStep step;
       step.kind = LexStep::Kind::InvalidToken;

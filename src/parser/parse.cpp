@@ -1,9 +1,9 @@
 // The parse driver: runs the generated LALR(1) automaton over the lexer's
 // tokens, builds the tree bottom-up and words the errors.
 //
-// The state and value stacks are heap vectors, so nesting depth costs memory,
-// never native stack; a failed parse drops its partial trees through `Expr`'s
-// iterative destructor.
+// The parse stack is a heap vector, so nesting depth costs memory, never native
+// stack; a failed parse drops its partial trees through `Expr`'s iterative
+// destructor.
 
 #include <algorithm>
 #include <cassert>
@@ -30,25 +30,29 @@ namespace {
 using grammar::Rule;
 using State = uint8_t;
 
-// A symbol's value on the stack: a token's position (terminals), a sub-tree,
-// or an argument list under construction (kept in reverse order).
-struct Value {
-  size_t start = 0;
+// One entry of the parse stack: the automaton's state and the value of the
+// symbol that led to it (entry 0 holds the start state and no symbol). The value
+// is a token's position (terminals), a sub-tree (owned by the stack until a
+// reduction hands it on), or for Args the number of arguments waiting on the
+// driver's argument stack. Entries are plain data, so the stack moves them with
+// memcpy.
+struct Entry {
+  size_t start = 0;  // Args: the argument count
   size_t end = 0;
-  ExprPtr expr;
-  std::unique_ptr<std::vector<ExprPtr>> args;
+  Expr* expr = nullptr;
+  State state = 0;
 };
 
-std::vector<std::string_view> expected_terminals(const std::vector<State>& states) {
+std::vector<std::string_view> expected_terminals(const std::vector<Entry>& stack) {
   std::vector<std::string_view> expected;
   std::vector<State> pushed;
   for (size_t t = 0; t < TERMINAL_COUNT; ++t) {
-    // The simulated stack is states[0, depth) followed by `pushed`.
-    size_t depth = states.size();
+    // The simulated stack is stack[0, depth) followed by `pushed`.
+    size_t depth = stack.size();
     pushed.clear();
     int16_t action;
     for (;;) {
-      State top = pushed.empty() ? states[depth - 1] : pushed.back();
+      State top = pushed.empty() ? stack[depth - 1].state : pushed.back();
       action = grammar::ACTION[top][t];
       if (action >= 0) break;
       const grammar::RuleShape& rule = grammar::RULE_SHAPES[-action - 1];
@@ -59,7 +63,7 @@ std::vector<std::string_view> expected_terminals(const std::vector<State>& state
           --depth;
         }
       }
-      State exposed = pushed.empty() ? states[depth - 1] : pushed.back();
+      State exposed = pushed.empty() ? stack[depth - 1].state : pushed.back();
       pushed.push_back(grammar::GOTO[exposed][static_cast<size_t>(rule.lhs)]);
     }
     if (action > 0) expected.push_back(terminal_display(static_cast<Terminal>(t)));
@@ -87,38 +91,55 @@ ExprKind binary_kind(Rule rule) {
   }
 }
 
+// Takes a sub-tree off the stack: the entry no longer owns it.
+ExprPtr take(Entry& entry) {
+  ExprPtr tree(entry.expr);
+  entry.expr = nullptr;
+  return tree;
+}
+
 class Driver {
  public:
-  static constexpr size_t INITIAL_DEPTH = 32;  // enough for typical expressions
-
   explicit Driver(std::string_view text) : text_(text), lexer_(text) {
-    states_.reserve(INITIAL_DEPTH);
-    values_.reserve(INITIAL_DEPTH);
+    // About one entry per three bytes of text, within bounds: room for typical
+    // expressions without regrowth, and no large block for long flat texts.
+    stack_.reserve(std::clamp<size_t>(text.size() / 3, 16, 256));
+    stack_.emplace_back();  // the start state
   }
+  Driver(const Driver&) = delete;
+  Driver& operator=(const Driver&) = delete;
+  ~Driver();  // drops whatever partial trees remain
 
   Expected<ExprPtr, ParseError> run();
 
  private:
-  std::string_view token_text(const Value& v) const { return text_.substr(v.start, v.end - v.start); }
-  // Applies `rule` to the top of the stacks; false if its action fails.
+  std::string_view token_text(const Entry& e) const { return text_.substr(e.start, e.end - e.start); }
+  // Applies `rule` to the top of the stack; false if its action fails.
   bool reduce(Rule rule);
   ParseError error_here(ParseError::Kind kind) const {
     ParseError error;
     error.kind = kind;
-    error.expected = expected_terminals(states_);
+    error.expected = expected_terminals(stack_);
     return error;
   }
 
   std::string_view text_;
   Lexer lexer_;
-  std::vector<State> states_{0};  // starts in state 0
-  std::vector<Value> values_;  // values_[i] belongs to states_[i + 1]
+  std::vector<Entry> stack_;
+  // The arguments of calls being parsed, last argument deepest within a call
+  // (Args is right-recursive, so a list is completed from its end).
+  std::vector<Expr*> args_;
 };
+
+Driver::~Driver() {
+  for (Entry& entry : stack_) delete entry.expr;
+  for (Expr* arg : args_) delete arg;
+}
 
 bool Driver::reduce(Rule rule) {
   const grammar::RuleShape& shape = grammar::RULE_SHAPES[static_cast<size_t>(rule)];
-  Value* v = values_.data() + (values_.size() - shape.length);
-  Value result;
+  Entry* v = stack_.data() + (stack_.size() - shape.length);
+  Entry result;
   switch (rule) {
     case Rule::ExprDisjunction:
     case Rule::DisjunctionConjunction:
@@ -132,67 +153,77 @@ bool Driver::reduce(Rule rule) {
     case Rule::PrimaryLiteral:
     case Rule::PrimaryVariable:
       // A single child passes through: only the state changes.
-      states_.pop_back();
-      states_.push_back(grammar::GOTO[states_.back()][static_cast<size_t>(shape.lhs)]);
+      v[0].state = grammar::GOTO[v[-1].state][static_cast<size_t>(shape.lhs)];
       return true;
-    case Rule::ConditionalTernary:
-      result.expr = Expr::ternary(std::move(v[0].expr), std::move(v[2].expr), std::move(v[4].expr));
+    case Rule::ConditionalTernary: {
+      ExprPtr condition = take(v[0]), then_branch = take(v[2]), else_branch = take(v[4]);
+      result.expr = Expr::ternary(std::move(condition), std::move(then_branch), std::move(else_branch)).release();
       break;
+    }
     case Rule::UnaryPos:
-      result.expr = Expr::unary(ExprKind::Pos, std::move(v[1].expr));
+      result.expr = Expr::unary(ExprKind::Pos, take(v[1])).release();
       break;
     case Rule::UnaryNeg:
-      result.expr = Expr::unary(ExprKind::Neg, std::move(v[1].expr));
+      result.expr = Expr::unary(ExprKind::Neg, take(v[1])).release();
       break;
     case Rule::UnaryNot:
-      result.expr = Expr::unary(ExprKind::Not, std::move(v[1].expr));
+      result.expr = Expr::unary(ExprKind::Not, take(v[1])).release();
       break;
     case Rule::PrimaryCall: {
-      std::vector<ExprPtr> args = std::move(*v[2].args);
-      std::reverse(args.begin(), args.end());
-      result.expr = Expr::call(std::string(token_text(v[0])), std::move(args));
+      const size_t count = v[2].start;
+      std::vector<ExprPtr> args;
+      args.reserve(count);
+      for (size_t i = 0; i < count; ++i) {
+        args.emplace_back(args_.back());
+        args_.pop_back();
+      }
+      result.expr = Expr::call(std::string(token_text(v[0])), std::move(args)).release();
       break;
     }
     case Rule::PrimaryCallEmpty:
-      result.expr = Expr::call(std::string(token_text(v[0])), {});
+      result.expr = Expr::call(std::string(token_text(v[0])), {}).release();
       break;
     case Rule::PrimaryParens:
-      result.expr = std::move(v[1].expr);
+      result.expr = v[1].expr;
       break;
     case Rule::VariableUuid: {
       UuidBytes bytes{};
       [[maybe_unused]] bool ok = try_parse_uuid(token_text(v[1]), bytes);
       assert(ok);  // the lexer admits only the hyphenated lower-case form
-      result.expr = Expr::var(VarId::uuid(bytes));
+      result.expr = Expr::var(VarId::uuid(bytes)).release();
       break;
     }
     case Rule::VariableName:
-      result.expr = Expr::var(VarId::name(token_text(v[0])));
+      result.expr = Expr::var(VarId::name(token_text(v[0]))).release();
       break;
     case Rule::LiteralNumber: {
       std::string_view literal = token_text(v[0]);
       auto value = Decimal::from_str(literal);
       if (!value) value = Decimal::from_scientific(literal);
       if (!value) return false;
-      result.expr = Expr::number(*value);
+      result.expr = Expr::number(*value).release();
       break;
     }
     case Rule::ArgsMore:
-      result.args = std::move(v[2].args);
-      result.args->push_back(std::move(v[0].expr));
+      args_.push_back(v[0].expr);
+      v[0].expr = nullptr;
+      result.start = v[2].start + 1;
       break;
     case Rule::ArgsOne:
-      result.args = std::make_unique<std::vector<ExprPtr>>();
-      result.args->push_back(std::move(v[0].expr));
+      args_.push_back(v[0].expr);
+      v[0].expr = nullptr;
+      result.start = 1;
       break;
-    default:  // the two-operand rules
-      result.expr = Expr::binary(binary_kind(rule), std::move(v[0].expr), std::move(v[2].expr));
+    default: {  // the two-operand rules
+      ExprPtr left = take(v[0]), right = take(v[2]);
+      result.expr = Expr::binary(binary_kind(rule), std::move(left), std::move(right)).release();
       break;
+    }
   }
-  values_.resize(values_.size() - shape.length);
-  states_.resize(states_.size() - shape.length);
-  states_.push_back(grammar::GOTO[states_.back()][static_cast<size_t>(shape.lhs)]);
-  values_.push_back(std::move(result));
+  // The popped entries own nothing now: their trees went into `result`.
+  stack_.resize(stack_.size() - shape.length);
+  result.state = grammar::GOTO[stack_.back().state][static_cast<size_t>(shape.lhs)];
+  stack_.push_back(result);
   return true;
 }
 
@@ -211,16 +242,16 @@ Expected<ExprPtr, ParseError> Driver::run() {
     if (!at_end) last_location = token.end;
     int column = at_end ? grammar::EOF_COLUMN : static_cast<int>(token.terminal);
     for (;;) {
-      int16_t action = grammar::ACTION[states_.back()][column];
+      int16_t action = grammar::ACTION[stack_.back().state][column];
       if (action == grammar::ACCEPT) {
-        return std::move(values_.back().expr);
+        return take(stack_.back());
       }
       if (action > 0) {
-        states_.push_back(static_cast<State>(action - 1));
-        Value shifted;
+        Entry shifted;
         shifted.start = token.start;
         shifted.end = token.end;
-        values_.push_back(std::move(shifted));
+        shifted.state = static_cast<State>(action - 1);
+        stack_.push_back(shifted);
         break;
       }
       if (action < 0) {

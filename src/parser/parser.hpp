@@ -119,7 +119,9 @@ class Expr;
 using ExprPtr = std::unique_ptr<Expr>;
 
 // One node of a syntax tree; it owns its children. Read-only once built.
-class Expr {
+// Nodes come from a small per-thread cache of freed nodes before the general
+// allocator, since a parse makes and a compile releases one node per operand.
+class Expr final {
  public:
   static ExprPtr number(Decimal value);
   static ExprPtr var(VarId id);
@@ -131,6 +133,9 @@ class Expr {
   Expr(const Expr&) = delete;
   Expr& operator=(const Expr&) = delete;
   ~Expr();  // iterative: never recurses as deep as the tree
+
+  static void* operator new(size_t size);
+  static void operator delete(void* node);
 
   ExprKind kind() const { return kind_; }
   const Decimal& number() const { return std::get<Decimal>(payload_); }       // Number

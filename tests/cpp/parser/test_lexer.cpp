@@ -69,6 +69,16 @@ const LexCase LEX_CASES[] = {
     {"-\u0967.\u0968e\u0969", "NUMBER '-\u0967.\u0968e\u0969' 0:12 | END"},
     {"\U0001FBF0\U0001FBF9+1", "NUMBER '\U0001FBF0\U0001FBF9' 0:8 | + '+' 8:9 | NUMBER '1' 9:10 | END"},
     {"1\u0660", "NUMBER '1\u0660' 0:3 | END"},
+    // ASCII digits that go on with non-ASCII ones, in every part of a number.
+    {"1.\u0661", "NUMBER '1.\u0661' 0:4 | END"},
+    {"1e\u0661 ", "NUMBER '1e\u0661' 0:4 | END"},
+    {"2.5E-\u0661", "NUMBER '2.5E-\u0661' 0:7 | END"},
+    {"1e5\u0661", "NUMBER '1e5\u0661' 0:5 | END"},
+    {"-\u0661-1", "NUMBER '-\u0661' 0:3 | NUMBER '-1' 3:5 | END"},
+    {"x-\u00a01", "IDENT 'x' 0:1 | - '-' 1:2 | NUMBER '1' 4:5 | END"},
+    {"-", "- '-' 0:1 | END"},
+    {"9.x", "NUMBER '9' 0:1 | INVALID@1"},
+    {"1\u00a0", "NUMBER '1' 0:1 | END"},
     {"\u00b2", "INVALID@0"},  // superscript two is not Nd
     {"\u2160", "INVALID@0"},  // roman numeral one is Nl, not Nd
     // Two-character operators win over their prefixes.
@@ -97,6 +107,14 @@ const LexCase LEX_CASES[] = {
     {"12345678-1234-1234-1234-123456789abc", "UUID '12345678-1234-1234-1234-123456789abc' 0:36 | END"},
     {"abcdef01-2345-6789-abcd-ef0123456789x",
      "UUID 'abcdef01-2345-6789-abcd-ef0123456789' 0:36 | IDENT 'x' 36:37 | END"},
+    {"123e4567-e89b-12d3-a456-42661417400", "NUMBER '123e4567' 0:8 | - '-' 8:9 | IDENT 'e89b' 9:13 | "
+                                            "NUMBER '-12' 13:16 | IDENT 'd3' 16:18 | - '-' 18:19 | IDENT 'a456' 19:23 | "
+                                            "NUMBER '-42661417400' 23:35 | END"},
+    {"deadbeef-dead-beef-dead-beefdeadbeef*2",
+     "UUID 'deadbeef-dead-beef-dead-beefdeadbeef' 0:36 | * '*' 36:37 | NUMBER '2' 37:38 | END"},
+    {"deadbeef-dead-beef-dead-beefdeadbeeg", "IDENT 'deadbeef' 0:8 | - '-' 8:9 | IDENT 'dead' 9:13 | - '-' 13:14 | "
+                                             "IDENT 'beef' 14:18 | - '-' 18:19 | IDENT 'dead' 19:23 | - '-' 23:24 | "
+                                             "IDENT 'beefdeadbeeg' 24:36 | END"},
     {"123E4567-E89B", "NUMBER '123E4567' 0:8 | - '-' 8:9 | IDENT 'E89B' 9:13 | END"},
     {"ABCDEF01-2345", "IDENT 'ABCDEF01' 0:8 | NUMBER '-2345' 8:13 | END"},
     {"12345678-1234-1234-1234-123456789ab", "NUMBER '12345678' 0:8 | NUMBER '-1234' 8:13 | NUMBER '-1234' 13:18 | "
