@@ -4,6 +4,8 @@
 // with the highest terminal index (whitespace counts as index 26).
 
 #include <algorithm>
+#include <array>
+#include <utility>
 
 #include "parser/parser.hpp"
 #include "parser/unicode.hpp"
@@ -170,6 +172,48 @@ std::string_view terminal_display(Terminal terminal) { return DISPLAY[static_cas
 
 namespace {
 
+// Classes of ASCII bytes for the common cases; every byte of 0x80 and above is
+// Other, as are the characters that start no token.
+enum CharClass : uint8_t { Other, Space, Letter, HexLetter, Digit, Minus, Operator };
+
+constexpr std::array<CharClass, 256> make_char_classes() {
+  std::array<CharClass, 256> classes{};
+  for (int c = 0; c < 128; ++c) {
+    const char ch = static_cast<char>(c);
+    if (is_ascii_space(ch)) classes[c] = Space;
+    else if (ch >= 'a' && ch <= 'f') classes[c] = HexLetter;
+    else if (is_ident_start(ch)) classes[c] = Letter;
+    else if (is_ascii_digit(ch)) classes[c] = Digit;
+    else if (ch == '-') classes[c] = Minus;
+    else if (std::string_view("!%()*+,/:<=>?^{}").find(ch) != std::string_view::npos) classes[c] = Operator;
+  }
+  return classes;
+}
+constexpr std::array<CharClass, 256> CHAR_CLASSES = make_char_classes();
+
+constexpr std::array<bool, 256> make_ident_continue() {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 128; ++c) table[c] = is_ident_continue(static_cast<char>(c));
+  return table;
+}
+constexpr std::array<bool, 256> IDENT_CONTINUE = make_ident_continue();
+
+// The terminal of each operator of one character that is no prefix of another.
+constexpr std::array<unsigned, 256> make_single_operators() {
+  std::array<unsigned, 256> table{};
+  constexpr std::pair<char, Terminal> SINGLES[] = {
+      {'%', Terminal::Percent}, {'(', Terminal::LParen},   {')', Terminal::RParen}, {'*', Terminal::Star},
+      {'+', Terminal::Plus},    {',', Terminal::Comma},    {':', Terminal::Colon},  {'?', Terminal::Question},
+      {'^', Terminal::Caret},   {'{', Terminal::LBrace},   {'}', Terminal::RBrace},
+  };
+  for (const auto& [c, terminal] : SINGLES) table[static_cast<unsigned char>(c)] = static_cast<unsigned>(terminal);
+  return table;
+}
+constexpr std::array<unsigned, 256> SINGLE_OPERATORS = make_single_operators();
+
+inline CharClass char_class(char c) { return CHAR_CLASSES[static_cast<unsigned char>(c)]; }
+inline bool digit_at(const char* p, size_t pos, size_t n) { return pos < n && is_ascii_digit(p[pos]); }
+
 // The common cases, decided from ASCII bytes alone: identifiers and keywords,
 // numbers of ASCII digits, and the operators. Returns false where only the full
 // longest-match search can decide (non-ASCII bytes, a possible UUID, a number
@@ -177,52 +221,69 @@ namespace {
 inline bool quick_match(std::string_view text, size_t start, Match& m) {
   const char* p = text.data();
   const size_t n = text.size();
-  const char c = p[start];
   // A UUID needs a hyphen 8 bytes on, and 36 bytes in all.
   auto maybe_uuid = [&] { return n - start >= UUID_LENGTH && p[start + 8] == '-'; };
-  if (is_ident_start(c)) {
-    if (is_lower_hex(c) && maybe_uuid()) return false;
-    size_t pos = start + 1;
-    while (pos < n && is_ident_continue(p[pos])) ++pos;
-    const size_t length = pos - start;
-    unsigned index = static_cast<unsigned>(Terminal::Ident);
-    if (length <= 3) {
-      if (unsigned keyword = keyword_index(text.substr(start, length))) index = keyword;
-    }
-    m = {length, index};
-    return true;
-  }
   size_t pos = start;
-  if (c == '-') {
-    if (start + 1 >= n) {
-      m = {1, static_cast<unsigned>(Terminal::Minus)};
+  switch (char_class(p[start])) {
+    case HexLetter:
+      if (maybe_uuid()) return false;
+      [[fallthrough]];
+    case Letter: {
+      ++pos;
+      while (pos < n && IDENT_CONTINUE[static_cast<unsigned char>(p[pos])]) ++pos;
+      const size_t length = pos - start;
+      unsigned index = static_cast<unsigned>(Terminal::Ident);
+      if (length <= 3) {
+        if (unsigned keyword = keyword_index(text.substr(start, length))) index = keyword;
+      }
+      m = {length, index};
       return true;
     }
-    const char next = p[start + 1];
-    if (static_cast<unsigned char>(next) >= 0x80) return false;  // maybe a non-ASCII digit
-    if (!is_ascii_digit(next)) {
-      m = {1, static_cast<unsigned>(Terminal::Minus)};
-      return true;
+    case Operator: {
+      const char next = start + 1 < n ? p[start + 1] : '\0';
+      auto pair = [&](char second, Terminal two, Terminal one) {
+        m = next == second ? Match{2, static_cast<unsigned>(two)} : Match{1, static_cast<unsigned>(one)};
+        return true;
+      };
+      switch (p[start]) {
+        case '/': return pair('/', Terminal::SlashSlash, Terminal::Slash);
+        case '<': return pair('=', Terminal::LessEqual, Terminal::Less);
+        case '>': return pair('=', Terminal::GreaterEqual, Terminal::Greater);
+        case '!':
+        case '=':
+          m = match_operator(text, start);
+          return m.length != 0;
+        default:
+          m = {1, SINGLE_OPERATORS[static_cast<unsigned char>(p[start])]};
+          return true;
+      }
     }
-    ++pos;
-  } else if (is_ascii_digit(c)) {
-    if (maybe_uuid()) return false;
-  } else {
-    m = match_operator(text, start);
-    return m.length != 0;
+    case Minus:
+      if (pos + 1 < n && static_cast<unsigned char>(p[pos + 1]) >= 0x80) return false;  // maybe a non-ASCII digit
+      if (!digit_at(p, pos + 1, n)) {
+        m = {1, static_cast<unsigned>(Terminal::Minus)};
+        return true;
+      }
+      ++pos;
+      break;
+    case Digit:
+      if (maybe_uuid()) return false;
+      break;
+    default:
+      return false;
   }
   // -?D+(\.D+)?([eE][+-]?D+)? over ASCII digits.
-  while (pos < n && is_ascii_digit(p[pos])) ++pos;
-  if (pos + 1 < n && p[pos] == '.' && is_ascii_digit(p[pos + 1])) {
+  while (digit_at(p, pos, n)) ++pos;
+  if (pos < n && p[pos] == '.' && digit_at(p, pos + 1, n)) {
     pos += 2;
-    while (pos < n && is_ascii_digit(p[pos])) ++pos;
+    while (digit_at(p, pos, n)) ++pos;
   }
   if (pos < n && (p[pos] == 'e' || p[pos] == 'E')) {
     size_t exp = pos + 1;
     if (exp < n && (p[exp] == '+' || p[exp] == '-')) ++exp;
-    if (exp < n && is_ascii_digit(p[exp])) {
+    if (digit_at(p, exp, n)) {
       pos = exp + 1;
-      while (pos < n && is_ascii_digit(p[pos])) ++pos;
+      while (digit_at(p, pos, n)) ++pos;
     }
   }
   // Where a non-ASCII digit could continue the number, the full matcher decides.
@@ -237,29 +298,36 @@ inline bool quick_match(std::string_view text, size_t start, Match& m) {
 }  // namespace
 
 LexStep Lexer::next() {
+  const char* const p = text_.data();
   const size_t n = text_.size();
-  while (pos_ < n) {
-    if (is_ascii_space(text_[pos_])) {
-      ++pos_;
-      continue;
-    }
+  size_t pos = pos_;
+  LexStep step;
+  for (;;) {
+    while (pos < n && char_class(p[pos]) == Space) ++pos;
+    if (pos == n) break;
     Match m;
-    if (!quick_match(text_, pos_, m)) m = longest_match(text_, pos_);
-    if (m.length == 0) {
-      LexStep step;
-      step.kind = LexStep::Kind::InvalidToken;
-      step.offset = pos_;
-      return step;
+    if (!quick_match(text_, pos, m)) {
+      m = longest_match(text_, pos);
+      if (m.length == 0) {
+        step.kind = LexStep::Kind::InvalidToken;
+        step.offset = pos;
+        break;
+      }
+      if (m.index == TERMINAL_COUNT) {  // whitespace
+        pos += m.length;
+        continue;
+      }
     }
-    size_t start = pos_;
-    pos_ += m.length;
-    if (m.index == TERMINAL_COUNT) continue;  // whitespace
-    LexStep step;
     step.kind = LexStep::Kind::Token;
-    step.token = Token{start, static_cast<Terminal>(m.index), text_.substr(start, m.length), pos_};
-    return step;
+    step.token.start = pos;
+    step.token.terminal = static_cast<Terminal>(m.index);
+    step.token.text = std::string_view(p + pos, m.length);
+    pos += m.length;
+    step.token.end = pos;
+    break;
   }
-  return LexStep{};
+  pos_ = pos;
+  return step;
 }
 
 }  // namespace vexlor

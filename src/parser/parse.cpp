@@ -6,6 +6,8 @@
 // destructor.
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <cassert>
 #include <climits>
 #include <cstdint>
@@ -37,18 +39,19 @@ using State = uint8_t;
 // driver's argument stack. Entries are plain data, so the stack moves them with
 // memcpy.
 struct Entry {
-  size_t start = 0;  // Args: the argument count
-  size_t end = 0;
-  Expr* expr = nullptr;
-  State state = 0;
+  size_t start;  // Args: the argument count
+  size_t end;
+  Expr* expr;
+  State state;
 };
 
-std::vector<std::string_view> expected_terminals(const std::vector<Entry>& stack) {
+// `stack` holds `size` entries.
+std::vector<std::string_view> expected_terminals(const Entry* stack, size_t size) {
   std::vector<std::string_view> expected;
   std::vector<State> pushed;
   for (size_t t = 0; t < TERMINAL_COUNT; ++t) {
     // The simulated stack is stack[0, depth) followed by `pushed`.
-    size_t depth = stack.size();
+    size_t depth = size;
     pushed.clear();
     int16_t action;
     for (;;) {
@@ -70,6 +73,40 @@ std::vector<std::string_view> expected_terminals(const std::vector<Entry>& stack
   }
   return expected;
 }
+
+// Rules whose action passes its single child on: reducing by them changes only
+// the state of the top entry.
+constexpr bool passes_child_on(Rule rule) {
+  switch (rule) {
+    case Rule::ExprDisjunction:
+    case Rule::DisjunctionConjunction:
+    case Rule::ConjunctionConditional:
+    case Rule::ConditionalComparison:
+    case Rule::ComparisonAdditive:
+    case Rule::AdditiveMultiplicative:
+    case Rule::MultiplicativeExponent:
+    case Rule::ExponentUnary:
+    case Rule::UnaryPrimary:
+    case Rule::PrimaryLiteral:
+    case Rule::PrimaryVariable:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The left-hand side of each rule that passes its child on, as a GOTO column;
+// NO_PASS_THROUGH for the others.
+constexpr uint8_t NO_PASS_THROUGH = 0xFF;
+constexpr std::array<uint8_t, std::size(grammar::RULE_SHAPES)> make_pass_through() {
+  std::array<uint8_t, std::size(grammar::RULE_SHAPES)> table{};
+  for (size_t r = 0; r < table.size(); ++r) {
+    table[r] = passes_child_on(static_cast<Rule>(r)) ? static_cast<uint8_t>(grammar::RULE_SHAPES[r].lhs)
+                                                     : NO_PASS_THROUGH;
+  }
+  return table;
+}
+constexpr auto PASS_THROUGH_LHS = make_pass_through();
 
 ExprKind binary_kind(Rule rule) {
   switch (rule) {
@@ -101,10 +138,10 @@ ExprPtr take(Entry& entry) {
 class Driver {
  public:
   explicit Driver(std::string_view text) : text_(text), lexer_(text) {
-    // About one entry per three bytes of text, within bounds: room for typical
-    // expressions without regrowth, and no large block for long flat texts.
-    stack_.reserve(std::clamp<size_t>(text.size() / 3, 16, 256));
-    stack_.emplace_back();  // the start state
+    base_ = inline_entries_;
+    top_ = base_;
+    limit_ = base_ + INLINE_ENTRIES;
+    *top_ = Entry{};  // the start state
   }
   Driver(const Driver&) = delete;
   Driver& operator=(const Driver&) = delete;
@@ -113,33 +150,59 @@ class Driver {
   Expected<ExprPtr, ParseError> run();
 
  private:
+  // Typical expressions never nest deeper; deeper ones move to the heap.
+  static constexpr size_t INLINE_ENTRIES = 48;
+
   std::string_view token_text(const Entry& e) const { return text_.substr(e.start, e.end - e.start); }
+  size_t size() const { return static_cast<size_t>(top_ - base_) + 1; }
+  void push(const Entry& entry) {
+    if (top_ + 1 == limit_) grow();
+    *++top_ = entry;
+  }
+  void grow();
   // Applies `rule` to the top of the stack; false if its action fails.
   bool reduce(Rule rule);
   ParseError error_here(ParseError::Kind kind) const {
     ParseError error;
     error.kind = kind;
-    error.expected = expected_terminals(stack_);
+    error.expected = expected_terminals(base_, size());
     return error;
   }
 
   std::string_view text_;
   Lexer lexer_;
-  std::vector<Entry> stack_;
+  // The parse stack: entries base_[0] to *top_, room up to limit_; in
+  // inline_entries_ first, in heap_ once it outgrows them.
+  Entry* base_;
+  Entry* top_;
+  Entry* limit_;
+  std::unique_ptr<Entry[]> heap_;
+  Entry inline_entries_[INLINE_ENTRIES];
   // The arguments of calls being parsed, last argument deepest within a call
   // (Args is right-recursive, so a list is completed from its end).
   std::vector<Expr*> args_;
 };
 
+void Driver::grow() {
+  const size_t used = size();
+  const size_t capacity = 2 * static_cast<size_t>(limit_ - base_);
+  std::unique_ptr<Entry[]> bigger(new Entry[capacity]);
+  std::copy(base_, base_ + used, bigger.get());
+  heap_ = std::move(bigger);
+  base_ = heap_.get();
+  top_ = base_ + used - 1;
+  limit_ = base_ + capacity;
+}
+
 Driver::~Driver() {
-  for (Entry& entry : stack_) delete entry.expr;
+  for (Entry* entry = base_; entry <= top_; ++entry) delete entry->expr;
   for (Expr* arg : args_) delete arg;
 }
 
 bool Driver::reduce(Rule rule) {
   const grammar::RuleShape& shape = grammar::RULE_SHAPES[static_cast<size_t>(rule)];
-  Entry* v = stack_.data() + (stack_.size() - shape.length);
-  Entry result;
+  Entry* v = top_ + 1 - shape.length;
+  Entry result{};
   switch (rule) {
     case Rule::ExprDisjunction:
     case Rule::DisjunctionConjunction:
@@ -221,9 +284,9 @@ bool Driver::reduce(Rule rule) {
     }
   }
   // The popped entries own nothing now: their trees went into `result`.
-  stack_.resize(stack_.size() - shape.length);
-  result.state = grammar::GOTO[stack_.back().state][static_cast<size_t>(shape.lhs)];
-  stack_.push_back(result);
+  top_ = v;
+  result.state = grammar::GOTO[v[-1].state][static_cast<size_t>(shape.lhs)];
+  *top_ = result;
   return true;
 }
 
@@ -242,16 +305,19 @@ Expected<ExprPtr, ParseError> Driver::run() {
     if (!at_end) last_location = token.end;
     int column = at_end ? grammar::EOF_COLUMN : static_cast<int>(token.terminal);
     for (;;) {
-      int16_t action = grammar::ACTION[stack_.back().state][column];
+      int16_t action = grammar::ACTION[top_->state][column];
+      if (action < 0) {
+        const uint8_t lhs = PASS_THROUGH_LHS[static_cast<size_t>(-action - 1)];
+        if (lhs != NO_PASS_THROUGH) {  // the common case, done in place
+          top_->state = grammar::GOTO[top_[-1].state][lhs];
+          continue;
+        }
+      }
       if (action == grammar::ACCEPT) {
-        return take(stack_.back());
+        return take(*top_);
       }
       if (action > 0) {
-        Entry shifted;
-        shifted.start = token.start;
-        shifted.end = token.end;
-        shifted.state = static_cast<State>(action - 1);
-        stack_.push_back(shifted);
+        push(Entry{token.start, token.end, nullptr, static_cast<State>(action - 1)});
         break;
       }
       if (action < 0) {
