@@ -118,6 +118,7 @@ void VariableMap::grow(size_t capacity) {
 
 void VariableMap::build_index(size_t buckets) {
   if (seed_ == 0) seed_ = next_map_seed() | 1;
+  std::fill(std::begin(small_index_), std::end(small_index_), SMALL_UNUSED);
   index_.assign(buckets, EMPTY);
   mask_ = buckets - 1;
   shift_ = 64 - static_cast<unsigned>(std::countr_zero(buckets));
@@ -137,7 +138,7 @@ void VariableMap::insert_or_assign(VarId key, const Decimal& value, uint64_t has
     return;
   }
   if (size_ == capacity_) grow(capacity_ * 2);
-  new (&data_[size_]) Entry{packed, hash, value, std::move(key)};
+  new (&data_[size_]) Entry{quick_form(packed), hash, value, std::move(key)};
   ++size_;
   if (size_ <= SMALL) {
     size_t b = hash >> SMALL_SHIFT;

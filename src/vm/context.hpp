@@ -80,14 +80,15 @@ class VariableMap {
   // map, where a present key nearly always sits; every other probe goes through
   // find_slow.
   const Decimal* find(const LoadVarOperand& op) const {
-    if (size_ <= SMALL) [[likely]] {
-      const uint8_t slot = small_index_[op.hash >> SMALL_SHIFT];
-      if (slot == SMALL_EMPTY) return nullptr;
+    const uint8_t slot = small_index_[op.hash >> SMALL_SHIFT];
+    if (slot < SMALL) [[likely]] {
       const Entry& e = data_[slot];
-      const uint64_t diff = (e.packed.w0 ^ op.packed.w0) | (e.packed.w1 ^ op.packed.w1) |
-                            (e.packed.tag ^ op.packed.tag) | (op.packed.tag & PackedVarId::LONG_NAME);
+      // A long name never matches here (see Entry::quick).
+      const uint64_t diff = (e.quick.w0 ^ op.packed.w0) | (e.quick.w1 ^ op.packed.w1) | (e.quick.tag ^ op.packed.tag);
       if (diff == 0) [[likely]]
         return &e.value;
+    } else if (slot == SMALL_EMPTY) {
+      return nullptr;
     }
     return find_slow(op.var, op.packed, op.hash);
   }
@@ -102,7 +103,9 @@ class VariableMap {
 
  private:
   struct Entry {
-    PackedVarId packed;
+    // The key's packed form; a long name's tag has its LONG_NAME bit moved to
+    // QUICK_LONG, so that the quick test never takes it for a match.
+    PackedVarId quick;
     uint64_t hash;
     Decimal value;
     VarId key;
@@ -112,11 +115,18 @@ class VariableMap {
   static constexpr size_t SMALL_BUCKETS = 64;
   static constexpr unsigned SMALL_SHIFT = 58;
   static constexpr uint8_t SMALL_EMPTY = 0xFF;
+  static constexpr uint8_t SMALL_UNUSED = 0xFE;  // every bucket once the map has its full index
+  static constexpr uint64_t QUICK_LONG = uint64_t{1} << 62;
 
-  // Equality of VarId: the packed words decide unless both are long names.
+  // Equality of VarId: the packed words decide unless the key is a long name.
   static bool same_key(const Entry& e, const VarId& key, const PackedVarId& packed) {
-    if (e.packed != packed) return false;
-    return (packed.tag & PackedVarId::LONG_NAME) == 0 || e.key == key;
+    if (e.quick.w0 != packed.w0 || e.quick.w1 != packed.w1) return false;
+    if ((packed.tag & PackedVarId::LONG_NAME) != 0) return e.key == key;
+    return e.quick.tag == packed.tag;
+  }
+  static PackedVarId quick_form(PackedVarId p) {
+    if ((p.tag & PackedVarId::LONG_NAME) != 0) p.tag ^= PackedVarId::LONG_NAME | QUICK_LONG;
+    return p;
   }
   size_t bucket(uint64_t h) const { return static_cast<size_t>(((h ^ seed_) * 0x9e3779b97f4a7c15ULL) >> shift_); }
   [[gnu::noinline]] const Decimal* find_slow(const VarId& key, const PackedVarId& packed, uint64_t hash) const;

@@ -1,5 +1,6 @@
 #include "vm/vm.hpp"
 
+#include "vm/small_arith.hpp"
 #include "vm/values.hpp"
 
 #include <cstdlib>
@@ -24,7 +25,7 @@ constexpr uint8_t COST[OP_KIND_COUNT] = {
     3,                       // Call
 };
 
-constexpr size_t INLINE_STACK = 32;
+constexpr size_t INLINE_STACK = 64;
 
 // Free: no gas limit. Metered: the caller's limit. Guarded: after a backward jump,
 // the caller's limit (if any) and the loop work budget.
@@ -32,55 +33,41 @@ enum class Mode { Free, Metered, Guarded };
 
 using Result = Expected<Decimal, VmError>;
 
-// What a run hands from the loop to its cold paths (stack growth, errors, the
-// switch to the guarded mode). The loop itself keeps these in locals.
-struct State {
-  const OpCode* code = nullptr;
-  size_t len = 0;
-  const VmContext* ctx = nullptr;
-  Decimal* base = nullptr;
-  Decimal* sp = nullptr;
-  Decimal* end = nullptr;
-  Decimal* heap = nullptr;  // the stack once it outgrew the run's inline buffer
-  size_t pc = 0;
-  uint64_t limit = 0;      // the caller's limit (when has_limit)
-  uint64_t remaining = 0;  // the caller's gas still unspent
-  uint64_t loop_work = LOOP_WORK_BUDGET;
-  bool has_limit = false;
-  uint64_t* gas_used = nullptr;
+// Where the guarded loop takes over a run from the free or metered loop.
+struct Resume {
+  const OpCode* code;
+  size_t len;
+  const VmContext* ctx;
+  size_t pc;
+  Decimal* base;
+  Decimal* sp;
+  Decimal* end;
+  Decimal* inline_base;  // the first loop's own buffer; any other base was allocated
+  bool has_limit;
+  uint64_t limit;
+  uint64_t remaining;
+  uint64_t* gas_used;
 };
 
-// Doubles the stack; returns the new top, or nullptr when memory runs out. Takes
-// and returns the top by value so that the loop can keep it in a register.
-[[gnu::cold, gnu::noinline]] Decimal* grow(State& s, Decimal* sp) {
-  const size_t size = static_cast<size_t>(sp - s.base);
-  const size_t capacity = size * 2;
-  auto* fresh = static_cast<Decimal*>(std::malloc(capacity * sizeof(Decimal)));
+// Doubles the stack; returns its new base, or nullptr when memory runs out.
+[[gnu::cold, gnu::noinline]] Decimal* grow(Decimal* base, size_t size, Decimal* inline_base) {
+  auto* fresh = static_cast<Decimal*>(std::malloc(size * 2 * sizeof(Decimal)));
   if (fresh == nullptr) return nullptr;
-  std::memcpy(static_cast<void*>(fresh), s.base, size * sizeof(Decimal));
-  std::free(s.heap);
-  s.heap = fresh;
-  s.base = fresh;
-  s.end = fresh + capacity;
-  return fresh + size;
-}
-
-inline void report_gas(const State& s) {
-  if (s.gas_used != nullptr) *s.gas_used = s.has_limit ? s.limit - s.remaining : 0;
+  std::memcpy(static_cast<void*>(fresh), base, size * sizeof(Decimal));
+  if (base != inline_base) std::free(base);
+  return fresh;
 }
 
 // Ends a run with an error: reports the gas, releases a grown stack.
-[[gnu::cold, gnu::noinline]] Result failed(State& s, VmError error) {
-  report_gas(s);
-  std::free(s.heap);
-  s.heap = nullptr;
+[[gnu::cold, gnu::noinline]] Result failed(VmError error, Decimal* base, const Decimal* inline_base, bool has_limit,
+                                           uint64_t limit, uint64_t remaining, uint64_t* gas_used) {
+  if (gas_used != nullptr) *gas_used = has_limit ? limit - remaining : 0;
+  if (base != inline_base) std::free(base);
   return unexpected(std::move(error));
 }
 
-// Ends a run whose stack does not hold exactly one value.
-[[gnu::cold, gnu::noinline]] Result bad_end(State& s) {
-  const size_t size = static_cast<size_t>(s.sp - s.base);
-  return failed(s, VmError::runtime_error("Invalid stack size at end: " + std::to_string(size)));
+[[gnu::cold, gnu::noinline]] VmError bad_end(size_t size) {
+  return VmError::runtime_error("Invalid stack size at end: " + std::to_string(size));
 }
 
 uint64_t pow_cost(const Decimal* base, const Decimal* sp) {
@@ -90,15 +77,15 @@ uint64_t pow_cost(const Decimal* base, const Decimal* sp) {
   return *n + 1;
 }
 
-inline bool loop_work_exceeded(State& s, const OpCode& op, uint64_t cost) {
+inline bool loop_work_exceeded(uint64_t& loop_work, const OpCode& op, uint64_t cost) {
   uint64_t work = cost;
   if (op.kind() == OpKind::Pow || op.kind() == OpKind::Call) {
     const uint64_t args = op.kind() == OpKind::Call ? op.arg_count() : 0;
     const uint64_t extra = args > MAX_COST - LOOP_HEAVY_WORK ? MAX_COST : LOOP_HEAVY_WORK + args;
     work = work > MAX_COST - extra ? MAX_COST : work + extra;
   }
-  if (work > s.loop_work) return true;
-  s.loop_work -= work;
+  if (work > loop_work) return true;
+  loop_work -= work;
   return false;
 }
 
@@ -117,18 +104,17 @@ inline bool loop_work_exceeded(State& s, const OpCode& op, uint64_t cost) {
                            " exceeds Decimal range (max ~7.9e28)");
 }
 [[gnu::cold, gnu::noinline]] VmError out_of_memory() { return VmError::runtime_error("Out of memory for the value stack"); }
-[[gnu::cold, gnu::noinline]] VmError gas_exhausted(const State& s, uint64_t cost, uint64_t remaining) {
-  return VmError::out_of_gas(s.limit, cost, remaining);
+[[gnu::cold, gnu::noinline]] VmError gas_exhausted(uint64_t limit, uint64_t cost, uint64_t remaining) {
+  return VmError::out_of_gas(limit, cost, remaining);
 }
 [[gnu::cold, gnu::noinline]] VmError loop_limit() { return VmError::runtime_error(LOOP_LIMIT_MESSAGE); }
 
-template <Mode mode>
-Result execute(State* resume, const OpCode* program, size_t length, const VmContext* context, uint64_t gas,
-               uint64_t* gas_used);
+// `from`: the VmContext of a fresh run, or the Resume of the guarded loop.
+template <Mode mode, bool bounded>
+Result execute(const void* from, const OpCode* code, size_t len, uint64_t gas, uint64_t* gas_used);
 
-// The guarded loop, resuming a run where the free or metered loop left it.
-[[gnu::noinline]] Result execute_guarded(State& s) {
-  return execute<Mode::Guarded>(&s, nullptr, 0, nullptr, 0, nullptr);
+[[gnu::noinline]] Result execute_guarded(const Resume* resume) {
+  return execute<Mode::Guarded, false>(resume, nullptr, 0, 0, nullptr);
 }
 
 // The instruction loop. Dispatch is threaded: every instruction body ends with its
@@ -136,53 +122,57 @@ Result execute(State* resume, const OpCode* program, size_t length, const VmCont
 // and the remaining gas stay in locals; `s` is written only on the way out. Each
 // body charges its gas first, with the cost known at compile time except for Pow.
 // The free and metered loops start a run (stack, state) from the arguments; the
-// guarded one, entered at the first backward jump, resumes from `resume`.
-template <Mode mode>
-[[gnu::noinline]] Result execute(State* resume, const OpCode* program, size_t length, const VmContext* context,
-                                 uint64_t gas, uint64_t* gas_used) {
+// guarded one, entered at the first backward jump, resumes from a Resume.
+// `bounded`: the program has at most INLINE_STACK instructions. Before any
+// backward jump every instruction runs at most once and adds at most one value,
+// so the stack stays within the inline buffer and pushes need no bounds test.
+template <Mode mode, bool bounded>
+[[gnu::noinline]] Result execute(const void* from, const OpCode* code, size_t len, uint64_t gas,
+                                 uint64_t* gas_used) {
+  static_assert(mode != Mode::Guarded || !bounded);
   constexpr bool metered = mode != Mode::Free;
-  alignas(Decimal) unsigned char inline_stack[mode == Mode::Guarded ? 1 : INLINE_STACK * sizeof(Decimal)];
-  State fresh;
-  if constexpr (mode != Mode::Guarded) {
-    auto* stack = reinterpret_cast<Decimal*>(inline_stack);
-    fresh.code = program;
-    fresh.len = length;
-    fresh.ctx = context;
-    fresh.base = stack;
-    fresh.sp = stack;
-    fresh.end = stack + INLINE_STACK;
-    fresh.gas_used = gas_used;
-    if constexpr (metered) {
-      fresh.has_limit = true;
-      fresh.limit = gas;
-      fresh.remaining = gas;
-    }
+  alignas(Decimal) unsigned char buffer[mode == Mode::Guarded ? 1 : INLINE_STACK * sizeof(Decimal)];
+  const OpCode* ip;
+  Decimal* sp;
+  Decimal* base;
+  Decimal* end;
+  Decimal* inline_base;
+  bool has_limit = mode == Mode::Metered;
+  uint64_t limit = gas;
+  uint64_t remaining = gas;
+  [[maybe_unused]] uint64_t loop_work = LOOP_WORK_BUDGET;
+  const VmContext* ctx;
+  if constexpr (mode == Mode::Guarded) {
+    (void)buffer;
+    const Resume* resume = static_cast<const Resume*>(from);
+    code = resume->code;
+    len = resume->len;
+    ctx = resume->ctx;
+    ip = code + resume->pc;
+    sp = resume->sp;
+    base = resume->base;
+    end = resume->end;
+    inline_base = resume->inline_base;
+    has_limit = resume->has_limit;
+    limit = resume->limit;
+    remaining = resume->remaining;
+    gas_used = resume->gas_used;
   } else {
-    (void)program, (void)length, (void)context, (void)gas, (void)gas_used, (void)inline_stack;
+    ctx = static_cast<const VmContext*>(from);
+    inline_base = reinterpret_cast<Decimal*>(buffer);
+    ip = code;
+    sp = inline_base;
+    base = inline_base;
+    end = inline_base + INLINE_STACK;
   }
-  State& s = mode == Mode::Guarded ? *resume : fresh;
-  const OpCode* const code = s.code;
-  const size_t len = s.len;
   const OpCode* const stop = code + len;
-  const OpCode* ip = code + s.pc;
-  Decimal* sp = s.sp;
-  Decimal* base = s.base;
-  Decimal* end = s.end;
-  uint64_t remaining = metered ? s.remaining : 0;
-  const VariableMap& variables = s.ctx->variables;
-  const FunctionTable& functions = *s.ctx->functions;
+  const VariableMap& variables = ctx->variables;
 
   static constexpr void* LABELS[OP_KIND_COUNT] = {
       &&op_PushConst, &&op_LoadVar, &&op_Add, &&op_Sub, &&op_Mul, &&op_Div,  &&op_FloorDiv, &&op_Mod,
       &&op_Pow,       &&op_Neg,     &&op_Pos, &&op_Not, &&op_And, &&op_Or,   &&op_Eq,       &&op_Ne,
       &&op_Lt,        &&op_Le,      &&op_Gt,  &&op_Ge,  &&op_Jump, &&op_JumpIfFalse, &&op_Call};
 
-#define VM_SAVE()                                   \
-  do {                                              \
-    s.pc = static_cast<size_t>(ip - code);          \
-    s.sp = sp;                                      \
-    if constexpr (metered) s.remaining = remaining; \
-  } while (0)
 #define VM_DISPATCH()                                       \
   do {                                                      \
     if (ip == stop) goto done;                              \
@@ -193,23 +183,20 @@ template <Mode mode>
     ++ip;         \
     VM_DISPATCH(); \
   } while (0)
-#define VM_FAIL(err)            \
-  do {                          \
-    VM_SAVE();                  \
-    return failed(s, (err));    \
-  } while (0)
+#define VM_FAIL(err) \
+  return failed((err), base, inline_base, metered && has_limit, limit, remaining, gas_used)
 #define VM_CHARGE(K)                                                                   \
   do {                                                                                 \
     if constexpr (metered) {                                                           \
       uint64_t cost_ = COST[static_cast<size_t>(K)];                                   \
       if constexpr ((K) == OpKind::Pow) cost_ = pow_cost(base, sp);                    \
-      if (mode == Mode::Metered || s.has_limit) {                                      \
+      if (mode == Mode::Metered || has_limit) {                                        \
         if (cost_ > remaining) [[unlikely]]                                            \
-          VM_FAIL(gas_exhausted(s, cost_, remaining));                                 \
+          VM_FAIL(gas_exhausted(limit, cost_, remaining));                             \
         remaining -= cost_;                                                            \
       }                                                                                \
       if constexpr (mode == Mode::Guarded) {                                           \
-        if (loop_work_exceeded(s, *ip, cost_)) VM_FAIL(loop_limit());                  \
+        if (loop_work_exceeded(loop_work, *ip, cost_)) VM_FAIL(loop_limit());          \
       }                                                                                \
     }                                                                                  \
   } while (0)
@@ -220,22 +207,29 @@ template <Mode mode>
   } while (0)
 #define VM_PUSH(value)                              \
   do {                                              \
-    if (sp == end) [[unlikely]] {                   \
-      Decimal* const grown_ = grow(s, sp);          \
+    if (!bounded && sp == end) [[unlikely]] {       \
+      const size_t size_ = static_cast<size_t>(sp - base); \
+      Decimal* const grown_ = grow(base, size_, inline_base); \
       if (grown_ == nullptr) VM_FAIL(out_of_memory()); \
-      sp = grown_;                                  \
-      base = s.base;                                \
-      end = s.end;                                  \
+      base = grown_;                                \
+      sp = grown_ + size_;                          \
+      end = grown_ + 2 * size_;                     \
     }                                               \
     *sp++ = (value);                                \
   } while (0)
-#define VM_ARITH(fn, word)                          \
+// An operation with an inline path for small operands (see small_arith.hpp).
+#define VM_ARITH_SMALL(small_op, fn, word)          \
   do {                                              \
     VM_NEED(2);                                     \
-    const ArithResult r = fn(sp[-2], sp[-1]);       \
-    if (!r.is_ok()) [[unlikely]]                    \
-      VM_FAIL(overflow(word));                      \
-    sp[-2] = fresh_copy(r.value);                   \
+    Decimal out_;                                   \
+    if (small_op) [[likely]] {                      \
+      sp[-2] = out_;                                \
+    } else {                                        \
+      const ArithResult r = fn(sp[-2], sp[-1]);     \
+      if (!r.is_ok()) [[unlikely]]                  \
+        VM_FAIL(overflow(word));                    \
+      sp[-2] = fresh_copy(r.value);                 \
+    }                                               \
     --sp;                                           \
   } while (0)
 #define VM_DIVIDE(fn, word)                                        \
@@ -252,7 +246,7 @@ template <Mode mode>
 #define VM_COMPARE(test)                            \
   do {                                              \
     VM_NEED(2);                                     \
-    const auto c = sp[-2].cmp(sp[-1]);              \
+    const auto c = small::cmp(sp[-2], sp[-1]);      \
     sp[-2] = (test) ? ONE : ZERO;                   \
     --sp;                                           \
   } while (0)
@@ -264,9 +258,9 @@ template <Mode mode>
     const OpCode* const dest_ = target_ < len ? code + target_ : stop; \
     if constexpr (mode != Mode::Guarded) {                       \
       if (dest_ <= ip) {                                         \
-        ip = dest_;                                              \
-        VM_SAVE();                                               \
-        return execute_guarded(s);                               \
+        const Resume resume_{code, len, ctx, target_ < len ? target_ : len, base, sp, end, \
+                             inline_base, metered, limit, remaining, gas_used}; \
+        return execute_guarded(&resume_);                        \
       }                                                          \
     }                                                            \
     ip = dest_;                                                  \
@@ -289,15 +283,15 @@ op_LoadVar: {
 }
 op_Add:
   VM_CHARGE(OpKind::Add);
-  VM_ARITH(add_impl, "Addition");
+  VM_ARITH_SMALL(small::add(sp[-2], sp[-1], false, out_), add_impl, "Addition");
   VM_NEXT();
 op_Sub:
   VM_CHARGE(OpKind::Sub);
-  VM_ARITH(sub_impl, "Subtraction");
+  VM_ARITH_SMALL(small::add(sp[-2], sp[-1], true, out_), sub_impl, "Subtraction");
   VM_NEXT();
 op_Mul:
   VM_CHARGE(OpKind::Mul);
-  VM_ARITH(mul_impl, "Multiplication");
+  VM_ARITH_SMALL(small::mul(sp[-2], sp[-1], out_), mul_impl, "Multiplication");
   VM_NEXT();
 op_Div:
   VM_CHARGE(OpKind::Div);
@@ -386,6 +380,7 @@ op_Call: {
   const size_t n = op.arg_count();
   if (static_cast<size_t>(sp - base) < n) VM_FAIL(VmError::stack_underflow());
   const uint8_t slot = op.call_slot();
+  const FunctionTable& functions = *ctx->functions;
   const BuiltinFn fn = slot != NO_FUNCTION_SLOT ? functions.find_slot(slot) : functions.find(op.call_name());
   if (fn == nullptr) VM_FAIL(missing_function(op));
   Decimal result;
@@ -398,27 +393,22 @@ op_Call: {
 }
 
 done:
-  if (sp != base + 1) [[unlikely]] {
-    VM_SAVE();
-    return bad_end(s);
-  }
+  if (sp != base + 1) [[unlikely]]
+    VM_FAIL(bad_end(static_cast<size_t>(sp - base)));
   {
     const Decimal value = base[0];
-    if constexpr (metered) s.remaining = remaining;
-    report_gas(s);
-    if (s.heap != nullptr) [[unlikely]]
-      std::free(s.heap);
+    if (gas_used != nullptr) *gas_used = metered && has_limit ? limit - remaining : 0;
+    if (base != inline_base) [[unlikely]]
+      std::free(base);
     return value;
   }
 
-#undef VM_SAVE
 #undef VM_DISPATCH
 #undef VM_NEXT
 #undef VM_FAIL
 #undef VM_CHARGE
 #undef VM_NEED
 #undef VM_PUSH
-#undef VM_ARITH
 #undef VM_DIVIDE
 #undef VM_COMPARE
 #undef VM_JUMP_TO
@@ -428,8 +418,14 @@ done:
 
 Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
                                std::optional<uint64_t> gas, uint64_t* gas_used) {
-  if (gas) return execute<Mode::Metered>(nullptr, program.data(), program.size(), &context, *gas, gas_used);
-  return execute<Mode::Free>(nullptr, program.data(), program.size(), &context, 0, gas_used);
+  const OpCode* const code = program.data();
+  const size_t len = program.size();
+  if (len <= INLINE_STACK) {
+    if (gas) return execute<Mode::Metered, true>(&context, code, len, *gas, gas_used);
+    return execute<Mode::Free, true>(&context, code, len, 0, gas_used);
+  }
+  if (gas) return execute<Mode::Metered, false>(&context, code, len, *gas, gas_used);
+  return execute<Mode::Free, false>(&context, code, len, 0, gas_used);
 }
 
 }  // namespace vexlor

@@ -1,0 +1,100 @@
+#pragma once
+// Inline arithmetic for the common operands of a run: coefficients below 2^64
+// (internal to the vm module). Each function gives exactly the value the
+// decimal operation gives (add_impl, sub_impl, mul_impl, Decimal::cmp) and
+// returns false for operands it does not cover; the caller then calls the
+// operation itself.
+
+#include <compare>
+#include <cstdint>
+
+#include "decimal/decimal.hpp"
+
+namespace vexlor::small {
+
+inline constexpr uint64_t POW10[20] = {1ull,
+                                       10ull,
+                                       100ull,
+                                       1000ull,
+                                       10000ull,
+                                       100000ull,
+                                       1000000ull,
+                                       10000000ull,
+                                       100000000ull,
+                                       1000000000ull,
+                                       10000000000ull,
+                                       100000000000ull,
+                                       1000000000000ull,
+                                       10000000000000ull,
+                                       100000000000000ull,
+                                       1000000000000000ull,
+                                       10000000000000000ull,
+                                       100000000000000000ull,
+                                       1000000000000000000ull,
+                                       10000000000000000000ull};
+
+// Both coefficients of a and b below 2^64 and non-zero, brought to the larger
+// scale without leaving 64 bits. Zero operands are left to the operations, which
+// pass the other operand on unchanged.
+inline bool align(const Decimal& a, const Decimal& b, uint64_t& x, uint64_t& y, uint32_t& scale) {
+  if ((a.hi() | b.hi()) != 0 || a.lo() == 0 || b.lo() == 0) return false;
+  const uint32_t sa = a.scale(), sb = b.scale();
+  x = a.lo();
+  y = b.lo();
+  if (sa == sb) {
+    scale = sa;
+    return true;
+  }
+  if (sa < sb) {
+    scale = sb;
+    return sb - sa < 20 && !__builtin_mul_overflow(x, POW10[sb - sa], &x);
+  }
+  scale = sa;
+  return sa - sb < 20 && !__builtin_mul_overflow(y, POW10[sa - sb], &y);
+}
+
+// a + b, or a - b when `negate_b`: the exact sum at the larger scale; a zero sum
+// is positive.
+inline bool add(const Decimal& a, const Decimal& b, bool negate_b, Decimal& out) {
+  uint64_t x, y;
+  uint32_t scale;
+  if (!align(a, b, x, y, scale)) return false;
+  const bool neg_a = a.is_sign_negative();
+  const bool neg_b = b.is_sign_negative() != negate_b;
+  uint64_t r;
+  bool negative;
+  if (neg_a == neg_b) {
+    if (__builtin_add_overflow(x, y, &r)) return false;
+    negative = neg_a;
+  } else if (x >= y) {
+    r = x - y;
+    negative = neg_a && r != 0;
+  } else {
+    r = y - x;
+    negative = neg_b;
+  }
+  out = Decimal::from_parts(r, 0, scale, negative);
+  return true;
+}
+
+// a * b: the exact product, scales added (at most 28).
+inline bool mul(const Decimal& a, const Decimal& b, Decimal& out) {
+  if ((a.hi() | b.hi()) != 0 || a.lo() == 0 || b.lo() == 0) return false;
+  const uint32_t scale = a.scale() + b.scale();
+  uint64_t p;
+  if (scale > 28 || __builtin_mul_overflow(a.lo(), b.lo(), &p)) return false;
+  out = Decimal::from_parts(p, 0, scale, a.is_sign_negative() != b.is_sign_negative());
+  return true;
+}
+
+// The numeric order of a and b.
+inline std::strong_ordering cmp(const Decimal& a, const Decimal& b) {
+  if (a.flags() != b.flags() && a.is_sign_negative() == b.is_sign_negative()) {
+    uint64_t x, y;
+    uint32_t scale;
+    if (align(a, b, x, y, scale)) return a.is_sign_negative() ? y <=> x : x <=> y;
+  }
+  return a.cmp(b);
+}
+
+}  // namespace vexlor::small
