@@ -1,0 +1,212 @@
+// The loop's shortcuts against the general code: inline arithmetic for small
+// coefficients, the quick variable test, and pushes without bounds tests in
+// short programs.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "vm/small_arith.hpp"
+#include "vm_test_util.hpp"
+
+namespace vexlor {
+namespace {
+
+using test::C;
+using test::D;
+using test::K;
+using test::outcome;
+
+class Operands {
+ public:
+  explicit Operands(uint64_t seed) : rng_(seed) {}
+
+  // Mostly coefficients below 2^64 of every size, some zeros and some wider
+  // ones; any scale, either sign.
+  Decimal next() {
+    const uint32_t scale = pick(4) == 0 ? static_cast<uint32_t>(pick(29)) : static_cast<uint32_t>(pick(6));
+    const bool negative = pick(2) == 0;
+    uint64_t lo = 0;
+    uint32_t hi = 0;
+    switch (pick(8)) {
+      case 0:
+        break;  // zero
+      case 1:
+        lo = rng_();
+        hi = static_cast<uint32_t>(rng_());
+        break;
+      case 2:
+        lo = ~uint64_t{0} - pick(3);
+        break;
+      default:
+        lo = rng_() >> pick(64);
+    }
+    return Decimal::from_parts(lo, hi, scale, negative);
+  }
+  uint64_t pick(uint64_t n) { return rng_() % n; }
+
+ private:
+  std::mt19937_64 rng_;
+};
+
+std::string show(const Decimal& d) {
+  return d.to_string() + " (scale " + std::to_string(d.scale()) + (d.is_sign_negative() ? ", negative)" : ")");
+}
+
+TEST(SmallArithTest, AgreesWithTheDecimalOperations) {
+  Operands gen(20261208);
+  size_t taken[4] = {};
+  for (int i = 0; i < 400000; ++i) {
+    const Decimal a = gen.next();
+    const Decimal b = gen.next();
+    Decimal out;
+    if (small::add(a, b, false, out)) {
+      ++taken[0];
+      const ArithResult r = add_impl(a, b);
+      ASSERT_TRUE(r.is_ok());
+      ASSERT_TRUE(out.same_repr(r.value)) << show(a) << " + " << show(b) << ": " << show(out);
+    }
+    if (small::add(a, b, true, out)) {
+      ++taken[1];
+      const ArithResult r = sub_impl(a, b);
+      ASSERT_TRUE(r.is_ok());
+      ASSERT_TRUE(out.same_repr(r.value)) << show(a) << " - " << show(b) << ": " << show(out);
+    }
+    if (small::mul(a, b, out)) {
+      ++taken[2];
+      const ArithResult r = mul_impl(a, b);
+      ASSERT_TRUE(r.is_ok());
+      ASSERT_TRUE(out.same_repr(r.value)) << show(a) << " * " << show(b) << ": " << show(out);
+    }
+    if (a.flags() != b.flags()) ++taken[3];
+    ASSERT_EQ(small::cmp(a, b), a.cmp(b)) << show(a) << " <=> " << show(b);
+    ASSERT_EQ(small::cmp(a, a), std::strong_ordering::equal);
+  }
+  // Each shortcut is taken often enough for the comparison to mean something.
+  for (const size_t n : taken) EXPECT_GT(n, 40000u);
+}
+
+TEST(SmallArithTest, EdgesOfTheShortcuts) {
+  struct Case {
+    const char *a, *b;
+  };
+  const Case cases[] = {
+      {"18446744073709551615", "1"},         // the sum leaves 64 bits
+      {"18446744073709551615", "-1"},        // it does not
+      {"1.5", "-1.50"},                      // zero difference: positive zero at the larger scale
+      {"-1.5", "1.50"},                      //
+      {"-0.0", "1.5"},                       // zero operands keep their own rules
+      {"1.5", "-0.00"},                      //
+      {"1844674407370955161.5", "0.01"},     // rescaling leaves 64 bits
+      {"1", "0.0000000000000000001"},        // 19 digits of rescaling
+      {"1", "0.00000000000000000001"},       // 20
+      {"4294967296", "4294967296"},          // the product leaves 64 bits
+      {"0.00000000000001", "0.000000000000001"},  // scales add to 29
+      {"-3", "3"},
+      {"79228162514264337593543950335", "1"},  // wider than 64 bits
+  };
+  for (const Case& c : cases) {
+    const Decimal a = D(c.a), b = D(c.b);
+    for (const bool swap : {false, true}) {
+      const Decimal& x = swap ? b : a;
+      const Decimal& y = swap ? a : b;
+      Decimal out;
+      if (small::add(x, y, false, out)) {
+        EXPECT_TRUE(out.same_repr(add_impl(x, y).value)) << c.a << " + " << c.b;
+      }
+      if (small::add(x, y, true, out)) {
+        EXPECT_TRUE(out.same_repr(sub_impl(x, y).value)) << c.a << " - " << c.b;
+      }
+      if (small::mul(x, y, out)) {
+        EXPECT_TRUE(out.same_repr(mul_impl(x, y).value)) << c.a << " * " << c.b;
+      }
+      EXPECT_EQ(small::cmp(x, y), x.cmp(y)) << c.a << " <=> " << c.b;
+    }
+  }
+  // Through the machine, overflow still reports as before.
+  const VmContext ctx;
+  EXPECT_EQ(outcome(run(Program{C("79228162514264337593543950335"), C("1"), K(OpKind::Add)}, ctx, std::nullopt)),
+            "err:Overflow: Addition overflow: result out of Decimal range");
+  EXPECT_EQ(outcome(run(Program{C("1.5"), C("-1.50"), K(OpKind::Add)}, ctx, std::nullopt)), "ok:0.00");
+  EXPECT_EQ(outcome(run(Program{C("-1.5"), C("-1.50"), K(OpKind::Sub)}, ctx, std::nullopt)), "ok:0.00");
+}
+
+// Keys the quick test must tell apart: names around the 16 bytes kept whole,
+// long names sharing their first 16 bytes, a UUID whose bytes spell a name.
+std::vector<VarId> tricky_keys() {
+  std::vector<VarId> keys;
+  for (const size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 24, 40}) keys.push_back(VarId::name(std::string(len, 'k')));
+  keys.push_back(VarId::name("abcdefghijklmnopQ"));
+  keys.push_back(VarId::name("abcdefghijklmnopR"));
+  keys.push_back(VarId::name("abcdefghijklmnop"));
+  UuidBytes spelled{};
+  for (size_t i = 0; i < 16; ++i) spelled[i] = static_cast<uint8_t>("abcdefghijklmnop"[i]);
+  keys.push_back(VarId::uuid(spelled));
+  keys.push_back(VarId::name(std::string("k\0k", 3)));
+  return keys;
+}
+
+TEST(LoadVarTest, EveryKeyFindsItsOwnValue) {
+  const std::vector<VarId> keys = tricky_keys();
+  // Every count from one key up to all of them, past the size of a small map,
+  // and every key absent from the smaller maps.
+  for (size_t count = 1; count <= keys.size(); ++count) {
+    VmContext ctx;
+    for (size_t i = 0; i < count; ++i) ctx.variables.insert_or_assign(keys[i], D(std::to_string(i)));
+    for (size_t i = 0; i < keys.size(); ++i) {
+      const auto r = run(Program{OpCode::load_var(keys[i])}, ctx, std::nullopt);
+      if (i < count) {
+        EXPECT_EQ(outcome(r), "ok:" + std::to_string(i)) << count << " " << keys[i].display();
+      } else {
+        EXPECT_EQ(outcome(r), "err:Variable not found: " + keys[i].display()) << count;
+      }
+    }
+  }
+}
+
+TEST(LoadVarTest, LargeMapsAfterMoves) {
+  VariableMap m;
+  for (int i = 0; i < 30; ++i) m.insert_or_assign(VarId::name("var" + std::to_string(i)), D(std::to_string(i)));
+  VmContext ctx;
+  ctx.variables = std::move(m);
+  for (int i = 0; i < 30; ++i) {
+    const auto r = run(Program{OpCode::load_var(VarId::name("var" + std::to_string(i)))}, ctx, std::nullopt);
+    EXPECT_EQ(outcome(r), "ok:" + std::to_string(i));
+  }
+  EXPECT_FALSE(run(Program{OpCode::load_var(VarId::name("var30"))}, ctx, std::nullopt).ok());
+  ctx.variables.clear();
+  ctx.variables.insert_or_assign(VarId::name("var3"), D("7"));
+  EXPECT_EQ(outcome(run(Program{OpCode::load_var(VarId::name("var3"))}, ctx, std::nullopt)), "ok:7");
+  EXPECT_FALSE(run(Program{OpCode::load_var(VarId::name("var4"))}, ctx, std::nullopt).ok());
+}
+
+// Short programs push without bounds tests until their first backward jump;
+// after it the stack grows as usual. Around the limit of 64 instructions.
+TEST(ShortProgramTest, StackAroundTheInlineLimit) {
+  const VmContext ctx;
+  for (const int pushes : {1, 32, 33, 63, 64, 65, 200}) {
+    Program p;
+    for (int i = 0; i < pushes; ++i) p.push_back(C("1"));
+    for (int i = 1; i < pushes; ++i) p.push_back(K(OpKind::Add));
+    EXPECT_EQ(outcome(run(p, ctx, std::nullopt)), "ok:" + std::to_string(pushes));
+    Program call;
+    for (int i = 0; i < pushes; ++i) call.push_back(C("2"));
+    call.push_back(OpCode::call("sum", static_cast<size_t>(pushes)));
+    EXPECT_EQ(outcome(run(call, ctx, uint64_t{1000})), "ok:" + std::to_string(2 * pushes));
+  }
+  // A two-instruction loop that pushes until the loop guard stops it: the stack
+  // leaves the inline buffer inside the guarded loop.
+  const auto r = run(Program{C("1"), OpCode::jump(0)}, ctx, std::nullopt);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().message(), LOOP_LIMIT_MESSAGE);
+  uint64_t used = 0;
+  const auto g = run(Program{C("1"), C("1"), K(OpKind::Add), OpCode::jump(1)}, ctx, uint64_t{5000}, &used);
+  ASSERT_FALSE(g.ok());
+  EXPECT_EQ(g.error().kind(), VmError::Kind::OutOfGas);
+  EXPECT_EQ(used, 5000u - g.error().remaining());
+}
+
+}  // namespace
+}  // namespace vexlor
