@@ -75,37 +75,68 @@ inline char* put_coefficient(char* end, uint64_t lo, uint32_t hi) {
 
 using arith::POW10_U64;
 
-// The digit count of a coefficient below 2^64 (0 for zero): the bit length
-// fixes it up to one, decided by a comparison with a power of ten.
-struct DigitGuess {
-  uint8_t digits[65];
-  uint64_t next_power[65];
-  constexpr DigitGuess() : digits(), next_power() {
-    for (uint32_t bits = 0; bits <= 64; ++bits) {
-      const uint32_t guess = bits * 1233 >> 12;  // digits of 2^(bits-1), or one fewer
-      digits[bits] = static_cast<uint8_t>(guess);
-      next_power[bits] = POW10_U64[guess];
-    }
-  }
-};
-inline constexpr DigitGuess DIGIT_GUESS;
+constexpr uint64_t ZERO_CHARS = 0x3030303030303030ull;  // '0' in every byte
 
-inline uint32_t digit_count(uint64_t v) {
-  const int bits = std::bit_width(v | 1);  // no branch on zero
-  return DIGIT_GUESS.digits[bits] + (v >= DIGIT_GUESS.next_power[bits]);
+// The eight digits of `v` (< 10^8) as byte values 0..9 in one word, the most
+// significant in the lowest byte (the first in memory on a little-endian
+// machine). Each step splits every lane x into high = x / 10^k and
+// low = x % 10^k, low moving to the upper half of the lane:
+// (x << w) - high * ((10^k << w) - 1) = high + (low << w).
+constexpr uint64_t eight_digit_values(uint32_t v) {
+  const uint64_t high4 = (uint64_t{v} * 3518437209u) >> 45;  // v / 10^4 (exact for v < 10^8)
+  const uint64_t fours = (uint64_t{v} << 32) - high4 * ((uint64_t{10000} << 32) - 1);
+  const uint64_t high2 = ((fours * 10486) >> 20) & 0x0000007F0000007Full;  // lanes / 100
+  const uint64_t twos = (fours << 16) - high2 * ((uint64_t{100} << 16) - 1);
+  const uint64_t high1 = ((twos * 103) >> 10) & 0x000F000F000F000Full;  // lanes / 10
+  return (twos << 8) - high1 * ((uint64_t{10} << 8) - 1);
 }
 
-// The eight digits of `v` (< 10^8) as characters in one word, the most
-// significant in the lowest byte (the first in memory on a little-endian
-// machine): four lanes of two digits at once.
-constexpr uint64_t eight_digits(uint32_t v) {
-  const uint64_t merged = (v / 10000) | (uint64_t{v % 10000} << 32);
-  const uint64_t hundreds_hi = ((merged * 10486) >> 20) & 0x0000007F0000007Full;  // lanes / 100
-  const uint64_t hundreds_lo = merged - 100 * hundreds_hi;
-  const uint64_t pairs = (hundreds_lo << 16) + hundreds_hi;
-  uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Full;  // lanes / 10
-  tens += (pairs - 10 * tens) << 8;
-  return tens + 0x3030303030303030ull;
+inline void store_word(char* p, uint64_t word) { std::memcpy(p, &word, 8); }
+
+// The short texts are written with unaligned word stores at places worked out
+// from the leading zeros (counted in the digit word) and the scale: the sign's
+// place ("-", overwritten by the first digit when there is no sign), the digits
+// of the whole part, then a word starting with the point that holds the
+// fractional digits. Each store may write digits past its part, which a later
+// store overwrites; the bytes after the text are unspecified. No branch
+// depends on the digits.
+
+// Coefficients below 10^8 with a scale below 8 (most amounts): one word of digits.
+inline void text_below_1e8(uint32_t c, uint32_t scale, bool negative, DecimalText& out) {
+  const uint64_t values = eight_digit_values(c);
+  const uint32_t zeros = static_cast<uint32_t>(std::countr_zero(values | (uint64_t{1} << 56))) >> 3;  // at most 7
+  const uint32_t first = std::min(zeros, 7 - scale);  // the first printed digit: "0.05" prints one zero
+  const uint32_t whole = 8 - scale - first;            // digits before the point, at least one
+  const uint64_t text = values + ZERO_CHARS;
+  char* const p = out.data + negative;
+  out.data[0] = '-';
+  store_word(p, text >> (8 * first));
+  store_word(p + whole, ((text >> (8 * (7 - scale))) & ~uint64_t{0xFF}) | '.');  // the point replaces a digit
+  out.size = static_cast<uint8_t>(negative + whole + scale + (scale != 0));
+}
+
+// Coefficients below 10^16 with a scale below 16: two words of digits, `high`
+// with places 0..7 and `low` with places 8..15.
+inline void text_below_1e16(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
+  const uint64_t high = eight_digit_values(static_cast<uint32_t>(c / 100000000));
+  const uint64_t low = eight_digit_values(static_cast<uint32_t>(c % 100000000));
+  const uint32_t zeros = high != 0 ? static_cast<uint32_t>(std::countr_zero(high)) >> 3
+                                   : 8 + (static_cast<uint32_t>(std::countr_zero(low | (uint64_t{1} << 56))) >> 3);
+  const uint32_t first = std::min(zeros, 15 - scale);
+  const uint32_t whole = 16 - scale - first;
+  const uint64_t text_high = high + ZERO_CHARS, text_low = low + ZERO_CHARS;
+  char* const p = out.data + negative;
+  out.data[0] = '-';
+  // The whole part: from `high` when it starts there (else a word that the next store replaces), then from `low`.
+  store_word(p, text_high >> (8 * first & 63));
+  const bool starts_high = first < 8;
+  store_word(p + (starts_high ? 8 - first : 0), text_low >> (starts_high ? 0 : 8 * (first - 8)));
+  // The point, followed by the fractional digits of `high` (a scale of 8 or more), then those of `low`.
+  store_word(p + whole, ((text_high >> (8 * (15 - scale) & 63)) & ~uint64_t{0xFF}) | '.');
+  const bool fraction_in_high = scale >= 8;
+  store_word(p + whole + 1 + (fraction_in_high ? scale - 8 : 0),
+             fraction_in_high ? text_low : text_low >> (8 * (8 - scale) & 63));
+  out.size = static_cast<uint8_t>(negative + whole + scale + (scale != 0));
 }
 
 #if !defined(VEXLOR_PRINT_SSE2)
@@ -128,60 +159,11 @@ inline uint32_t to_limbs(uint64_t lo, uint32_t hi, uint32_t (&limbs)[4]) {
   return 8 * k + guess + (top >= coef96::POW10_U32[guess]);
 }
 
-// Texts of at most 8 bytes from coefficients below 10^8 (most amounts), and of
-// at most 16 bytes from coefficients below 10^16, are built in one or two words
-// and stored at once: no loop and no branch on the digits.
-inline bool text_in_one_word(uint64_t coefficient, uint32_t scale, bool negative, DecimalText& out) {
-  if constexpr (std::endian::native != std::endian::little) {
-    return false;
-  } else {
-    const uint32_t digits = digit_count(coefficient);
-    const uint32_t count = digits > scale ? digits : scale + 1;
-    const uint32_t length = negative + count + (scale != 0);
-    if (count >= 8 || length > 8) return false;
-    // The point goes after the integer digits (past the end when the scale is 0).
-    const unsigned whole_bits = 8 * (count - scale);
-    uint64_t text = eight_digits(static_cast<uint32_t>(coefficient)) >> (8 * (8 - count));
-    const uint64_t whole_mask = (uint64_t{1} << whole_bits) - 1;
-    text = (text & whole_mask) | (uint64_t{'.'} << whole_bits) | ((text & ~whole_mask) << 8);
-    text = (text << (8 * negative)) | (negative ? uint64_t{'-'} : 0);
-    std::memcpy(out.data, &text, 8);
-    out.size = static_cast<uint8_t>(length);
-    return true;
-  }
-}
-
-inline bool text_in_two_words(uint64_t coefficient, uint32_t scale, bool negative, DecimalText& out) {
-  if constexpr (std::endian::native != std::endian::little) {
-    return false;
-  } else {
-    if (coefficient >= POW10_U64[16]) return false;
-    const uint32_t digits = digit_count(coefficient);
-    const uint32_t count = digits > scale ? digits : scale + 1;
-    const uint32_t length = negative + count + (scale != 0);
-    if (count > 15 || length > 16) return false;
-    using wide::u128;
-    const unsigned whole_bits = 8 * (count - scale);
-    u128 text = wide::make_u128(eight_digits(static_cast<uint32_t>(coefficient % 100000000)),
-                                eight_digits(static_cast<uint32_t>(coefficient / 100000000)));
-    text = text >> (8 * (16 - count));
-    const u128 whole_mask = (u128(1) << whole_bits) - 1;
-    text = (text & whole_mask) | (u128('.') << whole_bits) | ((text & ~whole_mask) << 8);
-    text = (text << (8 * negative)) | u128(negative ? '-' : 0);
-    const uint64_t first = wide::lo64(text), second = wide::hi64(text);
-    std::memcpy(out.data, &first, 8);
-    std::memcpy(out.data + 8, &second, 8);
-    out.size = static_cast<uint8_t>(length);
-    return true;
-  }
-}
-
 // The layout is known before any digit is written, so the digits go straight to
 // their places two at a time, skipping the place of the point, with few
 // data-dependent branches. (Assembling the text from a digit buffer with wide
 // copies is slower: wide loads cannot be served from narrow stores in flight.)
-[[gnu::noinline]] void long_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
-  if (hi == 0 && text_in_two_words(lo, scale, negative, out)) return;
+inline void long_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
   uint32_t limbs[4] = {0, 0, 0, 0};
   const uint32_t digits = to_limbs(lo, hi, limbs);
   const uint32_t count = digits > scale ? digits : scale + 1;  // with the zeros of "0.005"
@@ -242,15 +224,6 @@ inline __m128i sixteen_digits(uint64_t v) {
   return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
 }
 
-// The register as a 128-bit little-endian number shifted down by `bits`
-// (0..127): toward the first byte in memory.
-inline __m128i shift_down(__m128i v, int bits) {
-  const __m128i high = _mm_srli_si128(v, 8);
-  return _mm_or_si128(_mm_or_si128(_mm_srl_epi64(v, _mm_cvtsi32_si128(bits)),
-                                   _mm_sll_epi64(high, _mm_cvtsi32_si128(64 - bits))),
-                      _mm_srl_epi64(high, _mm_cvtsi32_si128(bits - 64)));  // counts above 63 give 0
-}
-
 // Windows: from `BEFORE + 32 - p`, the bytes before place p are set; from
 // `POINT + 32 - p`, place p holds the point.
 alignas(64) constexpr unsigned char BEFORE[64] = {
@@ -273,44 +246,6 @@ inline __m128i assemble(__m128i digits, __m128i shifted, uint32_t point, uint32_
 }
 
 inline __m128i sign_fix(bool negative) { return _mm_cvtsi32_si128(negative ? '0' ^ '-' : 0); }
-
-// Texts of at most 8 bytes (most amounts) in one word. The digits are made
-// while the layout is worked out, then shifted so that one zero in front of
-// the printed digits is left for the sign's place.
-inline bool text_in_word(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
-  const uint64_t all_digits = eight_digits(static_cast<uint32_t>(c));  // used only when c < 10^8
-  const uint32_t digits = digit_count(c);
-  const uint32_t count = std::max(digits, scale + 1);  // with the zero of "0.005"
-  const uint32_t length = negative + count + (scale != 0);
-  if (length > 8) return false;
-  const uint64_t text = all_digits >> (8 * (8 - count - negative));
-  const uint32_t point = negative + count - scale;
-  uint64_t before, through, dot;
-  std::memcpy(&before, BEFORE + 32 - point, 8);
-  std::memcpy(&through, BEFORE + 31 - point, 8);
-  std::memcpy(&dot, POINT + 32 - point, 8);
-  const uint64_t word = ((text & before) | ((text << 8) & ~through) | dot) ^ (negative ? '0' ^ '-' : 0);
-  std::memcpy(out.data, &word, 8);
-  out.size = static_cast<uint8_t>(length);
-  return true;
-}
-
-// Coefficients below 10^16 with texts of at most 16 bytes.
-inline bool short_text(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
-  if (c >= POW10_U64[16]) return false;
-  const __m128i all_digits = sixteen_digits(c);
-  const uint32_t digits = digit_count(c);
-  const uint32_t count = std::max(digits, scale + 1);  // with the zero of "0.005"
-  const uint32_t length = negative + count + (scale != 0);
-  if (length > 16) return false;
-  // Drop the zeros in front of the printed digits but one, the sign's place.
-  const __m128i text = shift_down(all_digits, 8 * static_cast<int>(16 - count - negative));
-  const uint32_t point = negative + count - scale;
-  const __m128i shifted = _mm_slli_si128(text, 1);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data), _mm_xor_si128(assemble(text, shifted, point, 0), sign_fix(negative)));
-  out.size = static_cast<uint8_t>(length);
-  return true;
-}
 
 // Powers of ten up to 10^28 as two words, for the digit count of any coefficient.
 struct Pow10Wide {
@@ -351,7 +286,7 @@ inline void split_1e16(wide::u128 m, uint64_t& high, uint64_t& low) {
 // Any text: the coefficient times 10^shift is below 10^32 and has the printed
 // digits (after one zero for the sign's place) in front; it is split at 10^16
 // into two registers of sixteen digits.
-[[gnu::noinline]] void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
+inline void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
   const uint32_t count = std::max(digit_count(lo, hi), scale + 1);
   const uint32_t length = negative + count + (scale != 0);
   assert(length <= BUFFER_SIZE);
@@ -401,17 +336,32 @@ struct Digits {
 
 }  // namespace
 
+namespace {
+
+// Texts that are not short, and all texts on big-endian machines.
+[[gnu::noinline]] void other_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
+  if (std::endian::native == std::endian::little && hi == 0 && lo < POW10_U64[16] && scale < 16) {
+    text_below_1e16(lo, scale, negative, out);
+    return;
+  }
+#if defined(VEXLOR_PRINT_SSE2)
+  any_text(lo, hi, scale, negative, out);
+#else
+  long_text(lo, hi, scale, negative, out);
+#endif
+}
+
+}  // namespace
+
 DecimalText Decimal::text() const {
   DecimalText out;
-#if defined(VEXLOR_PRINT_SSE2)
-  if (hi_ != 0 || (!text_in_word(lo_, scale(), is_sign_negative(), out) && !short_text(lo_, scale(), is_sign_negative(), out))) {
-    any_text(lo_, hi_, scale(), is_sign_negative(), out);
+  // hi_ zero and a scale below 8
+  if (std::endian::native == std::endian::little && (hi_ | (flags_ & (0xF8u << SCALE_SHIFT))) == 0 &&
+      lo_ < 100000000) {
+    text_below_1e8(static_cast<uint32_t>(lo_), scale(), is_sign_negative(), out);
+  } else {
+    other_text(lo_, hi_, scale(), is_sign_negative(), out);
   }
-#else
-  if (hi_ != 0 || lo_ >= 100000000 || !text_in_one_word(lo_, scale(), is_sign_negative(), out)) {
-    long_text(lo_, hi_, scale(), is_sign_negative(), out);
-  }
-#endif
   return out;
 }
 
