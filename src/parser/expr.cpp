@@ -7,20 +7,17 @@
 namespace vexlor {
 
 ExprPtr Expr::number(Decimal value) {
-  ExprPtr e(new Expr(ExprKind::Number));
-  e->payload_ = value;
-  return e;
+  return ExprPtr(new Expr(ExprKind::Number, std::in_place_type<Decimal>, value));
 }
 
-ExprPtr Expr::var(VarId id) {
-  ExprPtr e(new Expr(ExprKind::Var));
-  e->payload_ = std::move(id);
-  return e;
+ExprPtr Expr::var(VarId id) { return ExprPtr(new Expr(ExprKind::Var, std::in_place_type<VarId>, std::move(id))); }
+
+ExprPtr Expr::var_name(std::string_view name) {
+  return ExprPtr(new Expr(ExprKind::Var, std::in_place_type<VarId>, VarId::name(name)));
 }
 
 ExprPtr Expr::call(std::string name, std::vector<ExprPtr> args) {
-  ExprPtr e(new Expr(ExprKind::Call));
-  e->payload_ = std::move(name);
+  ExprPtr e(new Expr(ExprKind::Call, std::in_place_type<std::string>, std::move(name)));
   e->args_ = std::move(args);
   return e;
 }
@@ -48,25 +45,6 @@ ExprPtr Expr::ternary(ExprPtr condition, ExprPtr then_branch, ExprPtr else_branc
   return e;
 }
 
-size_t Expr::operand_count(ExprKind kind) {
-  switch (kind) {
-    case ExprKind::Number:
-    case ExprKind::Var:
-    case ExprKind::Call:
-      return 0;
-    case ExprKind::Pos:
-    case ExprKind::Neg:
-    case ExprKind::Not:
-      return 1;
-    case ExprKind::Ternary:
-      return 3;
-    default:
-      return 2;
-  }
-}
-
-bool Expr::has_children() const { return operands_[0] != nullptr || !args_.empty(); }
-
 void Expr::release_children(std::vector<ExprPtr>& out) {
   for (ExprPtr& child : operands_) {
     if (child) out.push_back(std::move(child));
@@ -92,11 +70,14 @@ Expr::~Expr() {
     }
   };
   auto take_children = [&](Expr& node) {
-    for (ExprPtr& child : node.operands_) {
-      if (child) push(child.release());
+    if (node.kind_ == ExprKind::Call) {
+      for (ExprPtr& arg : node.args_) push(arg.release());
+      node.args_.clear();
+      return;
     }
-    for (ExprPtr& arg : node.args_) push(arg.release());
-    node.args_.clear();
+    if (!node.operands_[0]) return;  // a leaf, or released
+    const size_t count = operand_count(node.kind_);
+    for (size_t i = 0; i < count; ++i) push(node.operands_[i].release());
   };
   take_children(*this);
   while (inline_count != 0) {

@@ -257,7 +257,7 @@ bool Driver::reduce(Rule rule) {
       break;
     }
     case Rule::VariableName:
-      result.expr = Expr::var(VarId::name(token_text(v[0]))).release();
+      result.expr = Expr::var_name(token_text(v[0])).release();
       break;
     case Rule::LiteralNumber: {
       std::string_view literal = token_text(v[0]);
@@ -273,6 +273,7 @@ bool Driver::reduce(Rule rule) {
       result.start = v[2].start + 1;
       break;
     case Rule::ArgsOne:
+      if (args_.capacity() == 0) args_.reserve(16);
       args_.push_back(v[0].expr);
       v[0].expr = nullptr;
       result.start = 1;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -152,15 +153,28 @@ class Expr final {
 
   // Number of operands of a non-Call kind: 0 for Number and Var, 1 for Pos, Neg
   // and Not, 3 for Ternary, 2 for the others.
-  static size_t operand_count(ExprKind kind);
+  static size_t operand_count(ExprKind kind) { return OPERAND_COUNTS[static_cast<size_t>(kind)]; }
 
   // Moves every child of this node to the back of `out`, leaving it childless.
   // This is the tool for dismantling or rebuilding trees without recursion.
   void release_children(std::vector<ExprPtr>& out);
 
+  // Builds a Var node with a Name identity, the text copied once.
+  static ExprPtr var_name(std::string_view name);
+
  private:
+  static constexpr uint8_t OPERAND_COUNTS[EXPR_KIND_COUNT] = {
+      0, 0, 0,                 // Number, Var, Call
+      2, 2, 2, 2, 2, 2, 2,     // Add .. Pow
+      1, 1, 1,                 // Pos, Neg, Not
+      2, 2, 2, 2, 2, 2, 2, 2,  // Eq .. Or
+      3,                       // Ternary
+  };
+
   explicit Expr(ExprKind kind) : kind_(kind) {}
-  bool has_children() const;
+  template <class... Payload>
+  Expr(ExprKind kind, Payload&&... payload) : kind_(kind), payload_(std::forward<Payload>(payload)...) {}
+  bool has_children() const { return operands_[0] != nullptr || !args_.empty(); }
 
   ExprKind kind_;
   std::array<ExprPtr, 3> operands_;
