@@ -218,7 +218,7 @@ inline bool digit_at(const char* p, size_t pos, size_t n) { return pos < n && is
 // numbers of ASCII digits, and the operators. Returns false where only the full
 // longest-match search can decide (non-ASCII bytes, a possible UUID, a number
 // that may go on with non-ASCII digits, characters that match nothing).
-inline bool quick_match(std::string_view text, size_t start, Match& m) {
+[[gnu::always_inline]] inline bool quick_match(std::string_view text, size_t start, Match& m) {
   const char* p = text.data();
   const size_t n = text.size();
   // A UUID needs a hyphen 8 bytes on, and 36 bytes in all.
@@ -301,10 +301,27 @@ LexStep Lexer::next() {
   const char* const p = text_.data();
   const size_t n = text_.size();
   size_t pos = pos_;
+  while (pos < n && char_class(p[pos]) == Space) ++pos;
   LexStep step;
-  for (;;) {
-    while (pos < n && char_class(p[pos]) == Space) ++pos;
-    if (pos == n) break;
+  if (pos == n) {
+    pos_ = pos;
+    return step;
+  }
+  Match m;
+  if (!quick_match(text_, pos, m)) return next_slow(pos);
+  step.kind = LexStep::Kind::Token;
+  step.token.start = pos;
+  step.token.terminal = static_cast<Terminal>(m.index);
+  step.token.text = std::string_view(p + pos, m.length);
+  pos += m.length;
+  step.token.end = pos;
+  pos_ = pos;
+  return step;
+}
+
+[[gnu::noinline]] LexStep Lexer::next_slow(size_t pos) {
+  LexStep step;
+  while (pos < text_.size()) {
     Match m;
     if (!quick_match(text_, pos, m)) {
       m = longest_match(text_, pos);
@@ -319,11 +336,8 @@ LexStep Lexer::next() {
       }
     }
     step.kind = LexStep::Kind::Token;
-    step.token.start = pos;
-    step.token.terminal = static_cast<Terminal>(m.index);
-    step.token.text = std::string_view(p + pos, m.length);
+    step.token = Token{pos, static_cast<Terminal>(m.index), text_.substr(pos, m.length), pos + m.length};
     pos += m.length;
-    step.token.end = pos;
     break;
   }
   pos_ = pos;

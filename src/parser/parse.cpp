@@ -108,6 +108,76 @@ constexpr std::array<uint8_t, std::size(grammar::RULE_SHAPES)> make_pass_through
 }
 constexpr auto PASS_THROUGH_LHS = make_pass_through();
 
+// A pass-through reduction replaces the top state s by GOTO[b][lhs], b being
+// the state below it, and often leads to another one on the same lookahead
+// (a number climbs from Literal up to Additive, say). The whole run depends
+// only on b, the symbol that s stands for and the lookahead, so it is
+// worked out here once: PASS_THROUGH_END[b][X][column] is the state where the
+// run of pass-through reductions stops, for the top state GOTO[b][X].
+constexpr uint8_t NO_SYMBOL = 0xFF;
+constexpr std::array<uint8_t, grammar::STATE_COUNT> make_nonterminal_of_state() {
+  std::array<uint8_t, grammar::STATE_COUNT> symbol{};
+  symbol.fill(NO_SYMBOL);
+  for (int b = 0; b < grammar::STATE_COUNT; ++b) {
+    for (int x = 0; x < grammar::NONTERMINAL_COUNT; ++x) {
+      if (grammar::GOTO[b][x] != 0) symbol[grammar::GOTO[b][x]] = static_cast<uint8_t>(x);
+    }
+  }
+  return symbol;
+}
+// The nonterminal on top of the stack in each state (NO_SYMBOL for states
+// entered by a shift). The start state is no GOTO target, so 0 means none.
+constexpr auto NONTERMINAL_OF_STATE = make_nonterminal_of_state();
+
+constexpr int COLUMN_COUNT = grammar::TERMINAL_COUNT + 1;
+
+// Every state has one symbol on top (an LR automaton's states each have one
+// accessing symbol), and a pass-through reduction happens only with a
+// nonterminal on top: so the lookup below is always defined.
+constexpr bool pass_through_lookup_defined() {
+  for (int b = 0; b < grammar::STATE_COUNT; ++b) {
+    for (int x = 0; x < grammar::NONTERMINAL_COUNT; ++x) {
+      const State s = grammar::GOTO[b][x];
+      if (s != 0 && NONTERMINAL_OF_STATE[s] != x) return false;
+    }
+  }
+  for (int s = 0; s < grammar::STATE_COUNT; ++s) {
+    for (int column = 0; column < COLUMN_COUNT; ++column) {
+      const int16_t action = grammar::ACTION[s][column];
+      if (action < 0 && PASS_THROUGH_LHS[static_cast<size_t>(-action - 1)] != NO_PASS_THROUGH &&
+          NONTERMINAL_OF_STATE[s] == NO_SYMBOL) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(pass_through_lookup_defined());
+using PassThroughEnds = std::array<std::array<std::array<State, COLUMN_COUNT>, grammar::NONTERMINAL_COUNT>,
+                                   grammar::STATE_COUNT>;
+constexpr PassThroughEnds make_pass_through_ends() {
+  PassThroughEnds ends{};
+  for (int b = 0; b < grammar::STATE_COUNT; ++b) {
+    for (int x = 0; x < grammar::NONTERMINAL_COUNT; ++x) {
+      const State start = grammar::GOTO[b][x];
+      if (start == 0) continue;
+      for (int column = 0; column < COLUMN_COUNT; ++column) {
+        State s = start;
+        for (;;) {
+          const int16_t action = grammar::ACTION[s][column];
+          if (action >= 0) break;
+          const uint8_t lhs = PASS_THROUGH_LHS[static_cast<size_t>(-action - 1)];
+          if (lhs == NO_PASS_THROUGH) break;
+          s = grammar::GOTO[b][lhs];
+        }
+        ends[b][x][column] = s;
+      }
+    }
+  }
+  return ends;
+}
+constexpr PassThroughEnds PASS_THROUGH_END = make_pass_through_ends();
+
 ExprKind binary_kind(Rule rule) {
   switch (rule) {
     case Rule::DisjunctionOr: return ExprKind::Or;
@@ -309,8 +379,8 @@ Expected<ExprPtr, ParseError> Driver::run() {
       int16_t action = grammar::ACTION[top_->state][column];
       if (action < 0) {
         const uint8_t lhs = PASS_THROUGH_LHS[static_cast<size_t>(-action - 1)];
-        if (lhs != NO_PASS_THROUGH) {  // the common case, done in place
-          top_->state = grammar::GOTO[top_[-1].state][lhs];
+        if (lhs != NO_PASS_THROUGH) {  // the common case: the whole run at once, in place
+          top_->state = PASS_THROUGH_END[top_[-1].state][NONTERMINAL_OF_STATE[top_->state]][column];
           continue;
         }
       }

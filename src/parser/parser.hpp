@@ -84,6 +84,9 @@ class Lexer {
   size_t offset() const { return pos_; }
 
  private:
+  // From `pos` on, where the common cases of next() do not decide.
+  LexStep next_slow(size_t pos);
+
   std::string_view text_;
   size_t pos_ = 0;
 };
