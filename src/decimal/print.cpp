@@ -102,17 +102,22 @@ inline void store_word(char* p, uint64_t word) { std::memcpy(p, &word, 8); }
 // depends on the digits.
 
 // Coefficients below 10^8 with a scale below 8 (most amounts): one word of digits.
-inline void text_below_1e8(uint32_t c, uint32_t scale, bool negative, DecimalText& out) {
+inline DecimalText text_below_1e8(uint32_t c, uint32_t scale, bool negative) {
+  DecimalText out;
+  // A bit set in the place of the last whole digit stops the count of leading
+  // zeros there: "0.05" keeps the zero before the point.
+  const uint32_t last_whole_bit = 56 - 8 * scale;
   const uint64_t values = eight_digit_values(c);
-  const uint32_t zeros = static_cast<uint32_t>(std::countr_zero(values | (uint64_t{1} << 56))) >> 3;  // at most 7
-  const uint32_t first = std::min(zeros, 7 - scale);  // the first printed digit: "0.05" prints one zero
-  const uint32_t whole = 8 - scale - first;            // digits before the point, at least one
+  const uint32_t first_bit = static_cast<uint32_t>(std::countr_zero(values | (uint64_t{1} << last_whole_bit))) & ~7u;
   const uint64_t text = values + ZERO_CHARS;
   char* const p = out.data + negative;
   out.data[0] = '-';
-  store_word(p, text >> (8 * first));
-  store_word(p + whole, ((text >> (8 * (7 - scale))) & ~uint64_t{0xFF}) | '.');  // the point replaces a digit
+  store_word(p, text >> first_bit);
+  // The point replaces the last whole digit in a copy shifted down to it.
+  const uint32_t whole = (last_whole_bit - first_bit) / 8 + 1;
+  store_word(p + whole, ((text >> last_whole_bit) & ~uint64_t{0xFF}) | '.');
   out.size = static_cast<uint8_t>(negative + whole + scale + (scale != 0));
+  return out;
 }
 
 // Coefficients below 10^16 with a scale below 16: two words of digits, `high`
@@ -339,30 +344,29 @@ struct Digits {
 namespace {
 
 // Texts that are not short, and all texts on big-endian machines.
-[[gnu::noinline]] void other_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
+[[gnu::noinline]] DecimalText other_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative) {
+  DecimalText out;
   if (std::endian::native == std::endian::little && hi == 0 && lo < POW10_U64[16] && scale < 16) {
     text_below_1e16(lo, scale, negative, out);
-    return;
-  }
+  } else {
 #if defined(VEXLOR_PRINT_SSE2)
-  any_text(lo, hi, scale, negative, out);
+    any_text(lo, hi, scale, negative, out);
 #else
-  long_text(lo, hi, scale, negative, out);
+    long_text(lo, hi, scale, negative, out);
 #endif
+  }
+  return out;
 }
 
 }  // namespace
 
 DecimalText Decimal::text() const {
-  DecimalText out;
   // hi_ zero and a scale below 8
   if (std::endian::native == std::endian::little && (hi_ | (flags_ & (0xF8u << SCALE_SHIFT))) == 0 &&
       lo_ < 100000000) {
-    text_below_1e8(static_cast<uint32_t>(lo_), scale(), is_sign_negative(), out);
-  } else {
-    other_text(lo_, hi_, scale(), is_sign_negative(), out);
+    return text_below_1e8(static_cast<uint32_t>(lo_), scale(), is_sign_negative());
   }
-  return out;
+  return other_text(lo_, hi_, scale(), is_sign_negative());
 }
 
 // A precision below the scale cuts digits off, one above it appends zeros. The
