@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
 #include <string>
 
 #include "compiler/compiler.hpp"
@@ -136,6 +139,52 @@ TEST(CompileTest, DepthBoundAtLimitCompilesLongProgram) {
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r->size(), 2047u);
   EXPECT_EQ((*r)[2046].kind(), OpKind::Add);
+}
+
+// Depth by plain recursion: only for the shallow random trees below.
+size_t depth_of(const Expr& node) {
+  size_t deepest = 0;
+  for (size_t i = 0; i < node.child_count(); ++i) deepest = std::max(deepest, depth_of(node.child(i)));
+  return deepest + 1;
+}
+
+std::string random_text(std::mt19937_64& rng, int depth) {
+  static const char* const LEAVES[] = {"a", "b", "2", "-1.5", "{123e4567-e89b-12d3-a456-426614174000}", "max()"};
+  static const char* const BINARY[] = {" + ", " - ", " * ", " / ", " ^ ", " < ", " == ", " and ", " or "};
+  switch (depth <= 0 ? 0 : rng() % 6) {
+    case 0: return LEAVES[rng() % std::size(LEAVES)];
+    case 1: return "-(" + random_text(rng, depth - 1) + ")";
+    case 2: return "min(" + random_text(rng, depth - 1) + ", " + random_text(rng, depth - 1) + ")";
+    case 3:
+      return "(" + random_text(rng, depth - 1) + " ? " + random_text(rng, depth - 1) + " : " +
+             random_text(rng, depth - 1) + ")";
+    default: return "(" + random_text(rng, depth - 1) + BINARY[rng() % std::size(BINARY)] + random_text(rng, depth - 1) + ")";
+  }
+}
+
+// compile_str against parse, a recursive depth and emit: the same program at
+// the tree's exact depth, the depth error one below it; and the program's
+// room is measured exactly from the tree.
+TEST(CompileTest, RandomTreesAgreeWithParseAndEmit) {
+  std::mt19937_64 rng(8122026);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string text = random_text(rng, static_cast<int>(rng() % 8));
+    auto tree = parse(text);
+    ASSERT_TRUE(tree.ok()) << text;
+    const size_t depth = depth_of(**tree);
+    Program expected;
+    emit(**tree, expected);
+    auto program = compile_str(text, depth);
+    ASSERT_TRUE(program.ok()) << text;
+    EXPECT_TRUE(programs_equal(*program, expected)) << text;
+    EXPECT_EQ(program->capacity(), program->size()) << text;
+    if (depth > 1) {
+      auto refused = compile_str(text, depth - 1);
+      ASSERT_FALSE(refused.ok()) << text;
+      EXPECT_EQ(refused.error(), "Parse error: expression nesting depth " + std::to_string(depth) +
+                                     " exceeds max_depth " + std::to_string(depth - 1));
+    }
+  }
 }
 
 }  // namespace
