@@ -87,9 +87,9 @@ void VariableMap::take(VariableMap& other) noexcept {
 const Decimal* VariableMap::find_slow(const VarId& key, const PackedVarId& packed, uint64_t hash) const {
   if (size_ <= SMALL) {
     for (size_t b = hash >> SMALL_SHIFT;; b = (b + 1) & (SMALL_BUCKETS - 1)) {
-      const uint8_t slot = small_index_[b];
-      if (slot == SMALL_EMPTY) return nullptr;
-      const Entry& e = data_[slot];
+      const uint8_t words = small_index_[b];
+      if (words == SMALL_EMPTY) return nullptr;
+      const Entry& e = small_entry(words);
       if (e.hash == hash && same_key(e, key, packed)) return &e.value;
     }
   }
@@ -143,7 +143,7 @@ void VariableMap::insert_or_assign(VarId key, const Decimal& value, uint64_t has
   if (size_ <= SMALL) {
     size_t b = hash >> SMALL_SHIFT;
     while (small_index_[b] != SMALL_EMPTY) b = (b + 1) & (SMALL_BUCKETS - 1);
-    small_index_[b] = static_cast<uint8_t>(size_ - 1);
+    small_index_[b] = static_cast<uint8_t>((size_ - 1) * ENTRY_WORDS);
   } else {
     if (index_.empty() || size_ * 2 > index_.size()) {
       build_index(std::bit_ceil(size_ * 4));

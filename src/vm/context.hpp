@@ -80,14 +80,14 @@ class VariableMap {
   // map, where a present key nearly always sits; every other probe goes through
   // find_slow.
   const Decimal* find(const LoadVarOperand& op) const {
-    const uint8_t slot = small_index_[op.hash >> SMALL_SHIFT];
-    if (slot < SMALL) [[likely]] {
-      const Entry& e = data_[slot];
+    const uint8_t words = small_index_[op.hash >> SMALL_SHIFT];
+    if (words < SMALL * ENTRY_WORDS) [[likely]] {
+      const Entry& e = small_entry(words);
       // A long name never matches here (see Entry::quick).
       const uint64_t diff = (e.quick.w0 ^ op.packed.w0) | (e.quick.w1 ^ op.packed.w1) | (e.quick.tag ^ op.packed.tag);
       if (diff == 0) [[likely]]
         return &e.value;
-    } else if (slot == SMALL_EMPTY) {
+    } else if (words == SMALL_EMPTY) {
       return nullptr;
     }
     return find_slow(op.var, op.packed, op.hash);
@@ -114,6 +114,12 @@ class VariableMap {
   // While the map is small, a 64-bucket index by the top bits of the (process-keyed) hash.
   static constexpr size_t SMALL_BUCKETS = 64;
   static constexpr unsigned SMALL_SHIFT = 58;
+  // A small-index bucket holds its entry's offset in 8-byte words (slot * ENTRY_WORDS).
+  static constexpr size_t ENTRY_WORDS = sizeof(Entry) / 8;
+  static_assert(sizeof(Entry) % 8 == 0 && SMALL * ENTRY_WORDS < 0xFE);
+  const Entry& small_entry(uint8_t words) const {
+    return *reinterpret_cast<const Entry*>(reinterpret_cast<const unsigned char*>(data_) + size_t{words} * 8);
+  }
   static constexpr uint8_t SMALL_EMPTY = 0xFF;
   static constexpr uint8_t SMALL_UNUSED = 0xFE;  // every bucket once the map has its full index
   static constexpr uint64_t QUICK_LONG = uint64_t{1} << 62;

@@ -1,5 +1,6 @@
 #include "vm/functions.hpp"
 
+#include "vm/small_arith.hpp"
 #include "vm/values.hpp"
 
 #include <cstdint>
@@ -21,11 +22,21 @@ constexpr const char* DIV_OVERFLOW = "Division overflow: result out of Decimal r
   return false;
 }
 
-// Sum from a zero of scale 0, first to last; false on overflow.
+// Sum from a zero of scale 0, first to last; false on overflow. Adding a zero
+// gives the other operand unchanged, so the sum starts from the first argument.
 bool fold_sum(Args args, Decimal& out) {
-  Decimal acc;
-  for (const Decimal& a : args) {
-    const ArithResult r = add_impl(acc, a);
+  if (args.empty()) {
+    out = Decimal();
+    return true;
+  }
+  Decimal acc = args[0];
+  for (size_t i = 1; i < args.size(); ++i) {
+    Decimal next;
+    if (small::add(acc, args[i], false, next)) {
+      acc = next;
+      continue;
+    }
+    const ArithResult r = add_impl(acc, args[i]);
     if (!r.is_ok()) return false;
     acc = fresh_copy(r.value);
   }
@@ -47,6 +58,11 @@ bool sum(Args args, Decimal& out, Error& error) { return checked_fold(args, out,
 bool multiply(Args args, Decimal& out, Error& error) {
   Decimal acc = Decimal::one();
   for (const Decimal& a : args) {
+    Decimal next;
+    if (small::mul(acc, a, next)) {
+      acc = next;
+      continue;
+    }
     const ArithResult r = mul_impl(acc, a);
     if (!r.is_ok()) return overflow_error(error, MUL_OVERFLOW);
     acc = fresh_copy(r.value);
@@ -59,7 +75,7 @@ bool max(Args args, Decimal& out, Error& error) {
   if (args.empty()) return count_error(error, 0);
   const Decimal* choice = &args[0];
   for (size_t i = 1; i < args.size(); ++i) {
-    if (choice->cmp(args[i]) <= 0) choice = &args[i];  // the last of equal maxima
+    if (small::cmp(*choice, args[i]) <= 0) choice = &args[i];  // the last of equal maxima
   }
   out = *choice;
   return true;
@@ -69,7 +85,7 @@ bool min(Args args, Decimal& out, Error& error) {
   if (args.empty()) return count_error(error, 0);
   const Decimal* choice = &args[0];
   for (size_t i = 1; i < args.size(); ++i) {
-    if (choice->cmp(args[i]) > 0) choice = &args[i];  // the first of equal minima
+    if (small::cmp(*choice, args[i]) > 0) choice = &args[i];  // the first of equal minima
   }
   out = *choice;
   return true;

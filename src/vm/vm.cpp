@@ -388,7 +388,7 @@ op_Call: {
   if (!fn(std::span<const Decimal>(sp - n, n), result, error)) [[unlikely]]
     VM_FAIL(std::move(*error));
   sp -= n;
-  VM_PUSH(result);
+  VM_PUSH(fresh_copy(result));
   VM_NEXT();
 }
 
@@ -396,7 +396,7 @@ done:
   if (sp != base + 1) [[unlikely]]
     VM_FAIL(bad_end(static_cast<size_t>(sp - base)));
   {
-    const Decimal value = base[0];
+    const Decimal value = fresh_copy(base[0]);
     if (gas_used != nullptr) *gas_used = metered && has_limit ? limit - remaining : 0;
     if (base != inline_base) [[unlikely]]
       std::free(base);
@@ -418,14 +418,13 @@ done:
 
 Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
                                std::optional<uint64_t> gas, uint64_t* gas_used) {
-  const OpCode* const code = program.data();
+  using Loop = Result (*)(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
+  static constexpr Loop LOOPS[2][2] = {
+      {execute<Mode::Free, false>, execute<Mode::Metered, false>},
+      {execute<Mode::Free, true>, execute<Mode::Metered, true>},
+  };
   const size_t len = program.size();
-  if (len <= INLINE_STACK) {
-    if (gas) return execute<Mode::Metered, true>(&context, code, len, *gas, gas_used);
-    return execute<Mode::Free, true>(&context, code, len, 0, gas_used);
-  }
-  if (gas) return execute<Mode::Metered, false>(&context, code, len, *gas, gas_used);
-  return execute<Mode::Free, false>(&context, code, len, 0, gas_used);
+  return LOOPS[len <= INLINE_STACK][gas.has_value()](&context, program.data(), len, gas.value_or(0), gas_used);
 }
 
 }  // namespace vexlor
