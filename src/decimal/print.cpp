@@ -288,27 +288,29 @@ inline void split_1e16(wide::u128 m, uint64_t& high, uint64_t& low) {
   low -= over ? P16 : 0;
 }
 
-// Any text: the coefficient times 10^shift is below 10^32 and has the printed
-// digits (after one zero for the sign's place) in front; it is split at 10^16
-// into two registers of sixteen digits.
+// Any text: the coefficient is split at 10^16 into two registers of sixteen
+// digits; the text is read from them at the place that leaves one zero for the
+// sign's place in front of the printed digits, and once more one place earlier
+// for the digits after the point.
 inline void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
+  uint64_t high, low;
+  split_1e16(wide::make_u128(hi, lo), high, low);
+  // The 32 digits of the coefficient, then room for reading past them (those
+  // bytes land after the text). Reading the text back at the offset of its
+  // first character costs a wait for the stores, but it takes the layout work
+  // off the chain from the coefficient to the digits.
+  alignas(16) char field[64];
+  _mm_store_si128(reinterpret_cast<__m128i*>(field), sixteen_digits(high));
+  _mm_store_si128(reinterpret_cast<__m128i*>(field + 16), sixteen_digits(low));
+  _mm_store_si128(reinterpret_cast<__m128i*>(field + 32), _mm_setzero_si128());
+  _mm_store_si128(reinterpret_cast<__m128i*>(field + 48), _mm_setzero_si128());
   const uint32_t count = std::max(digit_count(lo, hi), scale + 1);
   const uint32_t length = negative + count + (scale != 0);
   assert(length <= BUFFER_SIZE);
-  const uint32_t shift = 32 - count - negative;  // 2..31
-  // With a shift of 16 or more the digits fit the first half (and hi is 0).
-  const bool first_half_only = shift >= 16;
-  const uint64_t factor = POW10_U64[first_half_only ? shift - 16 : shift];
-  const wide::u128 scaled = wide::mul64(lo, factor) + wide::make_u128(uint64_t{hi} * factor, 0);
-  uint64_t high, low;
-  split_1e16(scaled, high, low);
-  if (first_half_only) {
-    high = wide::lo64(scaled);
-    low = 0;
-  }
-  const __m128i text0 = sixteen_digits(high), text1 = sixteen_digits(low);
-  const __m128i shifted0 = _mm_slli_si128(text0, 1);
-  const __m128i shifted1 = _mm_or_si128(_mm_slli_si128(text1, 1), _mm_srli_si128(text0, 15));
+  const uint32_t shift = 32 - count - negative;  // 2..31: the sign's place holds a zero
+  const auto at = [&field](uint32_t offset) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(field + offset)); };
+  const __m128i text0 = at(shift), text1 = at(shift + 16);
+  const __m128i shifted0 = at(shift - 1), shifted1 = at(shift + 15);
   const uint32_t point = negative + count - scale;
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data), _mm_xor_si128(assemble(text0, shifted0, point, 0), sign_fix(negative)));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data + 16), assemble(text1, shifted1, point, 1));
