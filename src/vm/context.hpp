@@ -36,6 +36,8 @@ class FunctionTable {
   }
   // The function of a name's slot (see function_slot), or nullptr.
   BuiltinFn find_slot(uint8_t slot) const { return slot < slots_.size() ? slots_[slot] : nullptr; }
+  // The same for a slot function_slot gave (below FUNCTION_SLOT_COUNT).
+  BuiltinFn in_slot(uint8_t slot) const { return slots_[slot]; }
   size_t size() const { return map_.size(); }
 
  private:

@@ -243,12 +243,23 @@ template <Mode mode, bool bounded>
     sp[-2] = fresh_copy(r.value);                                  \
     --sp;                                                          \
   } while (0)
-#define VM_COMPARE(test)                            \
-  do {                                              \
-    VM_NEED(2);                                     \
-    const auto c = small::cmp(sp[-2], sp[-1]);      \
-    sp[-2] = (test) ? ONE : ZERO;                   \
-    --sp;                                           \
+// A comparison followed by JumpIfFalse (every conditional the compiler makes)
+// runs both at once: the jump's gas is charged as its own body would, and its
+// operand is the comparison's result, never pushed.
+#define VM_COMPARE(test)                                             \
+  do {                                                               \
+    VM_NEED(2);                                                      \
+    const auto c = small::cmp(sp[-2], sp[-1]);                       \
+    const bool truth_ = (test);                                      \
+    if (ip + 1 != stop && ip[1].kind() == OpKind::JumpIfFalse) {     \
+      ++ip;                                                          \
+      VM_CHARGE(OpKind::JumpIfFalse);                                \
+      sp -= 2;                                                       \
+      if (!truth_) VM_JUMP_TO(ip->target());                         \
+      VM_NEXT();                                                     \
+    }                                                                \
+    sp[-2] = truth_ ? ONE : ZERO;                                    \
+    --sp;                                                            \
   } while (0)
 // A backward jump outside the guarded mode hands over to it; a target past the
 // end finishes the run.
@@ -381,7 +392,7 @@ op_Call: {
   if (static_cast<size_t>(sp - base) < n) VM_FAIL(VmError::stack_underflow());
   const uint8_t slot = op.call_slot();
   const FunctionTable& functions = *ctx->functions;
-  const BuiltinFn fn = slot != NO_FUNCTION_SLOT ? functions.find_slot(slot) : functions.find(op.call_name());
+  const BuiltinFn fn = slot != NO_FUNCTION_SLOT ? functions.in_slot(slot) : functions.find(op.call_name());
   if (fn == nullptr) VM_FAIL(missing_function(op));
   Decimal result;
   std::optional<VmError> error;
@@ -398,7 +409,7 @@ done:
   {
     const Decimal value = fresh_copy(base[0]);
     if (gas_used != nullptr) *gas_used = metered && has_limit ? limit - remaining : 0;
-    if (base != inline_base) [[unlikely]]
+    if (!bounded && base != inline_base) [[unlikely]]
       std::free(base);
     return value;
   }

@@ -208,5 +208,37 @@ TEST(ShortProgramTest, StackAroundTheInlineLimit) {
   EXPECT_EQ(used, 5000u - g.error().remaining());
 }
 
+// A comparison and the JumpIfFalse after it run as one step; the jump keeps its
+// own gas charge, and a comparison anywhere else pushes its result.
+TEST(CompareJumpTest, GasAndResultsAsSeparateSteps) {
+  const VmContext ctx;
+  const Program p{C("1"), C("2"), K(OpKind::Lt), OpCode::jump_if_false(6), C("7"), OpCode::jump(7), C("8")};
+  struct Case {
+    uint64_t gas;
+    const char* expected;
+    uint64_t used;
+  };
+  const Case cases[] = {
+      {100, "ok:7", 6},
+      {6, "ok:7", 6},
+      {5, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 5)", 5},
+      {3, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 3)", 3},
+      {2, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 2)", 2},
+  };
+  for (const Case& c : cases) {
+    uint64_t used = 0;
+    EXPECT_EQ(outcome(run(p, ctx, c.gas, &used)), c.expected) << c.gas;
+    EXPECT_EQ(used, c.used) << c.gas;
+  }
+  EXPECT_EQ(outcome(run(Program{C("2"), C("1"), K(OpKind::Lt), OpCode::jump_if_false(9)}, ctx, std::nullopt)),
+            "err:Runtime error: Invalid stack size at end: 0");
+  EXPECT_EQ(outcome(run(Program{C("2"), C("1"), K(OpKind::Ge)}, ctx, std::nullopt)), "ok:1");
+  EXPECT_EQ(outcome(run(Program{C("2"), C("1"), K(OpKind::Ge), K(OpKind::Not)}, ctx, std::nullopt)), "ok:0");
+  // A false comparison jumping backwards hands over to the loop guard.
+  const auto loop = run(Program{C("1"), C("2"), K(OpKind::Gt), OpCode::jump_if_false(0)}, ctx, std::nullopt);
+  ASSERT_FALSE(loop.ok());
+  EXPECT_EQ(loop.error().message(), LOOP_LIMIT_MESSAGE);
+}
+
 }  // namespace
 }  // namespace vexlor
