@@ -6,8 +6,9 @@
 #include <cstddef>
 #include <cstring>
 
-// Vector registers build the text where SSE2 is available; defining
-// VEXLOR_NO_SIMD selects the word-at-a-time fallback (to test it on x86 too).
+// Short texts are built in general-purpose words on every machine; longer ones
+// in vector registers where SSE2 is available. Defining VEXLOR_NO_SIMD selects
+// the word-at-a-time fallback for those (to test it on x86 too).
 #if defined(__SSE2__) && !defined(VEXLOR_NO_SIMD)
 #define VEXLOR_PRINT_SSE2 1
 #include <emmintrin.h>
