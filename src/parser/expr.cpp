@@ -13,7 +13,7 @@ ExprPtr Expr::number(Decimal value) {
 ExprPtr Expr::var(VarId id) { return ExprPtr(new Expr(ExprKind::Var, std::in_place_type<VarId>, std::move(id))); }
 
 ExprPtr Expr::var_name(std::string_view name) {
-  return ExprPtr(new Expr(ExprKind::Var, std::in_place_type<VarId>, VarId::name(name)));
+  return ExprPtr(new Expr(ExprKind::Var, std::in_place_type<VarId>, VarId::NameText{name}));
 }
 
 ExprPtr Expr::call(std::string name, std::vector<ExprPtr> args) {
@@ -25,29 +25,30 @@ ExprPtr Expr::call(std::string name, std::vector<ExprPtr> args) {
 ExprPtr Expr::unary(ExprKind kind, ExprPtr operand) {
   assert(operand_count(kind) == 1);
   ExprPtr e(new Expr(kind));
-  e->operands_[0] = std::move(operand);
+  e->operands_[0] = operand.release();
   return e;
 }
 
 ExprPtr Expr::binary(ExprKind kind, ExprPtr left, ExprPtr right) {
   assert(operand_count(kind) == 2);
   ExprPtr e(new Expr(kind));
-  e->operands_[0] = std::move(left);
-  e->operands_[1] = std::move(right);
+  e->operands_[0] = left.release();
+  e->operands_[1] = right.release();
   return e;
 }
 
 ExprPtr Expr::ternary(ExprPtr condition, ExprPtr then_branch, ExprPtr else_branch) {
   ExprPtr e(new Expr(ExprKind::Ternary));
-  e->operands_[0] = std::move(condition);
-  e->operands_[1] = std::move(then_branch);
-  e->operands_[2] = std::move(else_branch);
+  e->operands_[0] = condition.release();
+  e->operands_[1] = then_branch.release();
+  e->operands_[2] = else_branch.release();
   return e;
 }
 
 void Expr::release_children(std::vector<ExprPtr>& out) {
-  for (ExprPtr& child : operands_) {
-    if (child) out.push_back(std::move(child));
+  for (Expr*& child : operands_) {
+    if (child) out.emplace_back(child);
+    child = nullptr;
   }
   for (ExprPtr& arg : args_) out.push_back(std::move(arg));
   args_.clear();
@@ -77,7 +78,10 @@ Expr::~Expr() {
     }
     if (!node.operands_[0]) return;  // a leaf, or released
     const size_t count = operand_count(node.kind_);
-    for (size_t i = 0; i < count; ++i) push(node.operands_[i].release());
+    for (size_t i = 0; i < count; ++i) {
+      push(node.operands_[i]);
+      node.operands_[i] = nullptr;
+    }
   };
   take_children(*this);
   while (inline_count != 0) {

@@ -180,7 +180,8 @@ class Expr final {
   bool has_children() const { return operands_[0] != nullptr || !args_.empty(); }
 
   ExprKind kind_;
-  std::array<ExprPtr, 3> operands_;
+  // Owned: released by the destructor's work stack or by release_children().
+  Expr* operands_[3] = {nullptr, nullptr, nullptr};
   std::vector<ExprPtr> args_;
   std::variant<std::monostate, Decimal, VarId, std::string> payload_;
 };

@@ -22,11 +22,18 @@ class VarId {
  public:
   enum class Kind : uint8_t { Uuid = 0, Name = 1 };
 
+  // The text of a Name, for building one in place (e.g. inside a variant or a
+  // node) with its string made once and never moved.
+  struct NameText {
+    std::string_view text;
+  };
+
   VarId() : v_(UuidBytes{}) {}
+  explicit VarId(NameText name) : v_(std::in_place_index<1>, name.text) {}
   static VarId uuid(const UuidBytes& bytes) { return VarId(bytes); }
   static VarId name(std::string text) { return VarId(std::move(text)); }
-  static VarId name(std::string_view text) { return VarId(std::string(text)); }
-  static VarId name(const char* text) { return VarId(std::string(text)); }
+  static VarId name(std::string_view text) { return VarId(NameText{text}); }
+  static VarId name(const char* text) { return VarId(NameText{text}); }
 
   Kind kind() const { return static_cast<Kind>(v_.index()); }
   bool is_uuid() const { return v_.index() == 0; }
