@@ -1,14 +1,8 @@
 // The syntax tree: construction, iterative teardown and a textual rendering.
 
-#include <cassert>
-
 #include "parser/parser.hpp"
 
 namespace vexlor {
-
-ExprPtr Expr::number(Decimal value) {
-  return ExprPtr(new Expr(ExprKind::Number, std::in_place_type<Decimal>, value));
-}
 
 ExprPtr Expr::var(VarId id) { return ExprPtr(new Expr(ExprKind::Var, std::in_place_type<VarId>, std::move(id))); }
 
@@ -19,29 +13,6 @@ ExprPtr Expr::var_name(std::string_view name) {
 ExprPtr Expr::call(std::string name, std::vector<ExprPtr> args) {
   ExprPtr e(new Expr(ExprKind::Call, std::in_place_type<std::string>, std::move(name)));
   e->args_ = std::move(args);
-  return e;
-}
-
-ExprPtr Expr::unary(ExprKind kind, ExprPtr operand) {
-  assert(operand_count(kind) == 1);
-  ExprPtr e(new Expr(kind));
-  e->operands_[0] = operand.release();
-  return e;
-}
-
-ExprPtr Expr::binary(ExprKind kind, ExprPtr left, ExprPtr right) {
-  assert(operand_count(kind) == 2);
-  ExprPtr e(new Expr(kind));
-  e->operands_[0] = left.release();
-  e->operands_[1] = right.release();
-  return e;
-}
-
-ExprPtr Expr::ternary(ExprPtr condition, ExprPtr then_branch, ExprPtr else_branch) {
-  ExprPtr e(new Expr(ExprKind::Ternary));
-  e->operands_[0] = condition.release();
-  e->operands_[1] = then_branch.release();
-  e->operands_[2] = else_branch.release();
   return e;
 }
 

@@ -9,6 +9,7 @@
 // destructor dismantles its sub-trees with an explicit stack.
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -127,12 +128,29 @@ using ExprPtr = std::unique_ptr<Expr>;
 // allocator, since a parse makes and a compile releases one node per operand.
 class Expr final {
  public:
-  static ExprPtr number(Decimal value);
+  static ExprPtr number(Decimal value) { return ExprPtr(new Expr(ExprKind::Number, std::in_place_type<Decimal>, value)); }
   static ExprPtr var(VarId id);
   static ExprPtr call(std::string name, std::vector<ExprPtr> args);
-  static ExprPtr unary(ExprKind kind, ExprPtr operand);                   // Pos, Neg, Not
-  static ExprPtr binary(ExprKind kind, ExprPtr left, ExprPtr right);      // Add .. Pow, Eq .. Or
-  static ExprPtr ternary(ExprPtr condition, ExprPtr then_branch, ExprPtr else_branch);
+  static ExprPtr unary(ExprKind kind, ExprPtr operand) {  // Pos, Neg, Not
+    assert(operand_count(kind) == 1);
+    Expr* e = new Expr(kind);
+    e->operands_[0] = operand.release();
+    return ExprPtr(e);
+  }
+  static ExprPtr binary(ExprKind kind, ExprPtr left, ExprPtr right) {  // Add .. Pow, Eq .. Or
+    assert(operand_count(kind) == 2);
+    Expr* e = new Expr(kind);
+    e->operands_[0] = left.release();
+    e->operands_[1] = right.release();
+    return ExprPtr(e);
+  }
+  static ExprPtr ternary(ExprPtr condition, ExprPtr then_branch, ExprPtr else_branch) {
+    Expr* e = new Expr(ExprKind::Ternary);
+    e->operands_[0] = condition.release();
+    e->operands_[1] = then_branch.release();
+    e->operands_[2] = else_branch.release();
+    return ExprPtr(e);
+  }
 
   Expr(const Expr&) = delete;
   Expr& operator=(const Expr&) = delete;
