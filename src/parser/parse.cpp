@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "parser/lexer_fast.hpp"
 #include "parser/parser.hpp"
 
 namespace vexlor {
@@ -362,17 +363,34 @@ bool Driver::reduce(Rule rule) {
 }
 
 Expected<ExprPtr, ParseError> Driver::run() {
+  const char* const p = text_.data();
+  const size_t n = text_.size();
+  size_t pos = 0;  // where the next token is looked for
   size_t last_location = 0;
   for (;;) {
-    LexStep step = lexer_.next();
-    if (step.kind == LexStep::Kind::InvalidToken) {
-      ParseError error;
-      error.kind = ParseError::Kind::InvalidToken;
-      error.location = step.offset;
-      return unexpected(std::move(error));
+    // The next token: the common cases scanned here, the others by the lexer.
+    while (pos < n && lexing::char_class(p[pos]) == lexing::Space) ++pos;
+    Token token;
+    bool at_end = pos == n;
+    lexing::Match m;
+    if (!at_end && lexing::quick_match(text_, pos, m)) {
+      token.start = pos;
+      token.terminal = static_cast<Terminal>(m.index);
+      pos += m.length;
+      token.end = pos;
+    } else if (!at_end) {
+      lexer_.seek(pos);
+      const LexStep step = lexer_.next();
+      if (step.kind == LexStep::Kind::InvalidToken) {
+        ParseError error;
+        error.kind = ParseError::Kind::InvalidToken;
+        error.location = step.offset;
+        return unexpected(std::move(error));
+      }
+      at_end = step.kind == LexStep::Kind::EndOfInput;
+      token = step.token;
+      pos = lexer_.offset();
     }
-    bool at_end = step.kind == LexStep::Kind::EndOfInput;
-    const Token& token = step.token;
     if (!at_end) last_location = token.end;
     int column = at_end ? grammar::EOF_COLUMN : static_cast<int>(token.terminal);
     for (;;) {
@@ -408,7 +426,7 @@ Expected<ExprPtr, ParseError> Driver::run() {
       ParseError error = error_here(ParseError::Kind::UnrecognizedToken);
       error.location = token.start;
       error.end = token.end;
-      error.token = std::string(token.text);
+      error.token = std::string(text_.substr(token.start, token.end - token.start));
       return unexpected(std::move(error));
     }
   }

@@ -83,6 +83,9 @@ class Lexer {
   explicit Lexer(std::string_view text) : text_(text) {}
   LexStep next();
   size_t offset() const { return pos_; }
+  // Continues from byte `offset` (a token boundary), for a scanner that has
+  // taken the tokens before it itself.
+  void seek(size_t offset) { pos_ = offset; }
 
  private:
   // From `pos` on, where the common cases of next() do not decide.

@@ -146,6 +146,18 @@ TEST(Lexer, StopsAtInvalidTokenWithoutAdvancing) {
   EXPECT_EQ(lexer.offset(), 2u);
 }
 
+TEST(Lexer, SeekContinuesFromAnOffset) {
+  Lexer lexer("a + \u00a0b1");
+  lexer.seek(3);
+  LexStep step = lexer.next();
+  ASSERT_EQ(step.kind, LexStep::Kind::Token);
+  EXPECT_EQ(step.token.terminal, Terminal::Ident);
+  EXPECT_EQ(step.token.text, "b1");
+  EXPECT_EQ(step.token.start, 6u);
+  EXPECT_EQ(lexer.offset(), 8u);
+  EXPECT_EQ(lexer.next().kind, LexStep::Kind::EndOfInput);
+}
+
 TEST(Lexer, DisplayStrings) {
   EXPECT_EQ(terminal_display(Terminal::Number), R"x(r#"-?\\d+(\\.\\d+)?([eE][+-]?\\d+)?"#)x");
   EXPECT_EQ(terminal_display(Terminal::Uuid),
