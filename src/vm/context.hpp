@@ -82,13 +82,14 @@ class VariableMap {
   // map, where a present key nearly always sits; every other probe goes through
   // find_slow.
   const Decimal* find(const LoadVarOperand& op) const {
-    const uint8_t words = small_index_[op.hash >> SMALL_SHIFT];
+    const size_t home = op.hash >> SMALL_SHIFT;
+    const uint8_t words = small_index_[home];
     if (words < SMALL * ENTRY_WORDS) [[likely]] {
-      const Entry& e = small_entry(words);
-      // A long name never matches here (see Entry::quick).
-      const uint64_t diff = (e.quick.w0 ^ op.packed.w0) | (e.quick.w1 ^ op.packed.w1) | (e.quick.tag ^ op.packed.tag);
-      if (diff == 0) [[likely]]
-        return &e.value;
+      if (quick_match(small_entry(words), op)) [[likely]]
+        return &small_entry(words).value;
+      // A key that lost its home bucket to another usually sits in the next one.
+      const uint8_t next = small_index_[(home + 1) & (SMALL_BUCKETS - 1)];
+      if (next < SMALL * ENTRY_WORDS && quick_match(small_entry(next), op)) return &small_entry(next).value;
     } else if (words == SMALL_EMPTY) {
       return nullptr;
     }
@@ -131,6 +132,10 @@ class VariableMap {
     if (e.quick.w0 != packed.w0 || e.quick.w1 != packed.w1) return false;
     if ((packed.tag & PackedVarId::LONG_NAME) != 0) return e.key == key;
     return e.quick.tag == packed.tag;
+  }
+  // A long name never matches here (see Entry::quick).
+  static bool quick_match(const Entry& e, const LoadVarOperand& op) {
+    return ((e.quick.w0 ^ op.packed.w0) | (e.quick.w1 ^ op.packed.w1) | (e.quick.tag ^ op.packed.tag)) == 0;
   }
   static PackedVarId quick_form(PackedVarId p) {
     if ((p.tag & PackedVarId::LONG_NAME) != 0) p.tag ^= PackedVarId::LONG_NAME | QUICK_LONG;

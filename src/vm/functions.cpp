@@ -1,113 +1,67 @@
 #include "vm/functions.hpp"
 
-#include "vm/small_arith.hpp"
-#include "vm/values.hpp"
-
 #include <cstdint>
 #include <string>
+
+#include "vm/builtins.hpp"
+#include "vm/values.hpp"
 
 namespace vexlor::builtin {
 namespace {
 
-constexpr const char* ADD_OVERFLOW = "Addition overflow: result out of Decimal range";
-constexpr const char* MUL_OVERFLOW = "Multiplication overflow: result out of Decimal range";
-constexpr const char* DIV_OVERFLOW = "Division overflow: result out of Decimal range";
-
-[[gnu::cold]] bool count_error(Error& error, size_t got) {
-  error = VmError::invalid_argument_count(1, got);
-  return false;
-}
-[[gnu::cold]] bool overflow_error(Error& error, const char* message) {
-  error = VmError::overflow(message);
-  return false;
-}
-
-// Sum from a zero of scale 0, first to last; false on overflow. Adding a zero
-// gives the other operand unchanged, so the sum starts from the first argument.
-bool fold_sum(Args args, Decimal& out) {
-  if (args.empty()) {
-    out = Decimal();
+// A built-in's answer in the table's calling convention.
+inline bool answer(Fault fault, Args args, Error& error) {
+  if (fault == Fault::None) [[likely]]
     return true;
-  }
-  Decimal acc = args[0];
-  for (size_t i = 1; i < args.size(); ++i) {
-    Decimal next;
-    if (small::add(acc, args[i], false, next)) {
-      acc = next;
-      continue;
-    }
-    const ArithResult r = add_impl(acc, args[i]);
-    if (!r.is_ok()) return false;
-    acc = fresh_copy(r.value);
-  }
-  out = acc;
-  return true;
+  error = builtin_error(fault, args);
+  return false;
 }
 
 }  // namespace
 
+VmError builtin_error(Fault fault, std::span<const Decimal> args) {
+  switch (fault) {
+    case Fault::ArgumentCount:
+      return VmError::invalid_argument_count(1, args.size());
+    case Fault::AddOverflow:
+      return VmError::overflow("Addition overflow: result out of Decimal range");
+    case Fault::MulOverflow:
+      return VmError::overflow("Multiplication overflow: result out of Decimal range");
+    case Fault::DivOverflow:
+      return VmError::overflow("Division overflow: result out of Decimal range");
+    case Fault::PlacesConversion:
+    case Fault::None:
+      break;
+  }
+  return VmError::invalid_decimal_conversion("Cannot convert " + args[1].to_string() + " to u32");
+}
+
 bool checked_fold(Args args, Decimal& out, Error& error) {
-  Decimal total;
-  if (!fold_sum(args, total)) return overflow_error(error, ADD_OVERFLOW);
-  out = total;
-  return true;
+  return answer(sum_of(args.data(), args.size(), out), args, error);
 }
-
 bool sum(Args args, Decimal& out, Error& error) { return checked_fold(args, out, error); }
-
 bool multiply(Args args, Decimal& out, Error& error) {
-  Decimal acc = Decimal::one();
-  for (const Decimal& a : args) {
-    Decimal next;
-    if (small::mul(acc, a, next)) {
-      acc = next;
-      continue;
-    }
-    const ArithResult r = mul_impl(acc, a);
-    if (!r.is_ok()) return overflow_error(error, MUL_OVERFLOW);
-    acc = fresh_copy(r.value);
-  }
-  out = acc;
-  return true;
+  return answer(product_of(args.data(), args.size(), out), args, error);
 }
-
-bool max(Args args, Decimal& out, Error& error) {
-  if (args.empty()) return count_error(error, 0);
-  const Decimal* choice = &args[0];
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (small::cmp(*choice, args[i]) <= 0) choice = &args[i];  // the last of equal maxima
-  }
-  out = *choice;
-  return true;
-}
-
-bool min(Args args, Decimal& out, Error& error) {
-  if (args.empty()) return count_error(error, 0);
-  const Decimal* choice = &args[0];
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (small::cmp(*choice, args[i]) > 0) choice = &args[i];  // the first of equal minima
-  }
-  out = *choice;
-  return true;
-}
-
+bool max(Args args, Decimal& out, Error& error) { return answer(max_of(args.data(), args.size(), out), args, error); }
+bool min(Args args, Decimal& out, Error& error) { return answer(min_of(args.data(), args.size(), out), args, error); }
 bool round(Args args, Decimal& out, Error& error) {
-  if (args.size() == 1) {
-    out = args[0].round();
-    return true;
-  }
-  if (args.size() != 2) return count_error(error, args.size());
-  const std::optional<uint64_t> places = args[1].to_u64();
-  if (!places || *places > UINT32_MAX) {
-    error = VmError::invalid_decimal_conversion("Cannot convert " + args[1].to_string() + " to u32");
-    return false;
-  }
-  out = args[0].round_dp(static_cast<uint32_t>(*places));
-  return true;
+  return answer(round_of(args.data(), args.size(), out), args, error);
+}
+bool abs(Args args, Decimal& out, Error& error) { return answer(abs_of(args.data(), args.size(), out), args, error); }
+bool floor(Args args, Decimal& out, Error& error) {
+  return answer(floor_of(args.data(), args.size(), out), args, error);
+}
+bool ceil(Args args, Decimal& out, Error& error) { return answer(ceil_of(args.data(), args.size(), out), args, error); }
+bool average(Args args, Decimal& out, Error& error) {
+  return answer(average_of(args.data(), args.size(), out), args, error);
 }
 
 bool sqrt(Args args, Decimal& out, Error& error) {
-  if (args.size() != 1) return count_error(error, args.size());
+  if (args.size() != 1) {
+    error = VmError::invalid_argument_count(1, args.size());
+    return false;
+  }
   const Decimal& x = args[0];
   if (!x.is_sign_negative()) {
     const MathResult r = vexlor::sqrt(x);
@@ -122,34 +76,6 @@ bool sqrt(Args args, Decimal& out, Error& error) {
   }
   error = VmError::runtime_error("Cannot calculate square root of negative number: " + x.to_string());
   return false;
-}
-
-bool abs(Args args, Decimal& out, Error& error) {
-  if (args.size() != 1) return count_error(error, args.size());
-  out = args[0].abs();
-  return true;
-}
-
-bool floor(Args args, Decimal& out, Error& error) {
-  if (args.size() != 1) return count_error(error, args.size());
-  out = args[0].floor();
-  return true;
-}
-
-bool ceil(Args args, Decimal& out, Error& error) {
-  if (args.size() != 1) return count_error(error, args.size());
-  out = args[0].ceil();
-  return true;
-}
-
-bool average(Args args, Decimal& out, Error& error) {
-  if (args.empty()) return count_error(error, 0);
-  Decimal total;
-  if (!fold_sum(args, total)) return overflow_error(error, ADD_OVERFLOW);
-  const ArithResult r = div_impl(total, Decimal::from_parts(args.size(), 0, 0, false));
-  if (!r.is_ok()) return overflow_error(error, DIV_OVERFLOW);
-  out = fresh_copy(r.value);
-  return true;
 }
 
 }  // namespace vexlor::builtin

@@ -1,5 +1,7 @@
 #include "vm/vm.hpp"
 
+#include "vm/builtins.hpp"
+#include "vm/functions.hpp"
 #include "vm/small_arith.hpp"
 #include "vm/values.hpp"
 
@@ -24,12 +26,22 @@ constexpr uint8_t COST[OP_KIND_COUNT] = {
     1, 1,                    // Jump, JumpIfFalse
     3,                       // Call
 };
+static_assert([] {
+  for (size_t k = 0; k < OP_KIND_COUNT; ++k) {
+    if (COST[k] > vm_loop::MAX_FIXED_COST) return false;
+  }
+  return true;
+}());
 
-constexpr size_t INLINE_STACK = 64;
+constexpr size_t INLINE_STACK = vm_loop::SHORT_PROGRAM;
 
-// Free: no gas limit. Metered: the caller's limit. Guarded: after a backward jump,
-// the caller's limit (if any) and the loop work budget.
-enum class Mode { Free, Metered, Guarded };
+// Free: no gas limit. Metered: the caller's limit. Charged: a limit of at least
+// MAX_FIXED_COST per instruction, which no instruction but Pow can exhaust before
+// a backward jump (until then each instruction runs at most once): gas is counted
+// without tests, and a Pow hands over to Resumed. Resumed: Metered, continuing a
+// run. Guarded: after a backward jump, the caller's limit (if any) and the loop
+// work budget.
+enum class Mode { Free, Metered, Charged, Resumed, Guarded };
 
 using Result = Expected<Decimal, VmError>;
 
@@ -113,36 +125,48 @@ inline bool loop_work_exceeded(uint64_t& loop_work, const OpCode& op, uint64_t c
 template <Mode mode, bool bounded>
 Result execute(const void* from, const OpCode* code, size_t len, uint64_t gas, uint64_t* gas_used);
 
+// A built-in body called from the loop: out of line, which leaves the loop's
+// registers to the loop.
+template <builtin::Fault (*body)(const Decimal*, size_t, Decimal&)>
+[[gnu::noinline]] builtin::Fault out_of_line(const Decimal* args, size_t n, Decimal& out) {
+  return body(args, n, out);
+}
+
 [[gnu::noinline]] Result execute_guarded(const Resume* resume) {
   return execute<Mode::Guarded, false>(resume, nullptr, 0, 0, nullptr);
+}
+[[gnu::noinline]] Result execute_resumed(const Resume* resume) {
+  return execute<Mode::Resumed, false>(resume, nullptr, 0, 0, nullptr);
 }
 
 // The instruction loop. Dispatch is threaded: every instruction body ends with its
 // own jump to the next one (GCC's labels as values), and ip, sp, the stack bounds
-// and the remaining gas stay in locals; `s` is written only on the way out. Each
-// body charges its gas first, with the cost known at compile time except for Pow.
-// The free and metered loops start a run (stack, state) from the arguments; the
-// guarded one, entered at the first backward jump, resumes from a Resume.
+// and the remaining gas stay in locals. Each body charges its gas first, with the
+// cost known at compile time except for Pow. The free, metered and charged loops
+// start a run (stack, state) from the arguments; the resumed and guarded ones
+// continue one from a Resume.
 // `bounded`: the program has at most INLINE_STACK instructions. Before any
 // backward jump every instruction runs at most once and adds at most one value,
 // so the stack stays within the inline buffer and pushes need no bounds test.
 template <Mode mode, bool bounded>
 [[gnu::noinline]] Result execute(const void* from, const OpCode* code, size_t len, uint64_t gas,
                                  uint64_t* gas_used) {
-  static_assert(mode != Mode::Guarded || !bounded);
+  constexpr bool resumed = mode == Mode::Resumed || mode == Mode::Guarded;
+  static_assert(!resumed || !bounded);
   constexpr bool metered = mode != Mode::Free;
-  alignas(Decimal) unsigned char buffer[mode == Mode::Guarded ? 1 : INLINE_STACK * sizeof(Decimal)];
+  constexpr bool checked = mode == Mode::Metered || mode == Mode::Resumed;  // always tests the limit
+  alignas(Decimal) unsigned char buffer[resumed ? 1 : INLINE_STACK * sizeof(Decimal)];
   const OpCode* ip;
   Decimal* sp;
   Decimal* base;
   Decimal* end;
   Decimal* inline_base;
-  bool has_limit = mode == Mode::Metered;
+  bool has_limit = metered;
   uint64_t limit = gas;
   uint64_t remaining = gas;
   [[maybe_unused]] uint64_t loop_work = LOOP_WORK_BUDGET;
   const VmContext* ctx;
-  if constexpr (mode == Mode::Guarded) {
+  if constexpr (resumed) {
     (void)buffer;
     const Resume* resume = static_cast<const Resume*>(from);
     code = resume->code;
@@ -189,8 +213,13 @@ template <Mode mode, bool bounded>
   do {                                                                                 \
     if constexpr (metered) {                                                           \
       uint64_t cost_ = COST[static_cast<size_t>(K)];                                   \
-      if constexpr ((K) == OpKind::Pow) cost_ = pow_cost(base, sp);                    \
-      if (mode == Mode::Metered || has_limit) {                                        \
+      if constexpr ((K) == OpKind::Pow) {                                              \
+        if constexpr (mode == Mode::Charged) VM_HAND_OVER(execute_resumed, ip - code);  \
+        cost_ = pow_cost(base, sp);                                                    \
+      }                                                                                \
+      if constexpr (mode == Mode::Charged) {                                           \
+        remaining -= cost_;                                                            \
+      } else if (checked || has_limit) {                                               \
         if (cost_ > remaining) [[unlikely]]                                            \
           VM_FAIL(gas_exhausted(limit, cost_, remaining));                             \
         remaining -= cost_;                                                            \
@@ -261,6 +290,13 @@ template <Mode mode, bool bounded>
     sp[-2] = truth_ ? ONE : ZERO;                                    \
     --sp;                                                            \
   } while (0)
+// Continues the run in another loop, from instruction `pc`.
+#define VM_HAND_OVER(loop, pc)                                                       \
+  do {                                                                               \
+    const Resume resume_{code, len, ctx, static_cast<size_t>(pc), base, sp, end,     \
+                         inline_base, metered, limit, remaining, gas_used};          \
+    return loop(&resume_);                                                           \
+  } while (0)
 // A backward jump outside the guarded mode hands over to it; a target past the
 // end finishes the run.
 #define VM_JUMP_TO(t)                                            \
@@ -268,11 +304,7 @@ template <Mode mode, bool bounded>
     const size_t target_ = (t);                                  \
     const OpCode* const dest_ = target_ < len ? code + target_ : stop; \
     if constexpr (mode != Mode::Guarded) {                       \
-      if (dest_ <= ip) {                                         \
-        const Resume resume_{code, len, ctx, target_ < len ? target_ : len, base, sp, end, \
-                             inline_base, metered, limit, remaining, gas_used}; \
-        return execute_guarded(&resume_);                        \
-      }                                                          \
+      if (dest_ <= ip) VM_HAND_OVER(execute_guarded, target_);   \
     }                                                            \
     ip = dest_;                                                  \
     VM_DISPATCH();                                               \
@@ -394,11 +426,44 @@ op_Call: {
   const FunctionTable& functions = *ctx->functions;
   const BuiltinFn fn = slot != NO_FUNCTION_SLOT ? functions.in_slot(slot) : functions.find(op.call_name());
   if (fn == nullptr) VM_FAIL(missing_function(op));
+  Decimal* const args = sp - n;
   Decimal result;
-  std::optional<VmError> error;
-  if (!fn(std::span<const Decimal>(sp - n, n), result, error)) [[unlikely]]
-    VM_FAIL(std::move(*error));
-  sp -= n;
+  builtin::Fault fault;
+  // The built-in table's cheap functions run in place.
+  switch (slot) {
+#define VM_BUILTIN(index, table_fn, body)              \
+  case index:                                          \
+    if (fn == &builtin::table_fn) {                    \
+      fault = out_of_line<builtin::body>(args, n, result); \
+      goto call_done;                                  \
+    }                                                  \
+    break;
+    VM_BUILTIN(0, checked_fold, sum_of)
+    VM_BUILTIN(1, multiply, product_of)
+    VM_BUILTIN(2, max, max_of)
+    VM_BUILTIN(3, round, round_of)
+    VM_BUILTIN(5, min, min_of)
+    VM_BUILTIN(6, abs, abs_of)
+    VM_BUILTIN(7, floor, floor_of)
+    VM_BUILTIN(8, ceil, ceil_of)
+    VM_BUILTIN(9, sum, sum_of)
+    VM_BUILTIN(10, average, average_of)
+#undef VM_BUILTIN
+    default:
+      break;
+  }
+  {
+    std::optional<VmError> error;
+    if (!fn(std::span<const Decimal>(args, n), result, error)) [[unlikely]]
+      VM_FAIL(std::move(*error));
+    sp = args;
+    VM_PUSH(fresh_copy(result));
+    VM_NEXT();
+  }
+call_done:
+  if (fault != builtin::Fault::None) [[unlikely]]
+    VM_FAIL(builtin::builtin_error(fault, std::span<const Decimal>(args, n)));
+  sp = args;
   VM_PUSH(fresh_copy(result));
   VM_NEXT();
 }
@@ -423,19 +488,16 @@ done:
 #undef VM_DIVIDE
 #undef VM_COMPARE
 #undef VM_JUMP_TO
+#undef VM_HAND_OVER
 }
 
 }  // namespace
 
-Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
-                               std::optional<uint64_t> gas, uint64_t* gas_used) {
-  using Loop = Result (*)(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
-  static constexpr Loop LOOPS[2][2] = {
-      {execute<Mode::Free, false>, execute<Mode::Metered, false>},
-      {execute<Mode::Free, true>, execute<Mode::Metered, true>},
-  };
-  const size_t len = program.size();
-  return LOOPS[len <= INLINE_STACK][gas.has_value()](&context, program.data(), len, gas.value_or(0), gas_used);
-}
+namespace vm_loop {
+const Loop LOOPS[2][3] = {
+    {execute<Mode::Free, false>, execute<Mode::Charged, false>, execute<Mode::Metered, false>},
+    {execute<Mode::Free, true>, execute<Mode::Charged, true>, execute<Mode::Metered, true>},
+};
+}  // namespace vm_loop
 
 }  // namespace vexlor

@@ -2,6 +2,7 @@
 // The virtual machine: runs a program against a context under an optional gas
 // limit. Public header of the vm module (errors, context, run).
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -29,9 +30,28 @@ inline constexpr const char* LOOP_LIMIT_MESSAGE =
     "Loop limit exceeded: a program that jumps backwards may do at most 1000000 units of work after its first "
     "backward jump";
 
+namespace vm_loop {
+// The instruction loops, by [program of at most SHORT_PROGRAM instructions][no
+// gas limit, a limit of at least MAX_FIXED_COST per instruction, any other limit].
+// `context` is the run's VmContext; `gas` the limit (0 without one).
+using Loop = Expected<Decimal, VmError> (*)(const void* context, const OpCode* code, size_t len, uint64_t gas,
+                                            uint64_t* gas_used);
+inline constexpr size_t SHORT_PROGRAM = 64;
+inline constexpr uint64_t MAX_FIXED_COST = 3;  // the largest gas cost of an instruction other than Pow
+extern const Loop LOOPS[2][3];
+inline size_t metering(std::optional<uint64_t> gas, size_t len) {
+  if (!gas) return 0;
+  return *gas / MAX_FIXED_COST >= len ? 1 : 2;
+}
+}  // namespace vm_loop
+
 // Executes `program`. `gas`: the limit, or none for no metering. `gas_used`, when
 // given, receives the gas charged against the caller's limit (0 without one).
-Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
-                               std::optional<uint64_t> gas, uint64_t* gas_used = nullptr);
+// Inline: the call goes straight to the loop that fits the program and the limit.
+inline Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
+                                      std::optional<uint64_t> gas, uint64_t* gas_used = nullptr) {
+  return vm_loop::LOOPS[program.size() <= vm_loop::SHORT_PROGRAM][vm_loop::metering(gas, program.size())](
+      &context, program.data(), program.size(), gas.value_or(0), gas_used);
+}
 
 }  // namespace vexlor

@@ -240,5 +240,43 @@ TEST(CompareJumpTest, GasAndResultsAsSeparateSteps) {
   EXPECT_EQ(loop.error().message(), LOOP_LIMIT_MESSAGE);
 }
 
+// A limit of at least three per instruction is counted without tests until a Pow
+// or a backward jump; the charges and errors are those of the tested loop.
+TEST(GasTest, GenerousLimitsChargeAsTightOnes) {
+  const VmContext ctx;
+  const Program pow{C("2"), C("10"), K(OpKind::Pow)};
+  struct Case {
+    uint64_t gas;
+    const char* expected;
+    uint64_t used;
+  };
+  const Case cases[] = {
+      {100, "ok:1024", 13},
+      {13, "ok:1024", 13},
+      {12, "err:Out of gas: instruction cost 11 exceeds remaining 10 (limit 12)", 2},
+      {9, "err:Out of gas: instruction cost 11 exceeds remaining 7 (limit 9)", 2},   // counted without tests
+      {8, "err:Out of gas: instruction cost 11 exceeds remaining 6 (limit 8)", 2},   // tested
+      {1, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 1)", 1},
+  };
+  for (const Case& c : cases) {
+    uint64_t used = 0;
+    EXPECT_EQ(outcome(run(pow, ctx, c.gas, &used)), c.expected) << c.gas;
+    EXPECT_EQ(used, c.used) << c.gas;
+  }
+  // After a Pow the run goes on with tests, and a later failure reports the same.
+  uint64_t used = 0;
+  const Program after{C("2"), C("2"), K(OpKind::Pow), C("1"), K(OpKind::Add), C("0"), K(OpKind::Div)};
+  EXPECT_EQ(outcome(run(after, ctx, uint64_t{1000}, &used)), "err:Division by zero");
+  EXPECT_EQ(used, 13u);
+  // A loop that pushes until the limit runs out.
+  for (const uint64_t gas : {uint64_t{6}, uint64_t{1000}}) {
+    const auto r = run(Program{C("1"), OpCode::jump(0)}, ctx, gas, &used);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind(), VmError::Kind::OutOfGas);
+    EXPECT_EQ(r.error().remaining(), 0u);
+    EXPECT_EQ(used, gas);
+  }
+}
+
 }  // namespace
 }  // namespace vexlor
