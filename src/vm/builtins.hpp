@@ -1,8 +1,10 @@
 #pragma once
-// The bodies of the cheap built-ins, inline so that the loop can run them in
-// place for the built-in table (internal to the vm module). Each returns
-// Fault::None and sets `out`, or a fault that builtin_error turns into the
-// function's error. sqrt stays out of line (see functions.cpp).
+// The bodies of the cheap built-ins, which the loop calls directly for the
+// built-in table (internal to the vm module). Each returns Fault::None and sets
+// `out`, or a fault that builtin_error turns into the function's error. sqrt
+// stays in functions.cpp. Arguments and partial results are copied field by field
+// (fresh_copy): they were often just written in parts, and a whole 16-byte read
+// of such a value waits for the writes to complete.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +29,7 @@ inline bool fold_sum(const Decimal* args, size_t n, Decimal& out) {
     out = Decimal();
     return true;
   }
-  Decimal acc = args[0];
+  Decimal acc = fresh_copy(args[0]);
   for (size_t i = 1; i < n; ++i) {
     Decimal next;
     if (small::add(acc, args[i], false, next)) {
@@ -38,7 +40,7 @@ inline bool fold_sum(const Decimal* args, size_t n, Decimal& out) {
     if (!r.is_ok()) return false;
     acc = fresh_copy(r.value);
   }
-  out = acc;
+  out = fresh_copy(acc);
   return true;
 }
 
@@ -58,7 +60,7 @@ inline Fault product_of(const Decimal* args, size_t n, Decimal& out) {  // "mul"
     if (!r.is_ok()) return Fault::MulOverflow;
     acc = fresh_copy(r.value);
   }
-  out = acc;
+  out = fresh_copy(acc);
   return Fault::None;
 }
 
@@ -68,7 +70,7 @@ inline Fault max_of(const Decimal* args, size_t n, Decimal& out) {
   for (size_t i = 1; i < n; ++i) {
     if (small::cmp(*choice, args[i]) <= 0) choice = &args[i];  // the last of equal maxima
   }
-  out = *choice;
+  out = fresh_copy(*choice);
   return Fault::None;
 }
 
@@ -78,7 +80,7 @@ inline Fault min_of(const Decimal* args, size_t n, Decimal& out) {
   for (size_t i = 1; i < n; ++i) {
     if (small::cmp(*choice, args[i]) > 0) choice = &args[i];  // the first of equal minima
   }
-  out = *choice;
+  out = fresh_copy(*choice);
   return Fault::None;
 }
 
@@ -96,7 +98,7 @@ inline Fault round_of(const Decimal* args, size_t n, Decimal& out) {
 
 inline Fault abs_of(const Decimal* args, size_t n, Decimal& out) {
   if (n != 1) return Fault::ArgumentCount;
-  out = args[0].abs();
+  out = fresh_copy(args[0]).abs();
   return Fault::None;
 }
 

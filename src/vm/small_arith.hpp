@@ -5,6 +5,8 @@
 // returns false for operands it does not cover; the caller then calls the
 // operation itself.
 
+#include <array>
+#include <bit>
 #include <compare>
 #include <cstdint>
 
@@ -32,6 +34,17 @@ inline constexpr uint64_t POW10[20] = {1ull,
                                        100000000000000000ull,
                                        1000000000000000000ull,
                                        10000000000000000000ull};
+
+// A value with a coefficient below 2^64, built as two 64-bit words so that it is
+// stored as whole words: reading its upper half back (as the decimal operations
+// do) then never waits for two separate 32-bit stores.
+inline Decimal make(uint64_t lo, uint32_t scale, bool negative) {
+  const uint64_t flags = uint64_t{scale} << Decimal::SCALE_SHIFT | (negative ? uint64_t{Decimal::SIGN_BIT} : 0);
+  return std::bit_cast<Decimal>(std::array<uint64_t, 2>{lo, flags << 32});
+}
+static_assert(std::endian::native == std::endian::little);
+static_assert(std::bit_cast<std::array<uint64_t, 2>>(Decimal::from_parts(7, 5, 3, true)) ==
+              std::array<uint64_t, 2>{7, 5 | uint64_t{3 << Decimal::SCALE_SHIFT | Decimal::SIGN_BIT} << 32});
 
 // Both coefficients of a and b below 2^64 and non-zero, brought to the larger
 // scale without leaving 64 bits. Zero operands are left to the operations, which
@@ -73,7 +86,7 @@ inline bool add(const Decimal& a, const Decimal& b, bool negate_b, Decimal& out)
     r = y - x;
     negative = neg_b;
   }
-  out = Decimal::from_parts(r, 0, scale, negative);
+  out = make(r, scale, negative);
   return true;
 }
 
@@ -83,7 +96,7 @@ inline bool mul(const Decimal& a, const Decimal& b, Decimal& out) {
   const uint32_t scale = a.scale() + b.scale();
   uint64_t p;
   if (scale > 28 || __builtin_mul_overflow(a.lo(), b.lo(), &p)) return false;
-  out = Decimal::from_parts(p, 0, scale, a.is_sign_negative() != b.is_sign_negative());
+  out = make(p, scale, a.is_sign_negative() != b.is_sign_negative());
   return true;
 }
 

@@ -132,6 +132,26 @@ template <builtin::Fault (*body)(const Decimal*, size_t, Decimal&)>
   return body(args, n, out);
 }
 
+// The built-in table's function of each slot and its body, called in its place
+// (no body: sqrt).
+struct Builtin {
+  BuiltinFn table_fn;
+  builtin::Fault (*body)(const Decimal*, size_t, Decimal&);
+};
+constexpr Builtin BUILTINS[FUNCTION_SLOT_COUNT] = {
+    {builtin::checked_fold, out_of_line<builtin::sum_of>},   // add
+    {builtin::multiply, out_of_line<builtin::product_of>},   // mul
+    {builtin::max, out_of_line<builtin::max_of>},            // max
+    {builtin::round, out_of_line<builtin::round_of>},        // round
+    {builtin::sqrt, nullptr},                                // sqrt
+    {builtin::min, out_of_line<builtin::min_of>},            // min
+    {builtin::abs, out_of_line<builtin::abs_of>},            // abs
+    {builtin::floor, out_of_line<builtin::floor_of>},        // floor
+    {builtin::ceil, out_of_line<builtin::ceil_of>},          // ceil
+    {builtin::sum, out_of_line<builtin::sum_of>},            // sum
+    {builtin::average, out_of_line<builtin::average_of>},    // average
+};
+
 [[gnu::noinline]] Result execute_guarded(const Resume* resume) {
   return execute<Mode::Guarded, false>(resume, nullptr, 0, 0, nullptr);
 }
@@ -427,30 +447,14 @@ op_Call: {
   const BuiltinFn fn = slot != NO_FUNCTION_SLOT ? functions.in_slot(slot) : functions.find(op.call_name());
   if (fn == nullptr) VM_FAIL(missing_function(op));
   Decimal* const args = sp - n;
-  Decimal result;
+  // Written by the function before it is read (storage for a trivially copyable value).
+  alignas(Decimal) unsigned char result_storage[sizeof(Decimal)];
+  Decimal& result = *reinterpret_cast<Decimal*>(result_storage);
   builtin::Fault fault;
-  // The built-in table's cheap functions run in place.
-  switch (slot) {
-#define VM_BUILTIN(index, table_fn, body)              \
-  case index:                                          \
-    if (fn == &builtin::table_fn) {                    \
-      fault = out_of_line<builtin::body>(args, n, result); \
-      goto call_done;                                  \
-    }                                                  \
-    break;
-    VM_BUILTIN(0, checked_fold, sum_of)
-    VM_BUILTIN(1, multiply, product_of)
-    VM_BUILTIN(2, max, max_of)
-    VM_BUILTIN(3, round, round_of)
-    VM_BUILTIN(5, min, min_of)
-    VM_BUILTIN(6, abs, abs_of)
-    VM_BUILTIN(7, floor, floor_of)
-    VM_BUILTIN(8, ceil, ceil_of)
-    VM_BUILTIN(9, sum, sum_of)
-    VM_BUILTIN(10, average, average_of)
-#undef VM_BUILTIN
-    default:
-      break;
+  // The built-in table's cheap functions run directly.
+  if (slot < FUNCTION_SLOT_COUNT && fn == BUILTINS[slot].table_fn && BUILTINS[slot].body != nullptr) [[likely]] {
+    fault = BUILTINS[slot].body(args, n, result);
+    goto call_done;
   }
   {
     std::optional<VmError> error;
