@@ -45,7 +45,7 @@ enum class Mode { Free, Metered, Charged, Resumed, Guarded };
 
 using Result = Expected<Decimal, VmError>;
 
-// Where the guarded loop takes over a run from the free or metered loop.
+// Where the resumed or guarded loop takes over a run from another loop.
 struct Resume {
   const OpCode* code;
   size_t len;
@@ -121,7 +121,7 @@ inline bool loop_work_exceeded(uint64_t& loop_work, const OpCode& op, uint64_t c
 }
 [[gnu::cold, gnu::noinline]] VmError loop_limit() { return VmError::runtime_error(LOOP_LIMIT_MESSAGE); }
 
-// `from`: the VmContext of a fresh run, or the Resume of the guarded loop.
+// `from`: the VmContext of a fresh run, or the Resume of a resumed or guarded one.
 template <Mode mode, bool bounded>
 Result execute(const void* from, const OpCode* code, size_t len, uint64_t gas, uint64_t* gas_used);
 
@@ -447,7 +447,7 @@ op_Call: {
   const BuiltinFn fn = slot != NO_FUNCTION_SLOT ? functions.in_slot(slot) : functions.find(op.call_name());
   if (fn == nullptr) VM_FAIL(missing_function(op));
   Decimal* const args = sp - n;
-  // Written by the function before it is read (storage for a trivially copyable value).
+  // Written by the built-in body before it is read (storage for a trivially copyable value).
   alignas(Decimal) unsigned char result_storage[sizeof(Decimal)];
   Decimal& result = *reinterpret_cast<Decimal*>(result_storage);
   builtin::Fault fault;
@@ -457,11 +457,12 @@ op_Call: {
     goto call_done;
   }
   {
+    Decimal value;
     std::optional<VmError> error;
-    if (!fn(std::span<const Decimal>(args, n), result, error)) [[unlikely]]
+    if (!fn(std::span<const Decimal>(args, n), value, error)) [[unlikely]]
       VM_FAIL(std::move(*error));
     sp = args;
-    VM_PUSH(fresh_copy(result));
+    VM_PUSH(fresh_copy(value));
     VM_NEXT();
   }
 call_done:
@@ -489,6 +490,7 @@ done:
 #undef VM_CHARGE
 #undef VM_NEED
 #undef VM_PUSH
+#undef VM_ARITH_SMALL
 #undef VM_DIVIDE
 #undef VM_COMPARE
 #undef VM_JUMP_TO
