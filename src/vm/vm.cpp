@@ -458,9 +458,13 @@ op_Call: {
   }
   {
     Decimal value;
-    std::optional<VmError> error;
-    if (!fn(std::span<const Decimal>(args, n), value, error)) [[unlikely]]
-      VM_FAIL(std::move(*error));
+    {
+      // Ends before the dispatch below: an indirect jump may not leave the scope of
+      // a variable with a destructor.
+      std::optional<VmError> error;
+      if (!fn(std::span<const Decimal>(args, n), value, error)) [[unlikely]]
+        VM_FAIL(std::move(*error));
+    }
     sp = args;
     VM_PUSH(fresh_copy(value));
     VM_NEXT();
