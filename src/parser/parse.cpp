@@ -222,7 +222,7 @@ class Driver {
 
  private:
   // Typical expressions never nest deeper; deeper ones move to the heap.
-  static constexpr size_t INLINE_ENTRIES = 48;
+  static constexpr size_t INLINE_ENTRIES = 64;
 
   std::string_view token_text(const Entry& e) const { return text_.substr(e.start, e.end - e.start); }
   size_t size() const { return static_cast<size_t>(top_ - base_) + 1; }
@@ -255,8 +255,14 @@ class Driver {
 };
 
 void Driver::grow() {
+  // Each entry above the start state holds a token or stands for tokens, so
+  // the stack never needs more than one entry per byte of text plus one: the
+  // room doubles up to that bound, and takes all of it once it is near.
   const size_t used = size();
-  const size_t capacity = 2 * static_cast<size_t>(limit_ - base_);
+  const size_t bound = text_.size() + 1;
+  size_t capacity = std::min(2 * used, bound);
+  if (bound - capacity < capacity / 4) capacity = bound;
+  capacity = std::max(capacity, used + 1);
   std::unique_ptr<Entry[]> bigger(new Entry[capacity]);
   std::copy(base_, base_ + used, bigger.get());
   heap_ = std::move(bigger);

@@ -202,7 +202,7 @@ class Expr final {
 
   ExprKind kind_;
   // Owned: released by the destructor's work stack or by release_children().
-  Expr* operands_[3] = {nullptr, nullptr, nullptr};
+  std::array<Expr*, 3> operands_{};
   std::vector<ExprPtr> args_;
   std::variant<std::monostate, Decimal, VarId, std::string> payload_;
 };
