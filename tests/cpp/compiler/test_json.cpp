@@ -497,7 +497,9 @@ TEST(JsonRoundTripTest, RandomProgramsReadBackIdentically) {
       const Decimal& b = (*back)[i].constant();
       // The text form keeps the scale; a negative zero reads back as a positive zero.
       EXPECT_EQ(a.scale(), b.scale()) << json;
-      if (!a.is_zero()) EXPECT_TRUE(a.same_repr(b)) << json;
+      if (!a.is_zero()) {
+        EXPECT_TRUE(a.same_repr(b)) << json;
+      }
     }
     EXPECT_EQ(write_json(*back), json);
   }

@@ -211,7 +211,9 @@ TEST(Lexer, Utf8Decoding) {
     char32_t cp = 0;
     size_t length = decode_utf8(c.bytes, 0, cp);
     EXPECT_EQ(length, c.length);
-    if (length != 0) EXPECT_EQ(cp, c.cp);
+    if (length != 0) {
+      EXPECT_EQ(cp, c.cp);
+    }
   }
 }
 
