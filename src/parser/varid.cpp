@@ -58,6 +58,21 @@ inline uint64_t mix(uint64_t h) {
   return h;
 }
 
+// The n < 8 bytes at p as a little-endian word, read without a call to memcpy
+// of a variable length: two overlapping loads cover 4 to 7 bytes, three single
+// bytes cover 1 to 3 (overlapping bytes land on the same bits).
+inline uint64_t load_tail(const unsigned char* p, size_t n) {
+  if (n >= 4) {
+    uint32_t low, high;
+    std::memcpy(&low, p, 4);
+    std::memcpy(&high, p + n - 4, 4);
+    return static_cast<uint64_t>(low) | static_cast<uint64_t>(high) << (8 * (n - 4));
+  }
+  if (n == 0) return 0;
+  return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[n / 2]) << (8 * (n / 2)) |
+         static_cast<uint64_t>(p[n - 1]) << (8 * (n - 1));
+}
+
 uint64_t hash_bytes(const unsigned char* p, size_t n, uint64_t seed) {
   uint64_t h = seed ^ (n * 0x9e3779b97f4a7c15ULL);
   while (n >= 8) {
@@ -67,8 +82,7 @@ uint64_t hash_bytes(const unsigned char* p, size_t n, uint64_t seed) {
     p += 8;
     n -= 8;
   }
-  uint64_t tail = 0;
-  std::memcpy(&tail, p, n);
+  const uint64_t tail = load_tail(p, n);
   h = (h ^ mix(tail + seed + n)) * 0x9e3779b97f4a7c15ULL;
   return mix(h);
 }

@@ -48,6 +48,21 @@ TEST(VarIdTest, HashFollowsEquality) {
   EXPECT_EQ(std_hashed.at(VarId::name("y")), 5);
 }
 
+// Every byte of a name counts, whatever the length: changing any one byte, or
+// the length, changes the hash (a collision among these few would be chance).
+TEST(VarIdTest, HashSeesEveryByte) {
+  for (size_t length = 0; length <= 24; ++length) {
+    const std::string base(length, 'a');
+    const uint64_t base_hash = VarId::name(base).hash();
+    EXPECT_NE(base_hash, VarId::name(base + "a").hash()) << length;
+    for (size_t i = 0; i < length; ++i) {
+      std::string changed = base;
+      changed[i] = 'b';
+      EXPECT_NE(base_hash, VarId::name(changed).hash()) << length << " " << i;
+    }
+  }
+}
+
 TEST(VarIdTest, ParsesAllShapesAndCases) {
   const char* texts[] = {
       "123e4567e89b12d3a456426614174000",
