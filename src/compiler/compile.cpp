@@ -119,7 +119,7 @@ void emit(const Expr& node, Program& program) {
     }
     default:
       for (size_t i = 0; i < node.child_count(); ++i) emit(node.child(i), program);
-      program.push_back(OpCode(operator_op(node.kind())));
+      program.emplace_back(operator_op(node.kind()));
   }
 }
 

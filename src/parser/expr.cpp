@@ -25,6 +25,60 @@ void Expr::release_children(std::vector<ExprPtr>& out) {
   args_.clear();
 }
 
+// ---------------------------------------------------------------- node cache
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXLOR_EXPR_CACHE 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXLOR_EXPR_CACHE 0
+#endif
+#endif
+#ifndef VEXLOR_EXPR_CACHE
+#define VEXLOR_EXPR_CACHE 1  // the address sanitizer sees every node's own allocation
+#endif
+
+#if VEXLOR_EXPR_CACHE
+// Freed nodes of this thread, linked through their first word. A node freed on
+// another thread than the one that made it simply joins that thread's cache.
+struct FreeNodes {
+  static constexpr size_t LIMIT = 4096;
+  void* head = nullptr;
+  size_t count = 0;
+
+  void* take() {
+    void* node = head;
+    if (node != nullptr) {
+      head = *static_cast<void**>(node);
+      --count;
+    }
+    return node;
+  }
+  void give(void* node) {
+    if (count < LIMIT) {
+      *static_cast<void**>(node) = head;
+      head = node;
+      ++count;
+    } else {
+      ::operator delete(node);
+    }
+  }
+  ~FreeNodes() {
+    while (head != nullptr) {
+      void* next = *static_cast<void**>(head);
+      ::operator delete(head);
+      head = next;
+    }
+    count = LIMIT;  // a node freed after this point goes back to the allocator
+  }
+};
+thread_local FreeNodes free_nodes;
+#endif
+
+}  // namespace
+
 Expr::~Expr() {
   if (!has_children()) return;
   // Every node taken from the work stack is emptied before it is deleted, so
@@ -55,6 +109,9 @@ Expr::~Expr() {
     }
   };
   take_children(*this);
+#if VEXLOR_EXPR_CACHE
+  FreeNodes& cache = free_nodes;  // one look-up for the whole teardown
+#endif
   while (inline_count != 0) {
     Expr* node;
     if (!overflow.empty()) {
@@ -64,69 +121,28 @@ Expr::~Expr() {
       node = inline_nodes[--inline_count];
     }
     take_children(*node);
+#if VEXLOR_EXPR_CACHE
+    node->~Expr();
+    cache.give(node);
+#else
     delete node;
+#endif
   }
 }
 
-// ---------------------------------------------------------------- node cache
-
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VEXLOR_EXPR_CACHE 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VEXLOR_EXPR_CACHE 0
-#endif
-#endif
-#ifndef VEXLOR_EXPR_CACHE
-#define VEXLOR_EXPR_CACHE 1  // the address sanitizer sees every node's own allocation
-#endif
-
-#if VEXLOR_EXPR_CACHE
-// Freed nodes of this thread, linked through their first word. A node freed on
-// another thread than the one that made it simply joins that thread's cache.
-struct FreeNodes {
-  static constexpr size_t LIMIT = 4096;
-  void* head = nullptr;
-  size_t count = 0;
-  ~FreeNodes() {
-    while (head != nullptr) {
-      void* next = *static_cast<void**>(head);
-      ::operator delete(head);
-      head = next;
-    }
-    count = LIMIT;  // a node freed after this point goes back to the allocator
-  }
-};
-thread_local FreeNodes free_nodes;
-#endif
-
-}  // namespace
-
 void* Expr::operator new(size_t size) {
 #if VEXLOR_EXPR_CACHE
-  FreeNodes& cache = free_nodes;
-  if (void* node = cache.head) {
-    cache.head = *static_cast<void**>(node);
-    --cache.count;
-    return node;
-  }
+  if (void* node = free_nodes.take()) return node;
 #endif
   return ::operator new(size);
 }
 
 void Expr::operator delete(void* node) {
 #if VEXLOR_EXPR_CACHE
-  FreeNodes& cache = free_nodes;
-  if (cache.count < FreeNodes::LIMIT) {
-    *static_cast<void**>(node) = cache.head;
-    cache.head = node;
-    ++cache.count;
-    return;
-  }
-#endif
+  free_nodes.give(node);
+#else
   ::operator delete(node);
+#endif
 }
 
 namespace {
