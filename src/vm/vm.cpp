@@ -227,8 +227,9 @@ template <Mode mode, bool bounded>
     ++ip;         \
     VM_DISPATCH(); \
   } while (0)
-#define VM_FAIL(err) \
-  return failed((err), base, inline_base, metered && has_limit, limit, remaining, gas_used)
+#define VM_FAIL(err)                                                                     \
+  return failed((err), base, inline_base, metered && has_limit, metered ? limit : 0, metered ? remaining : 0, \
+                gas_used)
 #define VM_CHARGE(K)                                                                   \
   do {                                                                                 \
     if constexpr (metered) {                                                           \
@@ -314,7 +315,7 @@ template <Mode mode, bool bounded>
 #define VM_HAND_OVER(loop, pc)                                                       \
   do {                                                                               \
     const Resume resume_{code, len, ctx, static_cast<size_t>(pc), base, sp, end,     \
-                         inline_base, metered, limit, remaining, gas_used};          \
+                         inline_base, metered, metered ? limit : 0, metered ? remaining : 0, gas_used}; \
     return loop(&resume_);                                                           \
   } while (0)
 // A backward jump outside the guarded mode hands over to it; a target past the
