@@ -1,16 +1,16 @@
 // The parse driver: runs the generated LALR(1) automaton over the lexer's
 // tokens, builds the tree bottom-up and words the errors.
 //
-// The parse stack is a heap vector, so nesting depth costs memory, never native
-// stack; a failed parse drops its partial trees through `Expr`'s iterative
-// destructor.
+// The parse stack is an array in the driver for shallow texts and on the heap
+// beyond, so nesting depth costs memory, never native stack; a failed parse
+// drops its partial trees through `Expr`'s iterative destructor.
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <cassert>
 #include <climits>
 #include <cstdint>
+#include <iterator>
 
 #include "parser/lexer_fast.hpp"
 #include "parser/parser.hpp"
@@ -154,6 +154,9 @@ constexpr bool pass_through_lookup_defined() {
   return true;
 }
 static_assert(pass_through_lookup_defined());
+
+// PASS_THROUGH_END[b][X][column]: the state where the run of pass-through
+// reductions stops, from the top state GOTO[b][X] over the state b.
 using PassThroughEnds = std::array<std::array<std::array<State, COLUMN_COUNT>, grammar::NONTERMINAL_COUNT>,
                                    grammar::STATE_COUNT>;
 constexpr PassThroughEnds make_pass_through_ends() {
@@ -292,7 +295,8 @@ bool Driver::reduce(Rule rule) {
     case Rule::UnaryPrimary:
     case Rule::PrimaryLiteral:
     case Rule::PrimaryVariable:
-      // A single child passes through: only the state changes.
+      // A single child passes through: only the state changes. (run() takes
+      // whole runs of these at once and does not come here for them.)
       v[0].state = grammar::GOTO[v[-1].state][static_cast<size_t>(shape.lhs)];
       return true;
     case Rule::ConditionalTernary: {
