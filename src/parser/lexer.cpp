@@ -1,7 +1,9 @@
 // The lexer: a hand-written scanner for the 26 terminals and whitespace.
 // At each offset it measures how far every pattern that can start there
 // matches, then takes the longest match, and of equally long ones the pattern
-// with the highest terminal index (whitespace counts as index 26).
+// with the highest terminal index (whitespace counts as index 26). The common
+// cases, which ASCII bytes alone decide, are settled first by the scanner of
+// lexer_fast.hpp; the full search handles the rest.
 
 #include <algorithm>
 #include <array>
@@ -123,8 +125,6 @@ Match longest_match(std::string_view text, size_t start) {
 }  // namespace
 
 std::string_view terminal_display(Terminal terminal) { return DISPLAY[static_cast<size_t>(terminal)]; }
-
-using namespace lexing;
 
 LexStep Lexer::next() {
   const char* const p = text_.data();
