@@ -156,9 +156,14 @@ constexpr bool pass_through_lookup_defined() {
 static_assert(pass_through_lookup_defined());
 
 // PASS_THROUGH_END[b][X][column]: the state where the run of pass-through
-// reductions stops, from the top state GOTO[b][X] over the state b.
-using PassThroughEnds = std::array<std::array<std::array<State, COLUMN_COUNT>, grammar::NONTERMINAL_COUNT>,
-                                   grammar::STATE_COUNT>;
+// reductions stops, from the top state GOTO[b][X] over the state b. Rows are
+// padded to powers of two so that the look-up needs no multiplication.
+constexpr size_t PASS_THROUGH_COLUMNS = 32;
+constexpr size_t PASS_THROUGH_SYMBOLS = 16;
+static_assert(COLUMN_COUNT <= static_cast<int>(PASS_THROUGH_COLUMNS));
+static_assert(grammar::NONTERMINAL_COUNT <= static_cast<int>(PASS_THROUGH_SYMBOLS));
+using PassThroughEnds =
+    std::array<std::array<std::array<State, PASS_THROUGH_COLUMNS>, PASS_THROUGH_SYMBOLS>, grammar::STATE_COUNT>;
 constexpr PassThroughEnds make_pass_through_ends() {
   PassThroughEnds ends{};
   for (int b = 0; b < grammar::STATE_COUNT; ++b) {
@@ -181,6 +186,20 @@ constexpr PassThroughEnds make_pass_through_ends() {
   return ends;
 }
 constexpr PassThroughEnds PASS_THROUGH_END = make_pass_through_ends();
+
+// The action table with rows of 32 entries, so that the driver's hot loop finds
+// a row by shifting the state instead of multiplying it.
+constexpr size_t ACTION_ROW = 32;
+static_assert(COLUMN_COUNT <= static_cast<int>(ACTION_ROW));
+using WideActions = std::array<std::array<int16_t, ACTION_ROW>, grammar::STATE_COUNT>;
+constexpr WideActions make_wide_actions() {
+  WideActions actions{};
+  for (int s = 0; s < grammar::STATE_COUNT; ++s) {
+    for (int column = 0; column < COLUMN_COUNT; ++column) actions[s][column] = grammar::ACTION[s][column];
+  }
+  return actions;
+}
+constexpr WideActions WIDE_ACTIONS = make_wide_actions();
 
 ExprKind binary_kind(Rule rule) {
   switch (rule) {
@@ -404,7 +423,7 @@ Expected<ExprPtr, ParseError> Driver::run() {
     if (!at_end) last_location = token.end;
     int column = at_end ? grammar::EOF_COLUMN : static_cast<int>(token.terminal);
     for (;;) {
-      int16_t action = grammar::ACTION[top_->state][column];
+      int16_t action = WIDE_ACTIONS[top_->state][column];
       if (action < 0) {
         const uint8_t lhs = PASS_THROUGH_LHS[static_cast<size_t>(-action - 1)];
         if (lhs != NO_PASS_THROUGH) {  // the common case: the whole run at once, in place
