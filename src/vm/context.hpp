@@ -135,7 +135,7 @@ class VariableMap {
   }
   // A long name never matches here (see Entry::quick).
   static bool quick_match(const Entry& e, const LoadVarOperand& op) {
-    return e.quick.w0 == op.packed.w0 && e.quick.w1 == op.packed.w1 && e.quick.tag == op.packed.tag;
+    return ((e.quick.w0 ^ op.packed.w0) | (e.quick.w1 ^ op.packed.w1) | (e.quick.tag ^ op.packed.tag)) == 0;
   }
   static PackedVarId quick_form(PackedVarId p) {
     if ((p.tag & PackedVarId::LONG_NAME) != 0) p.tag ^= PackedVarId::LONG_NAME | QUICK_LONG;
