@@ -3,6 +3,7 @@
 // value = (-1)^sign * coefficient / 10^scale. Nothing here throws or allocates
 // except the text conversions that return std::string.
 
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "decimal/print_short.hpp"
 #include "util/expected.hpp"
 
 namespace vexlor {
@@ -122,7 +124,19 @@ class Decimal {
   Decimal fract() const;  // *this - trunc(), with this value's scale and sign
 
   // Text form: keeps the scale, "-" whenever the sign bit is set ("-0", "-0.00").
-  DecimalText text() const;
+  // Coefficients below 10^8 with a scale below 8 are printed inline.
+  // (Both paths fill the one returned object, which the caller's own.)
+  DecimalText text() const {
+    DecimalText out;
+    if (std::endian::native == std::endian::little &&
+        (lo_ | (uint64_t{hi_ | (flags_ & (0xF8u << SCALE_SHIFT))} << 32)) < 100000000) {
+      out.size = static_cast<uint8_t>(
+          print_detail::write_below_1e8(out.data, static_cast<uint32_t>(lo_), scale(), is_sign_negative()));
+    } else {
+      text_beyond_short(out);
+    }
+    return out;
+  }
   std::string to_string() const { return text().str(); }
   // The printer with its options. Writes the text into `out` (at least 32 bytes)
   // and returns its length; `extra_zeros` receives the number of trailing "0"s the
@@ -136,6 +150,8 @@ class Decimal {
   Decimal round_dp(uint32_t dp) const;  // half to even
 
  private:
+  void text_beyond_short(DecimalText& out) const;  // the other texts
+
   uint64_t lo_ = 0;
   uint32_t hi_ = 0;
   uint32_t flags_ = 0;

@@ -75,54 +75,15 @@ inline char* put_coefficient(char* end, uint64_t lo, uint32_t hi) {
 
 
 using arith::POW10_U64;
-
-constexpr uint64_t ZERO_CHARS = 0x3030303030303030ull;  // '0' in every byte
-
-// The eight digits of `v` (< 10^8) as byte values 0..9 in one word, the most
-// significant in the lowest byte (the first in memory on a little-endian
-// machine). Each step splits every lane x into high = x / 10^k and
-// low = x % 10^k, low moving to the upper half of the lane:
-// (x << w) - high * ((10^k << w) - 1) = high + (low << w).
-constexpr uint64_t eight_digit_values(uint32_t v) {
-  const uint64_t high4 = (uint64_t{v} * 3518437209u) >> 45;  // v / 10^4 (exact for v < 10^8)
-  const uint64_t fours = (uint64_t{v} << 32) - high4 * ((uint64_t{10000} << 32) - 1);
-  const uint64_t high2 = ((fours * 10486) >> 20) & 0x0000007F0000007Full;  // lanes / 100
-  const uint64_t twos = (fours << 16) - high2 * ((uint64_t{100} << 16) - 1);
-  const uint64_t high1 = ((twos * 103) >> 10) & 0x000F000F000F000Full;  // lanes / 10
-  return (twos << 8) - high1 * ((uint64_t{10} << 8) - 1);
-}
-
-inline void store_word(char* p, uint64_t word) { std::memcpy(p, &word, 8); }
-
-// The short texts are written with unaligned word stores at places worked out
-// from the leading zeros (counted in the digit word) and the scale: the sign's
-// place ("-", overwritten by the first digit when there is no sign), the digits
-// of the whole part, then a word starting with the point that holds the
-// fractional digits. Each store may write digits past its part, which a later
-// store overwrites; the bytes after the text are unspecified. No branch
-// depends on the digits.
-
-// Coefficients below 10^8 with a scale below 8 (most amounts): one word of digits.
-inline DecimalText text_below_1e8(uint32_t c, uint32_t scale, bool negative) {
-  DecimalText out;
-  // A bit set in the place of the last whole digit stops the count of leading
-  // zeros there: "0.05" keeps the zero before the point.
-  const uint32_t last_whole_bit = 56 - 8 * scale;
-  const uint64_t values = eight_digit_values(c);
-  const uint32_t first_bit = static_cast<uint32_t>(std::countr_zero(values | (uint64_t{1} << last_whole_bit))) & ~7u;
-  const uint64_t text = values + ZERO_CHARS;
-  char* const p = out.data + negative;
-  out.data[0] = '-';
-  store_word(p, text >> first_bit);
-  // The point replaces the last whole digit in a copy shifted down to it.
-  const uint32_t whole = (last_whole_bit - first_bit) / 8 + 1;
-  store_word(p + whole, ((text >> last_whole_bit) & ~uint64_t{0xFF}) | '.');
-  out.size = static_cast<uint8_t>(negative + whole + scale + (scale != 0));
-  return out;
-}
+using print_detail::eight_digit_chars;
+using print_detail::eight_digit_values;
+using print_detail::store_word;
+using print_detail::ZERO_CHARS;
 
 // Coefficients below 10^16 with a scale below 16: two words of digits, `high`
-// with places 0..7 and `low` with places 8..15.
+// with places 0..7 and `low` with places 8..15, placed with unaligned word
+// stores like the shortest texts (print_short.hpp); each store may write
+// digits past its part, which a later store overwrites.
 inline void text_below_1e16(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
   const uint64_t high = eight_digit_values(static_cast<uint32_t>(c / 100000000));
   const uint64_t low = eight_digit_values(static_cast<uint32_t>(c % 100000000));
@@ -145,8 +106,7 @@ inline void text_below_1e16(uint64_t c, uint32_t scale, bool negative, DecimalTe
   out.size = static_cast<uint8_t>(negative + whole + scale + (scale != 0));
 }
 
-#if !defined(VEXLOR_PRINT_SSE2)
-// Without vector registers the text is built in general-purpose words.
+// Texts on big-endian machines, built without word stores.
 
 // Base 10^8 limbs of the coefficient, least significant first; returns the
 // number of decimal digits (0 for a zero coefficient).
@@ -205,14 +165,7 @@ inline void long_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, D
   out.size = static_cast<uint8_t>(length);
 }
 
-#else
-// The text is built in registers: the digits of the coefficient in a field of
-// 8, 16 or 32 places are brought to where the first printed digit follows the
-// sign's place (shifted there, or for long texts the coefficient is first
-// multiplied by a power of ten); a copy shifted one place further supplies the
-// fractional part, and constant windows select the parts, the point and the
-// sign. No branch depends on the digits, and the text is stored in whole words.
-
+#if defined(VEXLOR_PRINT_SSE2)
 // Sixteen digit characters of `v` (< 10^16), the most significant first.
 inline __m128i sixteen_digits(uint64_t v) {
   const __m128i groups = _mm_set_epi64x(static_cast<int64_t>(v % 100000000), static_cast<int64_t>(v / 100000000));
@@ -230,28 +183,7 @@ inline __m128i sixteen_digits(uint64_t v) {
   return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
 }
 
-// Windows: from `BEFORE + 32 - p`, the bytes before place p are set; from
-// `POINT + 32 - p`, place p holds the point.
-alignas(64) constexpr unsigned char BEFORE[64] = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-alignas(64) constexpr unsigned char POINT[64] = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '.'};
-
-inline __m128i window(const unsigned char* table, uint32_t offset) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + offset));
-}
-
-// Bytes [16 * half, 16 * half + 16) of the text whose digits (with the leading
-// zero of "0.5" and the sign's place) are `digits` and whose point is at place `point`.
-inline __m128i assemble(__m128i digits, __m128i shifted, uint32_t point, uint32_t half) {
-  const uint32_t at = 32 + 16 * half - point;
-  return _mm_or_si128(_mm_or_si128(_mm_and_si128(digits, window(BEFORE, at)),
-                                   _mm_andnot_si128(window(BEFORE, at - 1), shifted)),
-                      window(POINT, at));
-}
-
-inline __m128i sign_fix(bool negative) { return _mm_cvtsi32_si128(negative ? '0' ^ '-' : 0); }
+#endif
 
 // Powers of ten up to 10^28 as two words, for the digit count of any coefficient.
 struct Pow10Wide {
@@ -289,35 +221,46 @@ inline void split_1e16(wide::u128 m, uint64_t& high, uint64_t& low) {
   low -= over ? P16 : 0;
 }
 
-// Any text: the coefficient is split at 10^16 into two registers of sixteen
-// digits; the text is read from them at the place that leaves one zero for the
-// sign's place in front of the printed digits, and once more one place earlier
-// for the digits after the point.
-inline void any_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
-  uint64_t high, low;
-  split_1e16(wide::make_u128(hi, lo), high, low);
-  // The 32 digits of the coefficient, then room for reading past them (those
-  // bytes land after the text). Reading the text back at the offset of its
-  // first character costs a wait for the stores, but it takes the layout work
-  // off the chain from the coefficient to the digits.
-  alignas(16) char field[64];
-  _mm_store_si128(reinterpret_cast<__m128i*>(field), sixteen_digits(high));
-  _mm_store_si128(reinterpret_cast<__m128i*>(field + 16), sixteen_digits(low));
-  _mm_store_si128(reinterpret_cast<__m128i*>(field + 32), _mm_setzero_si128());
-  _mm_store_si128(reinterpret_cast<__m128i*>(field + 48), _mm_setzero_si128());
-  const uint32_t count = std::max(digit_count(lo, hi), scale + 1);
+// From `BEFORE + 32 - p`, the bytes before place p are set.
+constexpr unsigned char BEFORE[64] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Texts of 17 places or more (a coefficient of 17 digits or more, or a scale
+// of 16 or more). The coefficient is first multiplied by the power of ten that
+// brings its first printed digit to place 1 (place 0 when there is no sign),
+// so its 32 places are the text without the point: split at 10^16 once, both
+// halves are taken apart into digits side by side. The whole part is read from
+// those places, the fractional part from a copy moved on by one place, and the
+// point and the sign are written last. No branch depends on the value.
+inline void wide_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
+  const uint32_t count = std::max(digit_count(lo, hi), scale + 1);  // 17..29 (with the zero of "0.5")
+  const uint32_t point = negative + count - scale;  // the place after the text when the scale is 0
   const uint32_t length = negative + count + (scale != 0);
-  assert(length <= BUFFER_SIZE);
-  const uint32_t shift = 32 - count - negative;  // 2..31: the sign's place holds a zero
-  const auto at = [&field](uint32_t offset) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(field + offset)); };
-  const __m128i text0 = at(shift), text1 = at(shift + 16);
-  const __m128i shifted0 = at(shift - 1), shifted1 = at(shift + 15);
-  const uint32_t point = negative + count - scale;
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data), _mm_xor_si128(assemble(text0, shifted0, point, 0), sign_fix(negative)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data + 16), assemble(text1, shifted1, point, 1));
+  assert(count >= 17 && length <= BUFFER_SIZE - 1);
+  // Times 10^(32 - count - negative), below 10^32: the part of hi * 10^k above
+  // the low word fits in one word.
+  const uint64_t power = POW10_U64[32 - count - negative];
+  const wide::u128 low_product = wide::mul64(lo, power);
+  uint64_t high, low;
+  split_1e16(wide::make_u128(wide::hi64(low_product) + hi * power, wide::lo64(low_product)), high, low);
+  const uint64_t words[4] = {eight_digit_chars(static_cast<uint32_t>(high / 100000000)),
+                             eight_digit_chars(static_cast<uint32_t>(high % 100000000)),
+                             eight_digit_chars(static_cast<uint32_t>(low / 100000000)),
+                             eight_digit_chars(static_cast<uint32_t>(low % 100000000))};
+  char* const data = out.data;
+  uint64_t previous = 0;
+  for (uint32_t k = 0; k < 4; ++k) {
+    const uint64_t moved = (words[k] << 8) | (previous >> 56);
+    previous = words[k];
+    uint64_t before;
+    std::memcpy(&before, BEFORE + 32 + 8 * k - point, 8);
+    store_word(data + 8 * k, moved ^ ((words[k] ^ moved) & before));
+  }
+  data[point] = '.';  // after the text when the scale is 0
+  data[negative ? 0 : BUFFER_SIZE - 1] = '-';  // else after the text
   out.size = static_cast<uint8_t>(length);
 }
-#endif
 
 // Digits of the coefficient, right-aligned before `end`, preceded by zeros up
 // to 32 places before `end`; with `zeros_after`, 32 zeros also follow `end`.
@@ -344,32 +287,17 @@ struct Digits {
 
 }  // namespace
 
-namespace {
-
 // Texts that are not short, and all texts on big-endian machines.
-[[gnu::noinline]] DecimalText other_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative) {
-  DecimalText out;
-  if (std::endian::native == std::endian::little && hi == 0 && lo < POW10_U64[16] && scale < 16) {
-    text_below_1e16(lo, scale, negative, out);
+void Decimal::text_beyond_short(DecimalText& out) const {
+  const uint32_t scale = this->scale();
+  const bool negative = is_sign_negative();
+  if (std::endian::native != std::endian::little) {
+    long_text(lo_, hi_, scale, negative, out);
+  } else if (hi_ == 0 && lo_ < POW10_U64[16] && scale < 16) {
+    text_below_1e16(lo_, scale, negative, out);
   } else {
-#if defined(VEXLOR_PRINT_SSE2)
-    any_text(lo, hi, scale, negative, out);
-#else
-    long_text(lo, hi, scale, negative, out);
-#endif
+    wide_text(lo_, hi_, scale, negative, out);
   }
-  return out;
-}
-
-}  // namespace
-
-DecimalText Decimal::text() const {
-  // hi_ zero and a scale below 8
-  if (std::endian::native == std::endian::little && (hi_ | (flags_ & (0xF8u << SCALE_SHIFT))) == 0 &&
-      lo_ < 100000000) {
-    return text_below_1e8(static_cast<uint32_t>(lo_), scale(), is_sign_negative());
-  }
-  return other_text(lo_, hi_, scale(), is_sign_negative());
 }
 
 // A precision below the scale cuts digits off, one above it appends zeros. The
