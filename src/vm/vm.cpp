@@ -382,7 +382,7 @@ op_Pow: {
 op_Neg:
   VM_CHARGE(OpKind::Neg);
   VM_NEED(1);
-  sp[-1] = -sp[-1];
+  sp[-1] = negated_words(sp[-1]);
   VM_NEXT();
 op_Pos:
   VM_CHARGE(OpKind::Pos);
@@ -482,7 +482,7 @@ done:
   if (sp != base + 1) [[unlikely]]
     VM_FAIL(bad_end(static_cast<size_t>(sp - base)));
   {
-    const Decimal value = fresh_copy(base[0]);
+    const Decimal value = stack_copy(base[0]);
     if (gas_used != nullptr) *gas_used = metered && has_limit ? limit - remaining : 0;
     if (!bounded && base != inline_base) [[unlikely]]
       std::free(base);
