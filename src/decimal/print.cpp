@@ -76,7 +76,6 @@ inline char* put_coefficient(char* end, uint64_t lo, uint32_t hi) {
 
 using arith::POW10_U64;
 using print_detail::eight_digit_chars;
-using print_detail::eight_digit_values;
 using print_detail::store_word;
 using print_detail::ZERO_CHARS;
 
@@ -85,13 +84,13 @@ using print_detail::ZERO_CHARS;
 // stores like the shortest texts (print_short.hpp); each store may write
 // digits past its part, which a later store overwrites.
 inline void text_below_1e16(uint64_t c, uint32_t scale, bool negative, DecimalText& out) {
-  const uint64_t high = eight_digit_values(static_cast<uint32_t>(c / 100000000));
-  const uint64_t low = eight_digit_values(static_cast<uint32_t>(c % 100000000));
+  const uint64_t text_high = eight_digit_chars(static_cast<uint32_t>(c / 100000000));
+  const uint64_t text_low = eight_digit_chars(static_cast<uint32_t>(c % 100000000));
+  const uint64_t high = text_high ^ ZERO_CHARS, low = text_low ^ ZERO_CHARS;  // digit values
   const uint32_t zeros = high != 0 ? static_cast<uint32_t>(std::countr_zero(high)) >> 3
                                    : 8 + (static_cast<uint32_t>(std::countr_zero(low | (uint64_t{1} << 56))) >> 3);
   const uint32_t first = std::min(zeros, 15 - scale);
   const uint32_t whole = 16 - scale - first;
-  const uint64_t text_high = high + ZERO_CHARS, text_low = low + ZERO_CHARS;
   char* const p = out.data + negative;
   out.data[0] = '-';
   // The whole part: from `high` when it starts there (else a word that the next store replaces), then from `low`.
@@ -221,45 +220,59 @@ inline void split_1e16(wide::u128 m, uint64_t& high, uint64_t& low) {
   low -= over ? P16 : 0;
 }
 
-// From `BEFORE + 32 - p`, the bytes before place p are set.
-constexpr unsigned char BEFORE[64] = {
+// From `FROM_WHOLE + scale + 8k`: bytes set where the k-th word of the field
+// in `wide_text` holds whole digits.
+constexpr unsigned char FROM_WHOLE[64] = {
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+inline uint64_t select_word(bool second, uint64_t first_word, uint64_t second_word) {
+  return first_word ^ ((first_word ^ second_word) & (uint64_t{0} - second));
+}
 
 // Texts of 17 places or more (a coefficient of 17 digits or more, or a scale
-// of 16 or more). The coefficient is first multiplied by the power of ten that
-// brings its first printed digit to place 1 (place 0 when there is no sign),
-// so its 32 places are the text without the point: split at 10^16 once, both
-// halves are taken apart into digits side by side. The whole part is read from
-// those places, the fractional part from a copy moved on by one place, and the
-// point and the sign are written last. No branch depends on the value.
+// of 16 or more). The coefficient is split at 10^16 once, and into the digit
+// characters of its 32 places (the most significant first). The text is cut
+// into a field of four words that ends where the text ends: each word blends
+// the digits of its places (the fractional part) with the digits one place
+// further on (the whole part, which sits one place further left because of the
+// point). The field depends only on the scale; where it starts (before the
+// text) depends on the number of digits, worked out alongside: the word that
+// holds the text's first place is shifted down to it and stored first, the
+// others follow at their places; then the point and the sign. No branch
+// depends on the value.
 inline void wide_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, DecimalText& out) {
-  const uint32_t count = std::max(digit_count(lo, hi), scale + 1);  // 17..29 (with the zero of "0.5")
-  const uint32_t point = negative + count - scale;  // the place after the text when the scale is 0
-  const uint32_t length = negative + count + (scale != 0);
-  assert(count >= 17 && length <= BUFFER_SIZE - 1);
-  // Times 10^(32 - count - negative), below 10^32: the part of hi * 10^k above
-  // the low word fits in one word.
-  const uint64_t power = POW10_U64[32 - count - negative];
-  const wide::u128 low_product = wide::mul64(lo, power);
   uint64_t high, low;
-  split_1e16(wide::make_u128(wide::hi64(low_product) + hi * power, wide::lo64(low_product)), high, low);
-  const uint64_t words[4] = {eight_digit_chars(static_cast<uint32_t>(high / 100000000)),
-                             eight_digit_chars(static_cast<uint32_t>(high % 100000000)),
-                             eight_digit_chars(static_cast<uint32_t>(low / 100000000)),
-                             eight_digit_chars(static_cast<uint32_t>(low % 100000000))};
+  split_1e16(wide::make_u128(hi, lo), high, low);
+  const uint64_t word0 = eight_digit_chars(static_cast<uint32_t>(high / 100000000));
+  const uint64_t word1 = eight_digit_chars(static_cast<uint32_t>(high % 100000000));
+  const uint64_t word2 = eight_digit_chars(static_cast<uint32_t>(low / 100000000));
+  const uint64_t word3 = eight_digit_chars(static_cast<uint32_t>(low % 100000000));
+  // (Word by word: as a loop over arrays the compiler builds it in vector
+  // registers through memory, which costs a wait for the stores.)
+  const auto blend = [scale](uint32_t k, uint64_t word, uint64_t next) {
+    const uint64_t moved = (word >> 8) | (next << 56);
+    uint64_t from_whole;
+    std::memcpy(&from_whole, FROM_WHOLE + scale + 8 * k, 8);
+    return word ^ ((word ^ moved) & from_whole);
+  };
+  const uint64_t field0 = blend(0, word0, word1), field1 = blend(1, word1, word2);
+  const uint64_t field2 = blend(2, word2, word3), field3 = blend(3, word3, 0);
+  // The field ends after the text, or after the place a point would take
+  // when there is no fraction.
+  const uint32_t count = std::max(digit_count(lo, hi), scale + 1);  // 17..29 (with the zero of "0.5")
+  const uint32_t end = negative + count + 1;
+  assert(count >= 17 && end <= BUFFER_SIZE - 1);
+  const uint32_t before = 32 - end;  // places of the field before the text: 1..14
+  const bool head_in_second = before >= 8;
   char* const data = out.data;
-  uint64_t previous = 0;
-  for (uint32_t k = 0; k < 4; ++k) {
-    const uint64_t moved = (words[k] << 8) | (previous >> 56);
-    previous = words[k];
-    uint64_t before;
-    std::memcpy(&before, BEFORE + 32 + 8 * k - point, 8);
-    store_word(data + 8 * k, moved ^ ((words[k] ^ moved) & before));
-  }
-  data[point] = '.';  // after the text when the scale is 0
-  data[negative ? 0 : BUFFER_SIZE - 1] = '-';  // else after the text
-  out.size = static_cast<uint8_t>(length);
+  store_word(data, select_word(head_in_second, field0, field1) >> (8 * (before & 7)));
+  store_word(data + end - (head_in_second ? 16 : 24), field1);  // replaced by the next store when in the head
+  store_word(data + end - 16, field2);
+  store_word(data + end - 8, field3);
+  data[end - 1 - scale] = '.';  // after the text when the scale is 0
+  data[negative ? 0 : end] = '-';  // else after the text
+  out.size = static_cast<uint8_t>(end - (scale == 0));
 }
 
 // Digits of the coefficient, right-aligned before `end`, preceded by zeros up

@@ -11,20 +11,6 @@ namespace vexlor::print_detail {
 
 inline constexpr uint64_t ZERO_CHARS = 0x3030303030303030ull;  // '0' in every byte
 
-// The eight digits of `v` (< 10^8) as byte values 0..9 in one word, the most
-// significant in the lowest byte (the first in memory on a little-endian
-// machine). Each step splits every lane x into high = x / 10^k and
-// low = x % 10^k, low moving to the upper half of the lane:
-// (x << w) - high * ((10^k << w) - 1) = high + (low << w).
-constexpr uint64_t eight_digit_values(uint32_t v) {
-  const uint64_t high4 = (uint64_t{v} * 3518437209u) >> 45;  // v / 10^4 (exact for v < 10^8)
-  const uint64_t fours = (uint64_t{v} << 32) - high4 * ((uint64_t{10000} << 32) - 1);
-  const uint64_t high2 = ((fours * 10486) >> 20) & 0x0000007F0000007Full;  // lanes / 100
-  const uint64_t twos = (fours << 16) - high2 * ((uint64_t{100} << 16) - 1);
-  const uint64_t high1 = ((twos * 103) >> 10) & 0x000F000F000F000Full;  // lanes / 10
-  return (twos << 8) - high1 * ((uint64_t{10} << 8) - 1);
-}
-
 inline void store_word(char* p, uint64_t word) { std::memcpy(p, &word, 8); }
 
 // The characters of 0000..9999 as words: the thousands digit in the low byte
