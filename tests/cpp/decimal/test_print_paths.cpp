@@ -1,6 +1,8 @@
 // The text form takes different paths by coefficient size and scale (one
-// digit word below 10^8, two below 10^16, the general printer beyond); every
-// path must print what a plain digit-by-digit printer prints.
+// digit word below 10^8 with a scale below 8, two below 10^16 with a scale
+// below 16, a field of four words for texts of 17 places or more; digits come
+// from a table of four-digit groups); every path must print what a plain
+// digit-by-digit printer prints.
 
 #include <gtest/gtest.h>
 
@@ -165,6 +167,40 @@ TEST(DecimalTextPaths, EveryLayoutOfTheShortPaths) {
   }
 }
 
+// Texts of 17 places or more: every number of digits from 17 to 29 with every
+// scale, and short coefficients with the scales that print 17 places or more.
+TEST(DecimalTextPaths, EveryLayoutOfTheWidePath) {
+  const auto powers = powers_of_ten();
+  std::vector<Coefficient> values = {{0, 0}, {1, 0}, {12345, 0}, {99999999, 0}, {~uint64_t{0}, ~uint32_t{0}}};
+  for (uint32_t digits = 17; digits <= 29; ++digits) {
+    const Coefficient low = powers[digits - 1];
+    values.push_back(low);
+    values.push_back({low.lo + 7, low.hi + (low.lo + 7 < low.lo)});
+    if (digits < 29) values.push_back({powers[digits].lo - 1, powers[digits].hi - (powers[digits].lo == 0)});
+  }
+  for (const Coefficient& c : values) {
+    for (uint32_t scale = 0; scale <= 28; ++scale) {
+      for (bool negative : {false, true}) {
+        const Decimal d = Decimal::from_parts(c.lo, c.hi, scale, negative);
+        ASSERT_EQ(d.text().view(), plain_text(c.lo, c.hi, scale, negative))
+            << "lo " << c.lo << " hi " << c.hi << " scale " << scale;
+      }
+    }
+  }
+}
+
+// Every four-digit group in both halves of an eight-digit coefficient.
+TEST(DecimalTextPaths, EveryFourDigitGroup) {
+  for (uint64_t n = 0; n < 10000; ++n) {
+    for (const uint64_t v : {n * 10000 + (9999 - n), (9999 - n) * 10000 + n}) {
+      for (const uint32_t scale : {0u, 4u, 11u, 20u}) {
+        const Decimal d = Decimal::from_parts(v * (scale >= 16 ? 100000000000ull : 1), 0, scale, false);  // below 2^64
+        ASSERT_EQ(d.text().view(), plain_text(d.lo(), 0, scale, false)) << v << " scale " << scale;
+      }
+    }
+  }
+}
+
 TEST(DecimalTextPaths, Examples) {
   const struct {
     Decimal value;
@@ -181,6 +217,11 @@ TEST(DecimalTextPaths, Examples) {
       {Decimal::from_parts(10000000000000000ull, 0, 0, false), "10000000000000000"},
       {Decimal::from_parts(1, 0, 15, false), "0.000000000000001"},
       {Decimal::from_parts(0, 0, 7, true), "-0.0000000"},
+      {Decimal::from_parts(~uint64_t{0}, ~uint32_t{0}, 0, true), "-79228162514264337593543950335"},
+      {Decimal::from_parts(~uint64_t{0}, ~uint32_t{0}, 28, false), "7.9228162514264337593543950335"},
+      {Decimal::from_parts(1, 0, 28, true), "-0.0000000000000000000000000001"},
+      {Decimal::from_parts(0, 0, 28, false), "0.0000000000000000000000000000"},
+      {Decimal::from_parts(10000000000000000ull, 0, 16, false), "1.0000000000000000"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.value.text().view(), c.text);
 }
