@@ -1,18 +1,13 @@
 // Printing: the text form keeps the scale ("1.50", "-0.00") and fits 32 bytes.
+// On little-endian machines texts are built in words of eight characters
+// (digits from a table of four-digit groups) and written with unaligned word
+// stores; big-endian machines print digit pairs one at a time.
 
 #include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstring>
-
-// Short texts are built in general-purpose words on every machine; longer ones
-// in vector registers where SSE2 is available. Defining VEXLOR_NO_SIMD selects
-// the word-at-a-time fallback for those (to test it on x86 too).
-#if defined(__SSE2__) && !defined(VEXLOR_NO_SIMD)
-#define VEXLOR_PRINT_SSE2 1
-#include <emmintrin.h>
-#endif
 
 #include "decimal/arith_internal.hpp"
 #include "decimal/coef96.hpp"
@@ -72,7 +67,6 @@ inline char* put_coefficient(char* end, uint64_t lo, uint32_t hi) {
   }
   return put_u64(end, c.lo);
 }
-
 
 using arith::POW10_U64;
 using print_detail::eight_digit_chars;
@@ -163,26 +157,6 @@ inline void long_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative, D
   }
   out.size = static_cast<uint8_t>(length);
 }
-
-#if defined(VEXLOR_PRINT_SSE2)
-// Sixteen digit characters of `v` (< 10^16), the most significant first.
-inline __m128i sixteen_digits(uint64_t v) {
-  const __m128i groups = _mm_set_epi64x(static_cast<int64_t>(v % 100000000), static_cast<int64_t>(v / 100000000));
-  // Each group of eight digits into two of four (x / 10^4 is x * ceil(2^45 / 10^4) >> 45 for x < 10^8).
-  const __m128i high4 = _mm_srli_epi64(_mm_mul_epu32(groups, _mm_set1_epi64x(3518437209)), 45);
-  const __m128i low4 = _mm_sub_epi32(groups, _mm_mul_epu32(high4, _mm_set1_epi64x(10000)));
-  const __m128i fours = _mm_or_si128(high4, _mm_slli_epi64(low4, 32));  // 32-bit lanes
-  // Four digits into two of two (x / 100 is x * 5243 >> 19 for x < 10^4).
-  const __m128i high2 = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi32(5243)), 3);
-  const __m128i low2 = _mm_sub_epi16(fours, _mm_mullo_epi16(high2, _mm_set1_epi32(100)));
-  const __m128i twos = _mm_or_si128(high2, _mm_slli_epi32(low2, 16));  // 16-bit lanes
-  // Two digits into one and one (x / 10 is x * 6554 >> 16 for x < 100).
-  const __m128i tens = _mm_mulhi_epu16(twos, _mm_set1_epi16(6554));
-  const __m128i ones = _mm_sub_epi16(twos, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
-  return _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
-}
-
-#endif
 
 // Powers of ten up to 10^28 as two words, for the digit count of any coefficient.
 struct Pow10Wide {
@@ -284,16 +258,18 @@ struct Digits {
 
   Digits(const Decimal& d, bool zeros_after) {
     if (zeros_after) std::memset(end, '0', 32);
-#if defined(VEXLOR_PRINT_SSE2)
-    uint64_t high, low;
-    split_1e16(wide::make_u128(d.hi(), d.lo()), high, low);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer), sixteen_digits(high));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + 16), sixteen_digits(low));
-    start = end - digit_count(d.lo(), d.hi());
-#else
-    std::memset(buffer, '0', 32);
-    start = put_coefficient(end, d.lo(), d.hi());
-#endif
+    if constexpr (std::endian::native == std::endian::little) {
+      uint64_t high, low;
+      split_1e16(wide::make_u128(d.hi(), d.lo()), high, low);
+      store_word(buffer, eight_digit_chars(static_cast<uint32_t>(high / 100000000)));
+      store_word(buffer + 8, eight_digit_chars(static_cast<uint32_t>(high % 100000000)));
+      store_word(buffer + 16, eight_digit_chars(static_cast<uint32_t>(low / 100000000)));
+      store_word(buffer + 24, eight_digit_chars(static_cast<uint32_t>(low % 100000000)));
+      start = end - digit_count(d.lo(), d.hi());
+    } else {
+      std::memset(buffer, '0', 32);
+      start = put_coefficient(end, d.lo(), d.hi());
+    }
   }
   size_t count() const { return static_cast<size_t>(end - start); }
 };
