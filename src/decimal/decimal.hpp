@@ -124,8 +124,8 @@ class Decimal {
   Decimal fract() const;  // *this - trunc(), with this value's scale and sign
 
   // Text form: keeps the scale, "-" whenever the sign bit is set ("-0", "-0.00").
-  // Coefficients below 10^8 with a scale below 8 are printed inline.
-  // (Both paths fill the one returned object, which the caller's own.)
+  // Coefficients below 10^8 with a scale below 8 are printed inline. Both paths
+  // write into the one object returned, so the text is built in the caller's.
   DecimalText text() const {
     DecimalText out;
     if (std::endian::native == std::endian::little &&

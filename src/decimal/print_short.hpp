@@ -1,7 +1,8 @@
 #pragma once
 // The text of the most common values (a coefficient below 10^8 with a scale
-// below 8), built inline where `Decimal::text` is called. Internal to the
-// decimal module; decimal.hpp includes it for that inline path.
+// below 8), built inline where `Decimal::text` is called, and the digit words
+// that print.cpp builds the longer texts from. Internal to the decimal module;
+// decimal.hpp includes it for the inline path.
 
 #include <bit>
 #include <cstdint>
