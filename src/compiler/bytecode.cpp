@@ -13,19 +13,23 @@ uint8_t function_slot(std::string_view name) {
   return NO_FUNCTION_SLOT;
 }
 
-PackedVarId pack_var_id(const VarId& id) {
+PackedVarId pack_name(std::string_view name) {
   PackedVarId p;
   unsigned char bytes[16] = {};
-  if (id.is_uuid()) {
-    std::memcpy(bytes, id.uuid_bytes().data(), 16);
-  } else {
-    const std::string& s = id.name_text();
-    std::memcpy(bytes, s.data(), s.size() < 16 ? s.size() : 16);
-    p.tag = static_cast<uint64_t>(s.size()) << 8 | (s.size() > 16 ? PackedVarId::LONG_NAME : 0);
-  }
+  std::memcpy(bytes, name.data(), name.size() < 16 ? name.size() : 16);
   std::memcpy(&p.w0, bytes, 8);
   std::memcpy(&p.w1, bytes + 8, 8);
-  p.tag |= static_cast<uint64_t>(id.kind());
+  p.tag = static_cast<uint64_t>(name.size()) << 8 | (name.size() > 16 ? PackedVarId::LONG_NAME : 0) |
+          static_cast<uint64_t>(VarId::Kind::Name);
+  return p;
+}
+
+PackedVarId pack_var_id(const VarId& id) {
+  if (id.is_name()) return pack_name(id.name_text());
+  PackedVarId p;
+  std::memcpy(&p.w0, id.uuid_bytes().data(), 8);
+  std::memcpy(&p.w1, id.uuid_bytes().data() + 8, 8);
+  p.tag = static_cast<uint64_t>(VarId::Kind::Uuid);
   return p;
 }
 

@@ -74,6 +74,7 @@ struct PackedVarId {
   bool operator==(const PackedVarId&) const = default;
 };
 PackedVarId pack_var_id(const VarId& id);
+PackedVarId pack_name(std::string_view name);  // pack_var_id of the Name with this text
 
 struct LoadVarOperand {
   VarId var;

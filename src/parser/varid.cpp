@@ -133,8 +133,11 @@ uint64_t VarId::hash() const {
     std::memcpy(&lo, b.data() + 8, 8);
     return mix(mix(hi ^ seed) + lo);
   }
-  const std::string& s = name_text();
-  return hash_bytes(reinterpret_cast<const unsigned char*>(s.data()), s.size(), seed ^ 0x5bd1e995ULL);
+  return name_hash(name_text());
+}
+
+uint64_t VarId::name_hash(std::string_view text) {
+  return hash_bytes(reinterpret_cast<const unsigned char*>(text.data()), text.size(), process_seed() ^ 0x5bd1e995ULL);
 }
 
 bool try_parse_uuid(std::string_view text, UuidBytes& out) {

@@ -46,6 +46,8 @@ class VarId {
 
   // A 64-bit hash consistent with ==; keyed by a random per-process seed.
   uint64_t hash() const;
+  // hash() of the Name with this text, without building it.
+  static uint64_t name_hash(std::string_view text);
 
   bool operator==(const VarId& other) const { return v_ == other.v_; }
 

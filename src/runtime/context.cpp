@@ -51,10 +51,21 @@ const char* str_text(PyObject* str, Py_ssize_t& size) {
   return PyUnicode_AsUTF8AndSize(str, &size);
 }
 
-std::optional<VarId> key_to_varid(PyObject* key) {
+// A key as read from Python: a UUID, or the text of a name (borrowed from the
+// key's str, which the caller keeps alive).
+struct Key {
+  std::optional<UuidBytes> uuid;
+  std::string_view name;
+  VarId to_varid() const { return uuid ? VarId::uuid(*uuid) : VarId::name(name); }
+};
+
+bool read_key(PyObject* key, Key& out) {
   if (!PyUnicode_CheckExact(key)) {
     UuidBytes bytes;
-    if (uuid_object_bytes(key, bytes)) return VarId::uuid(bytes);
+    if (uuid_object_bytes(key, bytes)) {
+      out.uuid = bytes;
+      return true;
+    }
     PyErr_Clear();
   }
   Py_ssize_t size = 0;
@@ -62,14 +73,12 @@ std::optional<VarId> key_to_varid(PyObject* key) {
   if (text == nullptr) {
     PyErr_Clear();
     PyErr_SetString(PyExc_TypeError, "Variable keys must be UUID or str");
-    return std::nullopt;
+    return false;
   }
-  const std::string_view view(text, static_cast<size_t>(size));
+  out.name = std::string_view(text, static_cast<size_t>(size));
   UuidBytes bytes;
-  if ((size == 32 || size == 36 || size == 38 || size == 45) && try_parse_uuid(view, bytes)) {
-    return VarId::uuid(bytes);
-  }
-  return VarId::name(view);
+  if ((size == 32 || size == 36 || size == 38 || size == 45) && try_parse_uuid(out.name, bytes)) out.uuid = bytes;
+  return true;
 }
 
 std::optional<Decimal> parse_text(std::string_view text) {
@@ -104,7 +113,7 @@ Decimal integer_decimal(long long n) {
   return Decimal::from_parts(magnitude, 0, 0, n < 0);
 }
 
-bool convert_value(PyObject* value, const VarId& key, Decimal& out, PyObject* native_type) {
+bool convert_value(PyObject* value, const Key& key, Decimal& out, PyObject* native_type) {
   if (reinterpret_cast<PyObject*>(Py_TYPE(value)) == native_type && read_native_decimal(value, out)) return true;
   if (PyLong_CheckExact(value)) {
     int overflow = 0;
@@ -132,7 +141,7 @@ bool convert_value(PyObject* value, const VarId& key, Decimal& out, PyObject* na
       out = *converted;
       return true;
     }
-    raise_text(PyExc_ValueError, "Invalid float value for key '" + key.display() + "': not finite");
+    raise_text(PyExc_ValueError, "Invalid float value for key '" + key.to_varid().display() + "': not finite");
     return false;
   }
   PyErr_Clear();
@@ -142,13 +151,13 @@ bool convert_value(PyObject* value, const VarId& key, Decimal& out, PyObject* na
     if (utf8 != nullptr) {
       auto parsed = Decimal::from_str(std::string_view(utf8, static_cast<size_t>(size)));
       const std::string reason = parsed.ok() ? std::string() : parsed.error().to_string();
-      raise_text(PyExc_ValueError, "Invalid numeric string for key '" + key.display() + "': " + reason);
+      raise_text(PyExc_ValueError, "Invalid numeric string for key '" + key.to_varid().display() + "': " + reason);
       return false;
     }
     PyErr_Clear();
   }
   raise_text(PyExc_TypeError,
-             "Unsupported value type for key '" + key.display() + "': expected Decimal, int, float or str");
+             "Unsupported value type for key '" + key.to_varid().display() + "': expected Decimal, int, float or str");
   return false;
 }
 
@@ -187,11 +196,15 @@ PyObject* native_decimal_type() {
 namespace {
 
 bool add_entry(PyObject* key, PyObject* value, VariableMap& variables, PyObject* native_type) {
-  std::optional<VarId> id = key_to_varid(key);
-  if (!id) return false;
+  Key id;
+  if (!read_key(key, id)) return false;
   Decimal converted;
-  if (!convert_value(value, *id, converted, native_type)) return false;
-  variables.insert_or_assign(std::move(*id), converted);
+  if (!convert_value(value, id, converted, native_type)) return false;
+  if (id.uuid) {
+    variables.insert_or_assign(VarId::uuid(*id.uuid), converted);
+  } else {
+    variables.insert_or_assign_name(id.name, converted);
+  }
   return true;
 }
 

@@ -131,14 +131,10 @@ void VariableMap::index_entry(uint32_t slot) {
   index_[b] = slot;
 }
 
-void VariableMap::insert_or_assign(VarId key, const Decimal& value, uint64_t hash) {
-  const PackedVarId packed = pack_var_id(key);
-  if (Decimal* existing = const_cast<Decimal*>(find_slow(key, packed, hash))) {
-    *existing = value;
-    return;
-  }
+template <class MakeKey>
+void VariableMap::append(const PackedVarId& packed, uint64_t hash, const Decimal& value, MakeKey&& make_key) {
   if (size_ == capacity_) grow(capacity_ * 2);
-  new (&data_[size_]) Entry{quick_form(packed), hash, value, std::move(key)};
+  new (&data_[size_]) Entry{quick_form(packed), hash, value, make_key()};
   ++size_;
   if (size_ <= SMALL) {
     size_t b = hash >> SMALL_SHIFT;
@@ -151,6 +147,31 @@ void VariableMap::insert_or_assign(VarId key, const Decimal& value, uint64_t has
       index_entry(static_cast<uint32_t>(size_ - 1));
     }
   }
+}
+
+void VariableMap::insert_or_assign(VarId key, const Decimal& value, uint64_t hash) {
+  const PackedVarId packed = pack_var_id(key);
+  if (Decimal* existing = const_cast<Decimal*>(find_slow(key, packed, hash))) {
+    *existing = value;
+    return;
+  }
+  append(packed, hash, value, [&] { return std::move(key); });
+}
+
+void VariableMap::insert_or_assign_name(std::string_view name, const Decimal& value) {
+  if (name.size() > 16) {  // a long name is compared as a whole: the general path
+    insert_or_assign(VarId::name(name), value);
+    return;
+  }
+  const PackedVarId packed = pack_name(name);
+  const uint64_t hash = VarId::name_hash(name);
+  // The key itself is read only for long names: any key will do here.
+  static const VarId unused;
+  if (Decimal* existing = const_cast<Decimal*>(find_slow(unused, packed, hash))) {
+    *existing = value;
+    return;
+  }
+  append(packed, hash, value, [&] { return VarId(VarId::NameText{name}); });
 }
 
 }  // namespace vexlor

@@ -76,6 +76,8 @@ class VariableMap {
     insert_or_assign(std::move(key), value, hash);
   }
   void insert_or_assign(VarId key, const Decimal& value, uint64_t hash);
+  // The same for the Name with this text; its key is built once, in place.
+  void insert_or_assign_name(std::string_view name, const Decimal& value);
   const Decimal* find(const VarId& key) const { return find(key, key.hash()); }
   const Decimal* find(const VarId& key, uint64_t hash) const { return find_slow(key, pack_var_id(key), hash); }
   // The look-up of a LoadVar instruction. Inline: the first bucket of a small
@@ -143,6 +145,8 @@ class VariableMap {
   }
   size_t bucket(uint64_t h) const { return static_cast<size_t>(((h ^ seed_) * 0x9e3779b97f4a7c15ULL) >> shift_); }
   [[gnu::noinline]] const Decimal* find_slow(const VarId& key, const PackedVarId& packed, uint64_t hash) const;
+  template <class MakeKey>
+  void append(const PackedVarId& packed, uint64_t hash, const Decimal& value, MakeKey&& make_key);
   void take(VariableMap& other) noexcept;
   void grow(size_t capacity);
   void build_index(size_t buckets);

@@ -182,6 +182,32 @@ TEST(LoadVarTest, LargeMapsAfterMoves) {
   EXPECT_FALSE(run(Program{OpCode::load_var(VarId::name("var4"))}, ctx, std::nullopt).ok());
 }
 
+// Keys inserted from their text behave as the same keys built as VarIds: found by
+// either, a later insertion of either kind replaces the value, UUIDs stay apart.
+TEST(LoadVarTest, KeysInsertedByName) {
+  const std::string names[] = {"a", "b", "price_1", "sixteen_chars_ab", "seventeen_chars_a", "x_a_long_variable_name"};
+  VmContext ctx;
+  int n = 0;
+  for (const std::string& name : names) ctx.variables.insert_or_assign_name(name, D(std::to_string(++n)));
+  ctx.variables.insert_or_assign(VarId::name("b"), D("20"));
+  ctx.variables.insert_or_assign_name("x_a_long_variable_name", D("60"));
+  ctx.variables.insert_or_assign_name("a", D("10"));
+  ctx.variables.insert_or_assign(VarId::uuid(UuidBytes{'a'}), D("99"));
+  EXPECT_EQ(ctx.variables.size(), 7u);
+  const char* expected[] = {"10", "20", "3", "4", "5", "60"};
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(outcome(run(Program{OpCode::load_var(VarId::name(names[i]))}, ctx, std::nullopt)),
+              std::string("ok:") + expected[i])
+        << names[i];
+    ASSERT_NE(ctx.variables.find(VarId::name(names[i])), nullptr);
+  }
+  EXPECT_EQ(ctx.variables.find(VarId::name("seventeen_chars_b")), nullptr);
+  for (int i = 0; i < 20; ++i) ctx.variables.insert_or_assign_name("v" + std::to_string(i), D(std::to_string(i)));
+  ctx.variables.insert_or_assign_name("v7", D("77"));
+  EXPECT_EQ(outcome(run(Program{OpCode::load_var(VarId::name("v7"))}, ctx, std::nullopt)), "ok:77");
+  EXPECT_EQ(ctx.variables.size(), 27u);
+}
+
 // Short programs push without bounds tests until their first backward jump;
 // after it the stack grows as usual. Around the limit of 64 instructions.
 TEST(ShortProgramTest, StackAroundTheInlineLimit) {
