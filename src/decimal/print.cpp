@@ -258,7 +258,7 @@ struct Digits {
 
   Digits(const Decimal& d, bool zeros_after) {
     if (zeros_after) std::memset(end, '0', 32);
-    if constexpr (std::endian::native == std::endian::little) {
+    if (std::endian::native == std::endian::little) {
       uint64_t high, low;
       split_1e16(wide::make_u128(d.hi(), d.lo()), high, low);
       store_word(buffer, eight_digit_chars(static_cast<uint32_t>(high / 100000000)));
