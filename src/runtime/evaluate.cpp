@@ -1,6 +1,7 @@
 // Evaluation entry points: CompiledExpression.evaluate, evaluate, evaluate_batch.
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "runtime/runtime.hpp"
@@ -86,7 +87,26 @@ PyObject* ResultMaker::make(const Decimal& value) {
   return result;
 }
 
+#ifndef Py_GIL_DISABLED
+namespace {
+// With an interpreter lock every maker runs while holding it, so one spare
+// argument tuple can pass from call to call instead of being made each time.
+PyObject* g_spare_args = nullptr;
+}  // namespace
+
+ResultMaker::ResultMaker() : args_(std::exchange(g_spare_args, nullptr)) {}
+
+ResultMaker::~ResultMaker() {
+  if (args_ != nullptr && g_spare_args == nullptr && Py_REFCNT(args_) == 1) {
+    g_spare_args = args_;
+  } else {
+    Py_XDECREF(args_);
+  }
+}
+#else
+ResultMaker::ResultMaker() = default;
 ResultMaker::~ResultMaker() { Py_XDECREF(args_); }
+#endif
 
 void raise_vm_error(const VmError& error) {
   switch (error.kind()) {

@@ -106,7 +106,7 @@ PyObject* native_decimal_type();
 // decimal.Decimal(text form of a result); one maker serves a whole batch.
 class ResultMaker {
  public:
-  ResultMaker() = default;
+  ResultMaker();
   ResultMaker(const ResultMaker&) = delete;
   ResultMaker& operator=(const ResultMaker&) = delete;
   ~ResultMaker();
