@@ -89,6 +89,9 @@ const Probe PROBES[] = {
 };
 
 bool probe_layout(PyObject* decimal_type) {
+  // Nothing is read from an object too small to hold the fields.
+  const Py_ssize_t size = reinterpret_cast<PyTypeObject*>(decimal_type)->tp_basicsize;
+  if (size < static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(NativeFields))) return false;
   for (const Probe& probe : PROBES) {
     PyObject* text = PyUnicode_FromString(probe.text);
     if (text == nullptr) return false;
