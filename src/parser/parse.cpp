@@ -301,23 +301,14 @@ Driver::~Driver() {
 bool Driver::reduce(Rule rule) {
   const grammar::RuleShape& shape = grammar::RULE_SHAPES[static_cast<size_t>(rule)];
   Entry* v = top_ + 1 - shape.length;
+  if (passes_child_on(rule)) {
+    // A single child passes through: only the state changes. (run() takes
+    // whole runs of these at once and does not come here for them.)
+    v[0].state = grammar::GOTO[v[-1].state][static_cast<size_t>(shape.lhs)];
+    return true;
+  }
   Entry result{};
   switch (rule) {
-    case Rule::ExprDisjunction:
-    case Rule::DisjunctionConjunction:
-    case Rule::ConjunctionConditional:
-    case Rule::ConditionalComparison:
-    case Rule::ComparisonAdditive:
-    case Rule::AdditiveMultiplicative:
-    case Rule::MultiplicativeExponent:
-    case Rule::ExponentUnary:
-    case Rule::UnaryPrimary:
-    case Rule::PrimaryLiteral:
-    case Rule::PrimaryVariable:
-      // A single child passes through: only the state changes. (run() takes
-      // whole runs of these at once and does not come here for them.)
-      v[0].state = grammar::GOTO[v[-1].state][static_cast<size_t>(shape.lhs)];
-      return true;
     case Rule::ConditionalTernary: {
       ExprPtr condition = take(v[0]), then_branch = take(v[2]), else_branch = take(v[4]);
       result.expr = Expr::ternary(std::move(condition), std::move(then_branch), std::move(else_branch)).release();
