@@ -189,41 +189,45 @@ inline bool layout_of(const uint64_t (&w)[W], uint32_t n, Layout& layout) {
   return true;
 }
 
-// 32 bytes as two 16-byte halves, shifted up by `s` bytes (below 32).
-struct Bytes32 {
-  u128 lo, hi;
-};
+// Bytes below `bytes` (0 to 8) of a word.
+inline uint64_t low_bytes64(uint32_t bytes) { return ~((~uint64_t{0} << (4 * bytes)) << (4 * bytes)); }
 
-inline Bytes32 shift_up(Bytes32 b, uint32_t s) {
-  if (s >= 16) return {0, b.lo << (8 * (s - 16))};
-  return {b.lo << (8 * s), (b.hi << (8 * s)) | ((b.lo >> (64 - 4 * s)) >> (64 - 4 * s))};
-}
-
-// 17 to 32 bytes.
+// 17 to 32 bytes, placed at the end of a 32-byte block led by "0"s: the first
+// 16 bytes moved up over the padding, the last 16 loaded where they end. The
+// digits before the point move up one byte over it (a fixed shift of the part
+// below the point), then four words of eight digits give the coefficient.
 [[gnu::noinline]] bool read_plain32(const char* p, uint32_t n, bool negative, Decimal& out) {
-  const uint64_t t2 = load8(p + n - 16), t3 = load8(p + n - 8);
-  const uint32_t s = 8 * (32 - n);  // 0 to 120 bits
-  const uint64_t w2 = s >= 64 ? t3 >> (s & 63) : (t2 >> s) | (s != 0 ? t3 << ((64 - s) & 63) : 0);
-  const uint64_t w3 = s >= 64 ? 0 : t3 >> s;
-  const uint64_t w[4] = {load8(p), load8(p + 8), w2, w3};
-  Layout layout;
-  if (!layout_of(w, n, layout)) return false;
-  const Bytes32 digits{wide::make_u128(digit_values(w[1]), digit_values(w[0])),
-                       wide::make_u128(digit_values(w[3]), digit_values(w[2]))};
-  const uint32_t shift = 32 - n;
-  const Bytes32 before = shift_up(digits, shift + layout.has_point);
-  const Bytes32 after = shift_up(digits, shift);
-  const uint32_t boundary = layout.point_at + shift + layout.has_point;
-  const u128 mask_lo = low_bytes(boundary < 16 ? boundary : 16);
-  const u128 mask_hi = low_bytes(boundary > 16 ? boundary - 16 : 0);
-  const uint64_t high = value16((before.lo & mask_lo) | (after.lo & ~mask_lo));
-  const uint64_t low = value16((before.hi & mask_hi) | (after.hi & ~mask_hi));
+  const uint32_t pad = 32 - n;  // 0 to 15
+  const u128 zeros = wide::make_u128(0x30 * ONES, 0x30 * ONES);
+  const u128 front = (wide::make_u128(load8(p + 8), load8(p)) << (8 * pad)) | (zeros & low_bytes(pad));
+  const uint64_t w[4] = {wide::lo64(front), wide::hi64(front), load8(p + n - 16), load8(p + n - 8)};
+  uint64_t nondigit[4], stray = 0;
+  uint32_t points = 0;
+  for (int i = 0; i < 4; ++i) {
+    nondigit[i] = nondigit_flags(w[i]);
+    const uint64_t point = point_flags(w[i]);
+    stray |= nondigit[i] & ~point;
+    points |= gather(point) << (8 * i);
+  }
+  if ((stray | (points & (points - 1))) != 0) return false;
+  const uint32_t at = points != 0 ? static_cast<uint32_t>(std::countr_zero(points)) : 0;
+  const uint32_t scale = points != 0 ? 31 - at : 0;
+  if (scale > MAX_SCALE) return false;
+  uint64_t digits[4], carry = 0;
+  for (int i = 0; i < 4; ++i) {
+    const uint64_t d = (w[i] ^ (0x30 * ONES)) & ~((nondigit[i] >> 7) * 0xFF);
+    const int below = static_cast<int>(at) - 8 * i;
+    const uint64_t before = d & low_bytes64(below < 0 ? 0 : below > 8 ? 8 : static_cast<uint32_t>(below));
+    digits[i] = (d & ~before) | (before << 8) | carry;
+    carry = before >> 56;
+  }
+  const uint64_t high = value8(digits[0]) * 100000000 + value8(digits[1]);
+  const uint64_t low = value8(digits[2]) * 100000000 + value8(digits[3]);
   const u128 v = wide::mul64(high, 10000000000000000ull) + low;
   if (v >= COEFFICIENT_LIMIT) return false;
-  out = make(v, layout.scale, negative);
+  out = make(v, scale, negative);
   return true;
 }
-
 
 inline bool read_plain(const char* p, uint32_t n, bool negative, Decimal& out) {
   if constexpr (std::endian::native != std::endian::little) {
