@@ -32,6 +32,10 @@ constexpr Pow10Table make_pow10_table() {
 
 constexpr Pow10Table POW10 = make_pow10_table();
 
+inline std::strong_ordering order_of(u128 a, u128 b) {
+  return a < b ? std::strong_ordering::less : b < a ? std::strong_ordering::greater : std::strong_ordering::equal;
+}
+
 // The coefficient of the smaller scale (a's when `pick` is all ones) times 10^gap
 // against the other coefficient: a 96x128 product, whose bits above 96 mean greater.
 [[gnu::noinline]] std::strong_ordering cmp_scaled_wide(const Decimal& a, const Decimal& b, uint64_t pick,
@@ -45,7 +49,7 @@ constexpr Pow10Table POW10 = make_pow10_table();
   const u128 word1 = u128(wide::hi64(low)) + wide::lo64(cross);
   const uint64_t top = wide::hi64(cross) | (s_hi * t_hi) | wide::hi64(word1) | (wide::lo64(word1) >> 32);
   if (top != 0) return std::strong_ordering::greater;
-  return wide::make_u128(wide::lo64(word1), wide::lo64(low)) <=> wide::make_u128(u_hi, u_lo);
+  return order_of(wide::make_u128(wide::lo64(word1), wide::lo64(low)), wide::make_u128(u_hi, u_lo));
 }
 
 // |a| against |b| for any scales: the coefficient of the smaller scale times
@@ -59,7 +63,7 @@ std::strong_ordering cmp_magnitude(const Decimal& a, const Decimal& b) {
   const uint32_t diff = sa - sb, gap = (diff ^ static_cast<uint32_t>(pick)) - static_cast<uint32_t>(pick);
   const uint64_t t_lo = POW10.lo[gap];
   const std::strong_ordering order = (a.hi() | b.hi()) == 0 && gap <= 19
-                                         ? wide::mul64(s_lo, t_lo) <=> u128(u_lo)
+                                         ? order_of(wide::mul64(s_lo, t_lo), u128(u_lo))
                                          : cmp_scaled_wide(a, b, pick, gap);
   return pick != 0 ? order : 0 <=> order;
 }
