@@ -189,8 +189,14 @@ inline bool layout_of(const uint64_t (&w)[W], uint32_t n, Layout& layout) {
   return true;
 }
 
-// Bytes below `bytes` (0 to 8) of a word.
-inline uint64_t low_bytes64(uint32_t bytes) { return ~((~uint64_t{0} << (4 * bytes)) << (4 * bytes)); }
+// 32 bytes of 0xFF then 32 of zero: the eight bytes from 32 - k + 8i are the
+// mask of the bytes below k (0 to 32) in word i of a 32-byte block.
+constexpr struct BelowMasks {
+  unsigned char bytes[64];
+  constexpr BelowMasks() : bytes() {
+    for (int i = 0; i < 32; ++i) bytes[i] = 0xFF;
+  }
+} BELOW_MASKS;
 
 // 17 to 32 bytes, placed at the end of a 32-byte block led by "0"s: the first
 // 16 bytes moved up over the padding, the last 16 loaded where they end. The
@@ -213,11 +219,13 @@ inline uint64_t low_bytes64(uint32_t bytes) { return ~((~uint64_t{0} << (4 * byt
   const uint32_t at = points != 0 ? static_cast<uint32_t>(std::countr_zero(points)) : 0;
   const uint32_t scale = points != 0 ? 31 - at : 0;
   if (scale > MAX_SCALE) return false;
+  const unsigned char* const below = BELOW_MASKS.bytes + 32 - at;
   uint64_t digits[4], carry = 0;
   for (int i = 0; i < 4; ++i) {
     const uint64_t d = (w[i] ^ (0x30 * ONES)) & ~((nondigit[i] >> 7) * 0xFF);
-    const int below = static_cast<int>(at) - 8 * i;
-    const uint64_t before = d & low_bytes64(below < 0 ? 0 : below > 8 ? 8 : static_cast<uint32_t>(below));
+    uint64_t mask;
+    std::memcpy(&mask, below + 8 * i, 8);
+    const uint64_t before = d & mask;
     digits[i] = (d & ~before) | (before << 8) | carry;
     carry = before >> 56;
   }
