@@ -204,29 +204,35 @@ constexpr struct BelowMasks {
 // below the point), then four words of eight digits give the coefficient.
 [[gnu::noinline]] bool read_plain32(const char* p, uint32_t n, bool negative, Decimal& out) {
   const uint32_t pad = 32 - n;  // 0 to 15
-  const u128 zeros = wide::make_u128(0x30 * ONES, 0x30 * ONES);
-  const u128 front = (wide::make_u128(load8(p + 8), load8(p)) << (8 * pad)) | (zeros & low_bytes(pad));
+  const unsigned char* const padding = BELOW_MASKS.bytes + 32 - pad;
+  const uint64_t front_lo = load8(reinterpret_cast<const char*>(padding)) & (0x30 * ONES);
+  const uint64_t front_hi = load8(reinterpret_cast<const char*>(padding) + 8) & (0x30 * ONES);
+  const u128 front = (wide::make_u128(load8(p + 8), load8(p)) << (8 * pad)) | wide::make_u128(front_hi, front_lo);
   const uint64_t w[4] = {wide::lo64(front), wide::hi64(front), load8(p + n - 16), load8(p + n - 8)};
-  uint64_t nondigit[4], stray = 0;
+  uint64_t stray = 0;
   uint32_t points = 0;
   for (int i = 0; i < 4; ++i) {
-    nondigit[i] = nondigit_flags(w[i]);
     const uint64_t point = point_flags(w[i]);
-    stray |= nondigit[i] & ~point;
+    stray |= nondigit_flags(w[i]) & ~point;
     points |= gather(point) << (8 * i);
   }
   if ((stray | (points & (points - 1))) != 0) return false;
-  const uint32_t at = points != 0 ? static_cast<uint32_t>(std::countr_zero(points)) : 0;
-  const uint32_t scale = points != 0 ? 31 - at : 0;
+  const uint32_t has_point = points != 0;
+  const uint32_t at = has_point ? static_cast<uint32_t>(std::countr_zero(points)) : 0;
+  const uint32_t scale = has_point ? 31 - at : 0;
   if (scale > MAX_SCALE) return false;
-  const unsigned char* const below = BELOW_MASKS.bytes + 32 - at;
+  // Every byte that is not a digit is the point: the bytes up to it are cleared,
+  // the ones before it put back one byte higher.
+  const unsigned char* const before_point = BELOW_MASKS.bytes + 32 - at;
+  const unsigned char* const up_to_point = before_point - has_point;
   uint64_t digits[4], carry = 0;
   for (int i = 0; i < 4; ++i) {
-    const uint64_t d = (w[i] ^ (0x30 * ONES)) & ~((nondigit[i] >> 7) * 0xFF);
-    uint64_t mask;
-    std::memcpy(&mask, below + 8 * i, 8);
-    const uint64_t before = d & mask;
-    digits[i] = (d & ~before) | (before << 8) | carry;
+    const uint64_t d = w[i] ^ (0x30 * ONES);
+    uint64_t before, up_to;
+    std::memcpy(&before, before_point + 8 * i, 8);
+    std::memcpy(&up_to, up_to_point + 8 * i, 8);
+    before &= d;
+    digits[i] = (d & ~up_to) | (before << 8) | carry;
     carry = before >> 56;
   }
   const uint64_t high = value8(digits[0]) * 100000000 + value8(digits[1]);
