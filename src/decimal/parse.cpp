@@ -209,16 +209,12 @@ constexpr struct BelowMasks {
   const uint64_t front_hi = load8(reinterpret_cast<const char*>(padding) + 8) & (0x30 * ONES);
   const u128 front = (wide::make_u128(load8(p + 8), load8(p)) << (8 * pad)) | wide::make_u128(front_hi, front_lo);
   const uint64_t w[4] = {wide::lo64(front), wide::hi64(front), load8(p + n - 16), load8(p + n - 8)};
-  uint64_t stray = 0;
-  uint32_t points = 0;
-  for (int i = 0; i < 4; ++i) {
-    const uint64_t point = point_flags(w[i]);
-    stray |= nondigit_flags(w[i]) & ~point;
-    points |= gather(point) << (8 * i);
-  }
-  if ((stray | (points & (points - 1))) != 0) return false;
-  const uint32_t has_point = points != 0;
-  const uint32_t at = has_point ? static_cast<uint32_t>(std::countr_zero(points)) : 0;
+  uint32_t nondigits = 0;
+  for (int i = 0; i < 4; ++i) nondigits |= gather(nondigit_flags(w[i])) << (8 * i);
+  // At most one byte is not a digit, and that one is the point.
+  const uint32_t has_point = nondigits != 0;
+  const uint32_t at = has_point ? static_cast<uint32_t>(std::countr_zero(nondigits)) : 0;
+  if ((nondigits & (nondigits - 1)) != 0 || (has_point && p[at - pad] != '.')) return false;
   const uint32_t scale = has_point ? 31 - at : 0;
   if (scale > MAX_SCALE) return false;
   // Every byte that is not a digit is the point: the bytes up to it are cleared,
