@@ -16,26 +16,7 @@ using wide::u128;
 inline constexpr uint32_t POW10_U32[10] = {1,      10,      100,      1000,      10000,
                                            100000, 1000000, 10000000, 100000000, 1000000000};
 
-inline constexpr uint64_t POW10_U64[20] = {1ull,
-                                           10ull,
-                                           100ull,
-                                           1000ull,
-                                           10000ull,
-                                           100000ull,
-                                           1000000ull,
-                                           10000000ull,
-                                           100000000ull,
-                                           1000000000ull,
-                                           10000000000ull,
-                                           100000000000ull,
-                                           1000000000000ull,
-                                           10000000000000ull,
-                                           100000000000000ull,
-                                           1000000000000000ull,
-                                           10000000000000000ull,
-                                           100000000000000000ull,
-                                           1000000000000000000ull,
-                                           10000000000000000000ull};
+using vexlor::POW10_U64;
 
 inline constexpr uint32_t MAX96_HI = 0xFFFFFFFFu;
 

@@ -18,6 +18,28 @@ namespace vexlor {
 
 inline constexpr uint32_t MAX_SCALE = 28;
 
+// 10^0 .. 10^19, the powers of ten below 2^64.
+inline constexpr uint64_t POW10_U64[20] = {1ull,
+                                           10ull,
+                                           100ull,
+                                           1000ull,
+                                           10000ull,
+                                           100000ull,
+                                           1000000ull,
+                                           10000000ull,
+                                           100000000ull,
+                                           1000000000ull,
+                                           10000000000ull,
+                                           100000000000ull,
+                                           1000000000000ull,
+                                           10000000000000ull,
+                                           100000000000000ull,
+                                           1000000000000000ull,
+                                           10000000000000000ull,
+                                           100000000000000000ull,
+                                           1000000000000000000ull,
+                                           10000000000000000000ull};
+
 // Error of the conversions (text reading). Texts are static strings.
 class Error {
  public:

@@ -14,26 +14,7 @@
 
 namespace vexlor::small {
 
-inline constexpr uint64_t POW10[20] = {1ull,
-                                       10ull,
-                                       100ull,
-                                       1000ull,
-                                       10000ull,
-                                       100000ull,
-                                       1000000ull,
-                                       10000000ull,
-                                       100000000ull,
-                                       1000000000ull,
-                                       10000000000ull,
-                                       100000000000ull,
-                                       1000000000000ull,
-                                       10000000000000ull,
-                                       100000000000000ull,
-                                       1000000000000000ull,
-                                       10000000000000000ull,
-                                       100000000000000000ull,
-                                       1000000000000000000ull,
-                                       10000000000000000000ull};
+using vexlor::POW10_U64;
 
 // A value with a coefficient below 2^64, built as two 64-bit words so that it is
 // stored as whole words: reading its upper half back (as the decimal operations
@@ -60,10 +41,10 @@ inline bool align(const Decimal& a, const Decimal& b, uint64_t& x, uint64_t& y, 
   }
   if (sa < sb) {
     scale = sb;
-    return sb - sa < 20 && !__builtin_mul_overflow(x, POW10[sb - sa], &x);
+    return sb - sa < 20 && !__builtin_mul_overflow(x, POW10_U64[sb - sa], &x);
   }
   scale = sa;
-  return sa - sb < 20 && !__builtin_mul_overflow(y, POW10[sa - sb], &y);
+  return sa - sb < 20 && !__builtin_mul_overflow(y, POW10_U64[sa - sb], &y);
 }
 
 // a + b, or a - b when `negate_b`: the exact sum at the larger scale; a zero sum
