@@ -9,6 +9,7 @@
 #include <string>
 
 #include "decimal/decimal.hpp"
+#include "random.hpp"
 #include "decimal/wide.hpp"
 
 using vexlor::Decimal;
@@ -16,20 +17,7 @@ using vexlor::wide::u128;
 
 namespace {
 
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : state_(seed) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-  }
-  uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
-
- private:
-  uint64_t state_;
-};
+using vexlor::testing::Rng;
 
 const u128 LIMIT = vexlor::wide::make_u128(uint64_t{1} << 32, 0);  // 2^96
 

@@ -11,25 +11,13 @@
 #include <string>
 
 #include "decimal/decimal.hpp"
+#include "random.hpp"
 
 using vexlor::Decimal;
 
 namespace {
 
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : state_(seed) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-  }
-  uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
-
- private:
-  uint64_t state_;
-};
+using vexlor::testing::Rng;
 
 std::string random_text(Rng& rng) {
   const uint32_t length = 17 + rng.below(17);  // after the sign

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "decimal/decimal.hpp"
+#include "random.hpp"
 
 using vexlor::Decimal;
 
@@ -39,19 +40,7 @@ std::string plain_text(uint64_t lo, uint32_t hi, uint32_t scale, bool negative) 
   return text;
 }
 
-class Random {
- public:
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-  }
-  uint64_t below(uint64_t n) { return next() % n; }
-
- private:
-  uint64_t state_ = 0x243f6a8885a308d3ull;
-};
+using Random = vexlor::testing::Rng;
 
 struct Coefficient {
   uint64_t lo;
