@@ -9,13 +9,7 @@ namespace {
 
 PyObject* uuid_class() {
   static ProcessWide cell;
-  return cell.get([]() -> PyObject* {
-    PyObject* module = PyImport_ImportModule("uuid");
-    if (module == nullptr) return nullptr;
-    PyObject* cls = PyObject_GetAttrString(module, "UUID");
-    Py_DECREF(module);
-    return cls;
-  });
+  return imported_attribute(cell, "uuid", "UUID");
 }
 
 // The 16 bytes of a uuid.UUID's `int`, most significant first; false if anything fails.

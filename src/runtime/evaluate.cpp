@@ -42,13 +42,7 @@ PyObject* run_one(const Program& code, PyObject* vars, std::optional<int64_t> ga
 
 PyObject* decimal_class() {
   static ProcessWide cell;
-  return cell.get([]() -> PyObject* {
-    PyObject* module = PyImport_ImportModule("decimal");
-    if (module == nullptr) return nullptr;
-    PyObject* cls = PyObject_GetAttrString(module, "Decimal");
-    Py_DECREF(module);
-    return cls;
-  });
+  return imported_attribute(cell, "decimal", "Decimal");
 }
 
 PyObject* ResultMaker::make(const Decimal& value) {

@@ -47,6 +47,18 @@ class ProcessWide {
   std::mutex mutex_;
 };
 
+// `module.name`, imported on first use and kept for the process (a new
+// reference held by `cell`; nullptr with the error set on failure).
+inline PyObject* imported_attribute(ProcessWide& cell, const char* module, const char* name) {
+  return cell.get([module, name]() -> PyObject* {
+    PyObject* imported = PyImport_ImportModule(module);
+    if (imported == nullptr) return nullptr;
+    PyObject* value = PyObject_GetAttrString(imported, name);
+    Py_DECREF(imported);
+    return value;
+  });
+}
+
 struct CompiledExpressionObject {
   PyObject_HEAD
   Program code;

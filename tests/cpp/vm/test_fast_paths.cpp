@@ -234,28 +234,34 @@ TEST(ShortProgramTest, StackAroundTheInlineLimit) {
   EXPECT_EQ(used, 5000u - g.error().remaining());
 }
 
+// A program run under each limit: its outcome and the gas it used.
+struct GasCase {
+  uint64_t gas;
+  const char* expected;
+  uint64_t used;
+};
+template <size_t N>
+void expect_gas_cases(const Program& p, const VmContext& ctx, const GasCase (&cases)[N]) {
+  for (const GasCase& c : cases) {
+    uint64_t used = 0;
+    EXPECT_EQ(outcome(run(p, ctx, c.gas, &used)), c.expected) << c.gas;
+    EXPECT_EQ(used, c.used) << c.gas;
+  }
+}
+
 // A comparison and the JumpIfFalse after it run as one step; the jump keeps its
 // own gas charge, and a comparison anywhere else pushes its result.
 TEST(CompareJumpTest, GasAndResultsAsSeparateSteps) {
   const VmContext ctx;
   const Program p{C("1"), C("2"), K(OpKind::Lt), OpCode::jump_if_false(6), C("7"), OpCode::jump(7), C("8")};
-  struct Case {
-    uint64_t gas;
-    const char* expected;
-    uint64_t used;
-  };
-  const Case cases[] = {
+  const GasCase cases[] = {
       {100, "ok:7", 6},
       {6, "ok:7", 6},
       {5, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 5)", 5},
       {3, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 3)", 3},
       {2, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 2)", 2},
   };
-  for (const Case& c : cases) {
-    uint64_t used = 0;
-    EXPECT_EQ(outcome(run(p, ctx, c.gas, &used)), c.expected) << c.gas;
-    EXPECT_EQ(used, c.used) << c.gas;
-  }
+  expect_gas_cases(p, ctx, cases);
   EXPECT_EQ(outcome(run(Program{C("2"), C("1"), K(OpKind::Lt), OpCode::jump_if_false(9)}, ctx, std::nullopt)),
             "err:Runtime error: Invalid stack size at end: 0");
   EXPECT_EQ(outcome(run(Program{C("2"), C("1"), K(OpKind::Ge)}, ctx, std::nullopt)), "ok:1");
@@ -271,12 +277,7 @@ TEST(CompareJumpTest, GasAndResultsAsSeparateSteps) {
 TEST(GasTest, GenerousLimitsChargeAsTightOnes) {
   const VmContext ctx;
   const Program pow{C("2"), C("10"), K(OpKind::Pow)};
-  struct Case {
-    uint64_t gas;
-    const char* expected;
-    uint64_t used;
-  };
-  const Case cases[] = {
+  const GasCase cases[] = {
       {100, "ok:1024", 13},
       {13, "ok:1024", 13},
       {12, "err:Out of gas: instruction cost 11 exceeds remaining 10 (limit 12)", 2},
@@ -284,11 +285,7 @@ TEST(GasTest, GenerousLimitsChargeAsTightOnes) {
       {8, "err:Out of gas: instruction cost 11 exceeds remaining 6 (limit 8)", 2},   // tested
       {1, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 1)", 1},
   };
-  for (const Case& c : cases) {
-    uint64_t used = 0;
-    EXPECT_EQ(outcome(run(pow, ctx, c.gas, &used)), c.expected) << c.gas;
-    EXPECT_EQ(used, c.used) << c.gas;
-  }
+  expect_gas_cases(pow, ctx, cases);
   // After a Pow the run goes on with tests, and a later failure reports the same.
   uint64_t used = 0;
   const Program after{C("2"), C("2"), K(OpKind::Pow), C("1"), K(OpKind::Add), C("0"), K(OpKind::Div)};
