@@ -48,16 +48,16 @@ PyObject* decimal_class() {
 PyObject* ResultMaker::make(const Decimal& value) {
   PyObject* cls = decimal_class();
   if (cls == nullptr) return nullptr;
+  PyObject* native = native_decimal_type();
+  if (native == nullptr) return nullptr;
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  if (cls == native && native_decimal_writable() && type->tp_init == PyBaseObject_Type.tp_init) {
+    return write_native_decimal(type, value);
+  }
   const DecimalText text = value.text();
   PyObject* str = PyUnicode_New(text.size, 127);  // the text form is ASCII
   if (str == nullptr) return nullptr;
   std::memcpy(PyUnicode_1BYTE_DATA(str), text.data, text.size);
-  auto* type = reinterpret_cast<PyTypeObject*>(cls);
-  PyObject* native = native_decimal_type();
-  if (native == nullptr) {
-    Py_DECREF(str);
-    return nullptr;
-  }
   if (cls != native || type->tp_init != PyBaseObject_Type.tp_init) {
     PyObject* result = PyObject_Vectorcall(cls, &str, 1, nullptr);
     Py_DECREF(str);

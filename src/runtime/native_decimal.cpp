@@ -10,8 +10,14 @@
 // exactly, with the coefficient pointer aimed at the object's own storage. When
 // any probe disagrees (another interpreter version or build), every value takes
 // the text path as before.
+//
+// Results are made the same way in reverse: an object of the type's own
+// allocation gets the fields that reading the result's text would have given.
+// That is used only after the probe also found every written probe value equal,
+// field for field, in text and in hash, to the one the type builds from text.
 
 #include <cstring>
+#include <string>
 
 #include "decimal/wide.hpp"
 #include "runtime/runtime.hpp"
@@ -42,6 +48,44 @@ constexpr u128 COEFFICIENT_LIMIT = wide::make_u128(uint64_t{1} << 32, 0);  // 2^
 
 const NativeFields& fields(PyObject* value) {
   return *reinterpret_cast<const NativeFields*>(reinterpret_cast<const char*>(value) + sizeof(PyObject));
+}
+NativeFields& mutable_fields(PyObject* value) {
+  return *reinterpret_cast<NativeFields*>(reinterpret_cast<char*>(value) + sizeof(PyObject));
+}
+
+// The flags of a positive value held in the object's own words, as the type sets
+// them; learnt from the probe.
+uint8_t g_plain_flags = 0;
+
+Py_ssize_t digit_count(uint64_t word) {
+  Py_ssize_t count = 1;
+  while (count < 20 && word >= POW10_U64[count]) ++count;
+  return count;
+}
+
+PyObject* write_fields(PyTypeObject* type, const Decimal& value) {
+  PyObject* result = type->tp_alloc(type, 0);
+  if (result == nullptr) return nullptr;
+  NativeFields& f = mutable_fields(result);
+  f.hash = -1;
+  f.flags = static_cast<uint8_t>(g_plain_flags | (value.is_sign_negative() ? NATIVE_NEGATIVE : 0));
+  f.exp = -static_cast<Py_ssize_t>(value.scale());
+  f.alloc = 4;
+  f.data = f.inline_words;
+  if (value.hi() == 0 && value.lo() < WORD_BASE) {
+    f.inline_words[0] = value.lo();
+    f.len = 1;
+    f.digits = digit_count(value.lo());
+  } else {
+    const u128 coefficient = wide::make_u128(value.hi(), value.lo());
+    const u128 base = wide::make_u128(0, WORD_BASE);
+    const uint64_t high_word = wide::lo64(coefficient / base);
+    f.inline_words[0] = wide::lo64(coefficient - wide::mul64(high_word, WORD_BASE));
+    f.inline_words[1] = high_word;
+    f.len = 2;
+    f.digits = 19 + digit_count(high_word);
+  }
+  return result;
 }
 
 // 1 read, 0 the value needs the text path.
@@ -115,19 +159,99 @@ bool probe_layout(PyObject* decimal_type) {
   return true;
 }
 
-std::atomic<int> g_layout{-1};  // -1 not probed yet, 0 unusable, 1 usable
+// Values written after the probe; each must come out exactly as the type builds
+// it from its text (the digits, with a minus sign when `negative`).
+struct WriteProbe {
+  const char* digits;
+  bool negative;
+};
+const WriteProbe WRITE_PROBES[] = {
+    {"0", false},
+    {"0", true},
+    {"0.00", false},
+    {"0.000", true},
+    {"12.34", false},
+    {"7", true},
+    {"100", false},
+    {"0.0000001234", false},
+    {"1000000000000000000", false},
+    {"100000000000000000000", true},
+    {"9999999999999999999", false},
+    {"10000000000000000000", true},
+    {"1234567890123456789.01", false},
+    {"79228162514264337593543950335", false},
+    {"7.9228162514264337593543950335", true},
+    {"0.0000000000000000000000000001", false},
+};
+
+bool same_fields(PyObject* written, PyObject* expected) {
+  const NativeFields& a = fields(written);
+  const NativeFields& b = fields(expected);
+  if (a.flags != b.flags || a.exp != b.exp || a.digits != b.digits || a.len != b.len || a.alloc != b.alloc ||
+      a.data != a.inline_words || b.data != b.inline_words || a.len < 1 || a.len > 2)
+    return false;
+  return std::memcmp(a.inline_words, b.inline_words, sizeof(uint64_t) * static_cast<size_t>(a.len)) == 0;
+}
+
+// True when the written value equals the type's own in fields, comparison, text and hash.
+bool written_matches(PyObject* decimal_type, const WriteProbe& probe) {
+  auto parsed = Decimal::from_str(probe.digits);
+  if (!parsed.ok()) return false;
+  const Decimal value = probe.negative ? -*parsed : *parsed;
+  const std::string text = std::string(probe.negative ? "-" : "") + probe.digits;
+  PyObject* expected = PyObject_CallFunction(decimal_type, "s", text.c_str());
+  PyObject* written = write_fields(reinterpret_cast<PyTypeObject*>(decimal_type), value);
+  PyObject* expected_text = expected != nullptr ? PyObject_Str(expected) : nullptr;
+  PyObject* written_text = written != nullptr ? PyObject_Str(written) : nullptr;
+  const bool ok = expected_text != nullptr && written_text != nullptr && same_fields(written, expected) &&
+                  PyUnicode_Compare(written_text, expected_text) == 0 &&
+                  PyObject_RichCompareBool(written, expected, Py_EQ) == 1 &&
+                  PyObject_Hash(written) == PyObject_Hash(expected) && !PyErr_Occurred();
+  Py_XDECREF(expected);
+  Py_XDECREF(written);
+  Py_XDECREF(expected_text);
+  Py_XDECREF(written_text);
+  return ok;
+}
+
+bool probe_writing(PyObject* decimal_type) {
+  // The flags the type gives a positive value in its own words, and its negative twin.
+  PyObject* one = PyObject_CallFunction(decimal_type, "s", "1");
+  PyObject* minus_one = PyObject_CallFunction(decimal_type, "s", "-1");
+  bool ok = one != nullptr && minus_one != nullptr &&
+            fields(minus_one).flags == (fields(one).flags | NATIVE_NEGATIVE) &&
+            (fields(one).flags & (NATIVE_NEGATIVE | NATIVE_SPECIAL)) == 0;
+  if (ok) g_plain_flags = fields(one).flags;
+  Py_XDECREF(one);
+  Py_XDECREF(minus_one);
+  for (const WriteProbe& probe : WRITE_PROBES) {
+    if (!ok) break;
+    ok = written_matches(decimal_type, probe);
+  }
+  return ok;
+}
+
+// -1 not probed yet, 0 unusable, 1 values can be read, 2 read and written.
+std::atomic<int> g_layout{-1};
 
 }  // namespace
 
 void probe_native_decimal(PyObject* decimal_type) {
-  const bool usable = decimal_type != Py_None && probe_layout(decimal_type);
-  if (!usable) PyErr_Clear();
-  g_layout.store(usable ? 1 : 0, std::memory_order_release);
+  int layout = 0;
+  if (decimal_type != Py_None && probe_layout(decimal_type)) layout = probe_writing(decimal_type) ? 2 : 1;
+  if (PyErr_Occurred()) PyErr_Clear();
+  g_layout.store(layout, std::memory_order_release);
 }
 
 bool read_native_decimal(PyObject* value, Decimal& out) {
-  if (g_layout.load(std::memory_order_relaxed) != 1) return false;
+  if (g_layout.load(std::memory_order_relaxed) < 1) return false;
   return read_fields(value, out) == 1;
+}
+
+bool native_decimal_writable() { return g_layout.load(std::memory_order_relaxed) == 2; }
+
+PyObject* write_native_decimal(PyTypeObject* decimal_type, const Decimal& value) {
+  return write_fields(decimal_type, value);
 }
 
 }  // namespace vexlor::py

@@ -107,6 +107,10 @@ bool build_context(PyObject* vars, VmContext& context);
 // coefficient below 2^96. False: use the value's text.
 void probe_native_decimal(PyObject* decimal_type);
 bool read_native_decimal(PyObject* value, Decimal& out);
+// When the probe also found that values can be written: a new object of that type
+// equal in every field to the one its tp_new makes from the value's text.
+bool native_decimal_writable();
+PyObject* write_native_decimal(PyTypeObject* decimal_type, const Decimal& value);
 
 // A gas argument: nullptr means no limit; a negative value raises ValueError.
 bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit);

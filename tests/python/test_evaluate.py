@@ -2,6 +2,8 @@ import threading
 from decimal import Decimal
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import py_vexlor
 from py_vexlor import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
@@ -39,6 +41,39 @@ def test_results(text, variables, result):
     assert type(value) is Decimal
     assert str(value) == result
     assert str(evaluate(text, variables)) == result
+
+
+def _same_decimal(value, text):
+    """`value` is in every observable way the Decimal that `text` gives."""
+    expected = Decimal(text)
+    assert type(value) is Decimal
+    assert str(value) == str(expected) and repr(value) == repr(expected)
+    assert value.as_tuple() == expected.as_tuple()
+    assert value.adjusted() == expected.adjusted()
+    assert hash(value) == hash(expected)
+    assert value == expected and not (value != expected)
+    assert value + 0 == expected + 0 and value * 3 == expected * 3
+    assert value.is_signed() == expected.is_signed() and value.is_zero() == expected.is_zero()
+
+
+@settings(max_examples=3000, deadline=None)
+@given(st.integers(min_value=0, max_value=2**96 - 1), st.integers(min_value=0, max_value=28), st.booleans())
+def test_random_results_are_the_decimals_of_their_text(coefficient, scale, negative):
+    text = f"{'-' if negative else ''}{coefficient}E-{scale}"
+    x = Decimal(text)
+    plain = format(x, "f")
+    _same_decimal(CompiledExpression("x").evaluate({"x": x}), plain if coefficient else plain.lstrip("-"))
+    _same_decimal(CompiledExpression("-x").evaluate({"x": x}), format(x.copy_negate(), "f") if coefficient else "-" + plain.lstrip("-"))
+
+
+@pytest.mark.parametrize("text", ["0", "-(0)", "-(0.000)", "9999999999999999999", "10000000000000000000",
+                                  "-79228162514264337593543950335", "0.0000000000000000000000000001", "1 / 3"])
+def test_edge_results_are_the_decimals_of_their_text(text):
+    value = evaluate(text)
+    _same_decimal(value, str(value))
+    results = evaluate_batch([CompiledExpression(text)] * 3)
+    for result in results:
+        _same_decimal(result, str(value))
 
 
 ERRORS = [
