@@ -135,7 +135,7 @@ const char* utf8_of(PyObject* str, Py_ssize_t* size) {
   return PyUnicode_AsUTF8AndSize(str, size);
 }
 
-bool arg_str(PyObject* obj, const char* name, std::string& out) {
+bool arg_str_view(PyObject* obj, const char* name, std::string_view& out) {
   if (!PyUnicode_Check(obj)) {
     raise_not_instance(obj, name, "str");
     return false;
@@ -146,7 +146,14 @@ bool arg_str(PyObject* obj, const char* name, std::string& out) {
     prefix_type_error(name);
     return false;
   }
-  out.assign(text, static_cast<size_t>(size));
+  out = std::string_view(text, static_cast<size_t>(size));
+  return true;
+}
+
+bool arg_str(PyObject* obj, const char* name, std::string& out) {
+  std::string_view text;
+  if (!arg_str_view(obj, name, text)) return false;
+  out.assign(text);
   return true;
 }
 

@@ -32,6 +32,8 @@ bool bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
 // Conversions of a bound argument. On failure they return false with the
 // exception set; TypeErrors carry the "argument '<name>': " prefix.
 bool arg_str(PyObject* obj, const char* name, std::string& out);
+// The same without a copy: the view is the str's own UTF-8 form, valid while the str lives.
+bool arg_str_view(PyObject* obj, const char* name, std::string_view& out);
 bool arg_i64(PyObject* obj, const char* name, int64_t& out);
 // An optional integer: nullptr (left out or None) leaves `out` empty.
 bool arg_optional_i64(PyObject* obj, const char* name, std::optional<int64_t>& out);

@@ -107,9 +107,28 @@ Decimal integer_decimal(long long n) {
   return Decimal::from_parts(magnitude, 0, 0, n < 0);
 }
 
+// The value of an int small enough to sit in one machine digit, read in place.
+bool compact_int(PyObject* value, long long& out) {
+#if PY_VERSION_HEX >= 0x030C0000
+  if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) return false;
+  out = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(value));
+  return true;
+#else
+  const Py_ssize_t size = Py_SIZE(value);
+  if (size < -1 || size > 1) return false;
+  out = size == 0 ? 0 : size * static_cast<long long>(reinterpret_cast<PyLongObject*>(value)->ob_digit[0]);
+  return true;
+#endif
+}
+
 bool convert_value(PyObject* value, const Key& key, Decimal& out, PyObject* native_type) {
   if (reinterpret_cast<PyObject*>(Py_TYPE(value)) == native_type && read_native_decimal(value, out)) return true;
   if (PyLong_CheckExact(value)) {
+    long long compact = 0;
+    if (compact_int(value, compact)) {
+      out = integer_decimal(compact);
+      return true;
+    }
     int overflow = 0;
     const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
     if (overflow == 0) {

@@ -135,8 +135,8 @@ PyObject* evaluate_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 PyObject* module_evaluate(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* bound[4];
   if (!bind_args(EVALUATE_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
-  std::string text;
-  if (!arg_str(bound[0], "expression", text)) return nullptr;
+  std::string_view text;  // the argument outlives the call
+  if (!arg_str_view(bound[0], "expression", text)) return nullptr;
   std::optional<int64_t> gas;
   if (!bind_vars_and_gas(bound[1], bound[2], gas)) return nullptr;
   std::optional<int64_t> max_depth;

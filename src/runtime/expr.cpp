@@ -244,7 +244,7 @@ bool is_compiled_expression(PyObject* obj) {
   return Py_IS_TYPE(obj, compiled_expression_type());
 }
 
-bool compile_checked(const std::string& text, std::optional<int64_t> max_depth, Program& code, size_t& depth_used) {
+bool compile_checked(std::string_view text, std::optional<int64_t> max_depth, Program& code, size_t& depth_used) {
   const int64_t depth = max_depth.value_or(static_cast<int64_t>(DEFAULT_MAX_DEPTH));
   if (static_cast<uint64_t>(depth) - 1 >= MAX_MAX_DEPTH) {
     PyErr_SetString(PyExc_ValueError, "max_depth must be between 1 and 1024");

@@ -73,7 +73,7 @@ bool is_compiled_expression(PyObject* obj);
 
 // Checks the depth bound and compiles with the interpreter lock released.
 // Returns false with ValueError set on failure.
-bool compile_checked(const std::string& text, std::optional<int64_t> max_depth, Program& code, size_t& depth_used);
+bool compile_checked(std::string_view text, std::optional<int64_t> max_depth, Program& code, size_t& depth_used);
 PyObject* new_compiled_expression(Program&& code, std::optional<std::string> source, size_t max_depth);
 
 // Shared use of an object's access guard for a reading operation.
