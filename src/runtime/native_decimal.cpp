@@ -244,11 +244,11 @@ void probe_native_decimal(PyObject* decimal_type) {
 }
 
 bool read_native_decimal(PyObject* value, Decimal& out) {
-  if (g_layout.load(std::memory_order_relaxed) < 1) return false;
+  if (g_layout.load(std::memory_order_acquire) < 1) return false;
   return read_fields(value, out) == 1;
 }
 
-bool native_decimal_writable() { return g_layout.load(std::memory_order_relaxed) == 2; }
+bool native_decimal_writable() { return g_layout.load(std::memory_order_acquire) == 2; }
 
 PyObject* write_native_decimal(PyTypeObject* decimal_type, const Decimal& value) {
   return write_fields(decimal_type, value);
