@@ -1,5 +1,7 @@
 #include "compiler/bytecode.hpp"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -33,23 +35,15 @@ PackedVarId pack_var_id(const VarId& id) {
   return p;
 }
 
-OpCode::OpCode(OpKind kind) : kind_(kind) {
-  if (kind == OpKind::PushConst) {
-    new (&u_.constant) Decimal();
-  } else if (kind == OpKind::LoadVar) {
+void OpCode::make_empty_block() {
+  if (kind_ == OpKind::LoadVar) {
     VarId empty = VarId::name(std::string());
     const uint64_t hash = empty.hash();
     const PackedVarId packed = pack_var_id(empty);
     u_.s.ptr = new LoadVarOperand{std::move(empty), hash, packed};
-  } else if (kind == OpKind::Call) {
+  } else {
     u_.s.ptr = new CallOperand{std::string(), NO_FUNCTION_SLOT};
   }
-}
-
-OpCode OpCode::push_const(const Decimal& value) {
-  OpCode op(OpKind::PushConst);
-  op.u_.constant = value;
-  return op;
 }
 
 OpCode OpCode::load_var(VarId var) {
@@ -58,18 +52,6 @@ OpCode OpCode::load_var(VarId var) {
   const uint64_t hash = var.hash();
   const PackedVarId packed = pack_var_id(var);
   op.u_.s.ptr = new LoadVarOperand{std::move(var), hash, packed};
-  return op;
-}
-
-OpCode OpCode::jump(size_t target) {
-  OpCode op(OpKind::Jump);
-  op.u_.s.size = target;
-  return op;
-}
-
-OpCode OpCode::jump_if_false(size_t target) {
-  OpCode op(OpKind::JumpIfFalse);
-  op.u_.s.size = target;
   return op;
 }
 
@@ -82,49 +64,57 @@ OpCode OpCode::call(std::string name, size_t arg_count) {
   return op;
 }
 
-void OpCode::copy_from(const OpCode& other) {
-  kind_ = other.kind_;
-  u_ = other.u_;
+void OpCode::copy_block(const OpCode& other) {
+  pooled_ = false;
   if (kind_ == OpKind::LoadVar) {
     u_.s.ptr = new LoadVarOperand(*other.as_load());
-  } else if (kind_ == OpKind::Call) {
+  } else {
     u_.s.ptr = new CallOperand(*other.as_call());
   }
 }
 
-void OpCode::destroy() {
-  if (kind_ == OpKind::LoadVar) {
-    delete static_cast<LoadVarOperand*>(u_.s.ptr);
-  } else if (kind_ == OpKind::Call) {
-    delete static_cast<CallOperand*>(u_.s.ptr);
-  }
+void OpCode::take_from(OpCode& other) {
+  kind_ = other.kind_;
+  pooled_ = false;
+  u_ = other.u_;
+  other.kind_ = OpKind::Add;  // the operand block now belongs to this instruction
 }
 
-OpCode::OpCode(const OpCode& other) { copy_from(other); }
-
-OpCode::OpCode(OpCode&& other) noexcept : kind_(other.kind_), u_(other.u_) {
-  other.kind_ = OpKind::Add;  // the operand block now belongs to this instruction
+void OpCode::destroy_block() {
+  if (kind_ == OpKind::LoadVar) {
+    auto* block = static_cast<LoadVarOperand*>(u_.s.ptr);
+    if (pooled_) {
+      block->~LoadVarOperand();
+    } else {
+      delete block;
+    }
+  } else {
+    auto* block = static_cast<CallOperand*>(u_.s.ptr);
+    if (pooled_) {
+      block->~CallOperand();
+    } else {
+      delete block;
+    }
+  }
 }
 
 OpCode& OpCode::operator=(const OpCode& other) {
   if (this != &other) {
     OpCode copy(other);
-    *this = std::move(copy);
+    this->~OpCode();
+    take_from(copy);
   }
   return *this;
 }
 
 OpCode& OpCode::operator=(OpCode&& other) noexcept {
   if (this != &other) {
-    destroy();
-    kind_ = other.kind_;
-    u_ = other.u_;
-    other.kind_ = OpKind::Add;
+    OpCode taken(std::move(other));  // copies a block kept in a program's storage
+    this->~OpCode();
+    take_from(taken);
   }
   return *this;
 }
-
-OpCode::~OpCode() { destroy(); }
 
 bool OpCode::operator==(const OpCode& other) const {
   if (kind_ != other.kind_) return false;
@@ -141,6 +131,228 @@ bool OpCode::operator==(const OpCode& other) const {
     default:
       return true;
   }
+}
+
+// ---------------------------------------------------------------- Program
+
+struct Program::Chunk {
+  Chunk* next;
+  size_t bytes;  // usable bytes after the header
+};
+
+namespace {
+
+constexpr size_t BLOCK_ALIGN = std::max({alignof(LoadVarOperand), alignof(CallOperand), alignof(OpCode), alignof(size_t)});
+constexpr size_t round_up(size_t n) { return (n + BLOCK_ALIGN - 1) & ~(BLOCK_ALIGN - 1); }
+constexpr size_t CHUNK_HEADER = round_up(sizeof(void*) + sizeof(size_t));  // Program::Chunk
+constexpr size_t LOAD_BLOCK = round_up(sizeof(LoadVarOperand));
+constexpr size_t CALL_BLOCK = round_up(sizeof(CallOperand));
+constexpr size_t MIN_CHUNK = 256;
+
+static_assert(BLOCK_ALIGN <= alignof(std::max_align_t), "chunks come from operator new");
+
+}  // namespace
+
+Program::Program(std::initializer_list<OpCode> ops) {
+  size_t load_vars = 0, calls = 0;
+  for (const OpCode& op : ops) {
+    load_vars += op.kind() == OpKind::LoadVar;
+    calls += op.kind() == OpKind::Call;
+  }
+  reserve(ops.size(), load_vars, calls);
+  for (const OpCode& op : ops) push_back(op);
+}
+
+Program::Program(const Program& other) {
+  size_t load_vars = 0, calls = 0;
+  for (const OpCode& op : other) {
+    load_vars += op.kind() == OpKind::LoadVar;
+    calls += op.kind() == OpKind::Call;
+  }
+  reserve(other.size_, load_vars, calls);
+  for (const OpCode& op : other) push_back(op);
+}
+
+Program::Program(Program&& other) noexcept { steal(other); }
+
+Program& Program::operator=(const Program& other) {
+  if (this != &other) {
+    Program copy(other);
+    release();
+    steal(copy);
+  }
+  return *this;
+}
+
+Program& Program::operator=(Program&& other) noexcept {
+  if (this != &other) {
+    release();
+    steal(other);
+  }
+  return *this;
+}
+
+Program::~Program() { release(); }
+
+void Program::release() noexcept {
+  for (size_t i = 0; i < size_; ++i) ops_[i].~OpCode();
+  if (!ops_in_chunk_) ::operator delete(ops_);
+  while (chunks_ != nullptr) {
+    Chunk* next = chunks_->next;
+    ::operator delete(chunks_);
+    chunks_ = next;
+  }
+  ops_ = nullptr;
+  size_ = capacity_ = 0;
+  cursor_ = chunk_end_ = nullptr;
+  ops_in_chunk_ = false;
+}
+
+void Program::clear() noexcept { release(); }
+
+void Program::steal(Program& other) noexcept {
+  ops_ = other.ops_;
+  size_ = other.size_;
+  capacity_ = other.capacity_;
+  chunks_ = other.chunks_;
+  cursor_ = other.cursor_;
+  chunk_end_ = other.chunk_end_;
+  ops_in_chunk_ = other.ops_in_chunk_;
+  other.ops_ = nullptr;
+  other.size_ = other.capacity_ = 0;
+  other.chunks_ = nullptr;
+  other.cursor_ = other.chunk_end_ = nullptr;
+  other.ops_in_chunk_ = false;
+}
+
+void Program::reserve(size_t count) {
+  if (count <= capacity_) return;
+  auto* bigger = static_cast<OpCode*>(::operator new(count * sizeof(OpCode)));
+  // Instructions move bit for bit: no instruction points into the array itself.
+  for (size_t i = 0; i < size_; ++i) {
+    OpCode* to = bigger + i;
+    new (to) OpCode(OpKind::Add);
+    to->kind_ = ops_[i].kind_;
+    to->pooled_ = ops_[i].pooled_;
+    to->u_ = ops_[i].u_;
+    ops_[i].kind_ = OpKind::Add;
+    ops_[i].~OpCode();
+  }
+  if (!ops_in_chunk_) ::operator delete(ops_);
+  ops_ = bigger;
+  capacity_ = count;
+  ops_in_chunk_ = false;
+}
+
+void Program::reserve(size_t count, size_t load_vars, size_t calls) {
+  static_assert(sizeof(Chunk) <= CHUNK_HEADER);
+  if (ops_ != nullptr || chunks_ != nullptr || count == 0) {
+    reserve(count);
+    return;
+  }
+  const size_t ops_bytes = round_up(count * sizeof(OpCode));
+  const size_t bytes = ops_bytes + load_vars * LOAD_BLOCK + calls * CALL_BLOCK;
+  auto* chunk = static_cast<Chunk*>(::operator new(CHUNK_HEADER + bytes));
+  chunk->next = nullptr;
+  chunk->bytes = bytes;
+  chunks_ = chunk;
+  char* base = reinterpret_cast<char*>(chunk) + CHUNK_HEADER;
+  ops_ = reinterpret_cast<OpCode*>(base);
+  capacity_ = count;
+  ops_in_chunk_ = true;
+  cursor_ = base + ops_bytes;
+  chunk_end_ = base + bytes;
+}
+
+void* Program::allocate_block(size_t bytes) {
+  if (static_cast<size_t>(chunk_end_ - cursor_) < bytes) {
+    const size_t last = chunks_ != nullptr ? chunks_->bytes : 0;
+    const size_t size = std::max({bytes, MIN_CHUNK, 2 * last});
+    auto* chunk = static_cast<Chunk*>(::operator new(CHUNK_HEADER + size));
+    chunk->next = chunks_;
+    chunk->bytes = size;
+    chunks_ = chunk;
+    cursor_ = reinterpret_cast<char*>(chunk) + CHUNK_HEADER;
+    chunk_end_ = cursor_ + size;
+  }
+  void* block = cursor_;
+  cursor_ += bytes;
+  return block;
+}
+
+void Program::append_slot() {
+  if (size_ == capacity_) reserve(capacity_ < 8 ? 8 : 2 * capacity_);
+}
+
+void Program::append_pooled_copy(const OpCode& op) {
+  // The block first: `op` may be an instruction of this program, which
+  // growing the instruction array would move.
+  void* block;
+  if (op.kind_ == OpKind::LoadVar) {
+    block = new (allocate_block(LOAD_BLOCK)) LoadVarOperand(*op.as_load());
+  } else {
+    block = new (allocate_block(CALL_BLOCK)) CallOperand(*op.as_call());
+  }
+  const OpKind kind = op.kind_;
+  const size_t size = op.u_.s.size;
+  append_slot();
+  OpCode* slot = new (ops_ + size_) OpCode(OpKind::Add);
+  slot->kind_ = kind;
+  slot->pooled_ = true;
+  slot->u_.s.size = size;
+  slot->u_.s.ptr = block;
+  ++size_;
+}
+
+void Program::push_back(const OpCode& op) {
+  if (OpCode::has_block(op.kind_)) {
+    append_pooled_copy(op);
+    return;
+  }
+  OpCode copy(op);
+  append_slot();
+  new (ops_ + size_) OpCode(std::move(copy));
+  ++size_;
+}
+
+void Program::push_back_slow(OpCode&& op) {
+  if (op.pooled_ && OpCode::has_block(op.kind_)) {
+    append_pooled_copy(op);
+    return;
+  }
+  OpCode taken(std::move(op));
+  append_slot();
+  new (ops_ + size_) OpCode(std::move(taken));
+  ++size_;
+}
+
+void Program::push_load_var(const VarId& var) {
+  void* block = new (allocate_block(LOAD_BLOCK)) LoadVarOperand{var, var.hash(), pack_var_id(var)};
+  append_slot();
+  OpCode* slot = new (ops_ + size_) OpCode(OpKind::Add);
+  slot->kind_ = OpKind::LoadVar;
+  slot->pooled_ = true;
+  slot->u_.s.ptr = block;
+  ++size_;
+}
+
+void Program::push_call(std::string_view name, size_t arg_count) {
+  void* block = new (allocate_block(CALL_BLOCK)) CallOperand{std::string(name), function_slot(name)};
+  append_slot();
+  OpCode* slot = new (ops_ + size_) OpCode(OpKind::Add);
+  slot->kind_ = OpKind::Call;
+  slot->pooled_ = true;
+  slot->u_.s.size = arg_count;
+  slot->u_.s.ptr = block;
+  ++size_;
+}
+
+bool Program::operator==(const Program& other) const {
+  if (size_ != other.size_) return false;
+  for (size_t i = 0; i < size_; ++i) {
+    if (!(ops_[i] == other.ops_[i])) return false;
+  }
+  return true;
 }
 
 bool programs_equal(const Program& a, const Program& b) { return a == b; }

@@ -1,4 +1,6 @@
 // The compiler: parse, bound the tree's depth, emit code by a post-order walk.
+// The parser reports the depth and the size of the tree as it builds it, so
+// the only walk over the tree is the emission.
 
 #include <cassert>
 #include <utility>
@@ -8,51 +10,6 @@
 
 namespace vexlor {
 namespace {
-
-// What one walk over the tree finds: the number of nodes on the longest path
-// from the root to a leaf, and the length of the program the tree compiles to.
-struct TreeMeasure {
-  size_t depth = 0;
-  size_t code_length = 0;
-};
-
-// Walks the whole tree with an explicit work list, so that any depth can be
-// measured. The first entries of the list live in a fixed array; only deep
-// trees spill into a heap vector.
-TreeMeasure measure_tree(const Expr& root) {
-  struct Item {
-    const Expr* node;
-    size_t depth;
-  };
-  constexpr size_t INLINE_ITEMS = 64;
-  Item inline_items[INLINE_ITEMS];
-  size_t inline_count = 0;
-  std::vector<Item> overflow;
-  auto push = [&](const Expr* node, size_t depth) {
-    if (inline_count < INLINE_ITEMS) {
-      inline_items[inline_count++] = {node, depth};
-    } else {
-      overflow.push_back({node, depth});
-    }
-  };
-  TreeMeasure measure;
-  push(&root, 1);
-  while (inline_count != 0) {
-    Item item;
-    if (!overflow.empty()) {
-      item = overflow.back();
-      overflow.pop_back();
-    } else {
-      item = inline_items[--inline_count];
-    }
-    if (item.depth > measure.depth) measure.depth = item.depth;
-    // One instruction per node; a Ternary's two jumps stand in for its own.
-    measure.code_length += item.node->kind() == ExprKind::Ternary ? 2 : 1;
-    const size_t count = item.node->child_count();
-    for (size_t i = 0; i < count; ++i) push(&item.node->child(i), item.depth + 1);
-  }
-  return measure;
-}
 
 // Releases a tree of any depth without recursion.
 void dismantle(ExprPtr root) {
@@ -99,11 +56,11 @@ void emit(const Expr& node, Program& program) {
       program.push_back(OpCode::push_const(node.number()));
       return;
     case ExprKind::Var:
-      program.push_back(OpCode::load_var(node.var()));
+      program.push_load_var(node.var());
       return;
     case ExprKind::Call:
       for (size_t i = 0; i < node.child_count(); ++i) emit(node.child(i), program);
-      program.push_back(OpCode::call(node.call_name(), node.child_count()));
+      program.push_call(node.call_name(), node.child_count());
       return;
     case ExprKind::Ternary: {
       emit(node.child(0), program);
@@ -124,18 +81,18 @@ void emit(const Expr& node, Program& program) {
 }
 
 Expected<Program, std::string> compile_str(std::string_view text, size_t max_depth) {
-  auto parsed = parse(text);
+  TreeFacts facts;
+  auto parsed = parse(text, facts);
   if (!parsed.ok()) return unexpected("Parse error: " + parsed.error().to_string());
   ExprPtr tree = std::move(parsed).value();
-  const TreeMeasure measure = measure_tree(*tree);
-  const size_t depth = measure.depth;
-  if (depth > max_depth) {
+  if (facts.depth > max_depth) {
     dismantle(std::move(tree));
-    return unexpected("Parse error: expression nesting depth " + std::to_string(depth) + " exceeds max_depth " +
+    return unexpected("Parse error: expression nesting depth " + std::to_string(facts.depth) + " exceeds max_depth " +
                       std::to_string(max_depth));
   }
+  // One instruction per node; a Ternary's two jumps stand in for its own.
   Program program;
-  program.reserve(measure.code_length);
+  program.reserve(facts.nodes + facts.ternaries, facts.vars, facts.calls);
   emit(*tree, program);
   return program;
 }

@@ -36,12 +36,12 @@ using State = uint8_t;
 // One entry of the parse stack: the automaton's state and the value of the
 // symbol that led to it (entry 0 holds the start state and no symbol). The value
 // is a token's position (terminals), a sub-tree (owned by the stack until a
-// reduction hands it on), or for Args the number of arguments waiting on the
-// driver's argument stack. Entries are plain data, so the stack moves them with
-// memcpy.
+// reduction hands it on) with its depth, or for Args the number of arguments
+// waiting on the driver's argument stack and the depth of the deepest one.
+// Entries are plain data, so the stack moves them with memcpy.
 struct Entry {
   size_t start;  // Args: the argument count
-  size_t end;
+  size_t end;    // sub-trees and Args: the depth
   Expr* expr;
   State state;
 };
@@ -241,6 +241,7 @@ class Driver {
   ~Driver();  // drops whatever partial trees remain
 
   Expected<ExprPtr, ParseError> run();
+  const TreeFacts& facts() const { return facts_; }
 
  private:
   // Typical expressions never nest deeper; deeper ones move to the heap.
@@ -274,6 +275,7 @@ class Driver {
   // The arguments of calls being parsed, last argument deepest within a call
   // (Args is right-recursive, so a list is completed from its end).
   std::vector<Expr*> args_;
+  TreeFacts facts_;
 };
 
 void Driver::grow() {
@@ -312,16 +314,21 @@ bool Driver::reduce(Rule rule) {
     case Rule::ConditionalTernary: {
       ExprPtr condition = take(v[0]), then_branch = take(v[2]), else_branch = take(v[4]);
       result.expr = Expr::ternary(std::move(condition), std::move(then_branch), std::move(else_branch)).release();
+      result.end = 1 + std::max({v[0].end, v[2].end, v[4].end});
+      ++facts_.ternaries;
       break;
     }
     case Rule::UnaryPos:
       result.expr = Expr::unary(ExprKind::Pos, take(v[1])).release();
+      result.end = 1 + v[1].end;
       break;
     case Rule::UnaryNeg:
       result.expr = Expr::unary(ExprKind::Neg, take(v[1])).release();
+      result.end = 1 + v[1].end;
       break;
     case Rule::UnaryNot:
       result.expr = Expr::unary(ExprKind::Not, take(v[1])).release();
+      result.end = 1 + v[1].end;
       break;
     case Rule::PrimaryCall: {
       const size_t count = v[2].start;
@@ -332,23 +339,33 @@ bool Driver::reduce(Rule rule) {
         args_.pop_back();
       }
       result.expr = Expr::call(std::string(token_text(v[0])), std::move(args)).release();
+      result.end = 1 + v[2].end;
+      ++facts_.calls;
       break;
     }
     case Rule::PrimaryCallEmpty:
       result.expr = Expr::call(std::string(token_text(v[0])), {}).release();
+      result.end = 1;
+      ++facts_.calls;
       break;
     case Rule::PrimaryParens:
       result.expr = v[1].expr;
+      result.end = v[1].end;
+      --facts_.nodes;  // no node of its own
       break;
     case Rule::VariableUuid: {
       UuidBytes bytes{};
       [[maybe_unused]] bool ok = try_parse_uuid(token_text(v[1]), bytes);
       assert(ok);  // the lexer admits only the hyphenated lower-case form
       result.expr = Expr::var(VarId::uuid(bytes)).release();
+      result.end = 1;
+      ++facts_.vars;
       break;
     }
     case Rule::VariableName:
       result.expr = Expr::var_name(token_text(v[0])).release();
+      result.end = 1;
+      ++facts_.vars;
       break;
     case Rule::LiteralNumber: {
       std::string_view literal = token_text(v[0]);
@@ -356,26 +373,33 @@ bool Driver::reduce(Rule rule) {
       if (!value) value = Decimal::from_scientific(literal);
       if (!value) return false;
       result.expr = Expr::number(*value).release();
+      result.end = 1;
       break;
     }
     case Rule::ArgsMore:
       args_.push_back(v[0].expr);
       v[0].expr = nullptr;
       result.start = v[2].start + 1;
+      result.end = std::max(v[0].end, v[2].end);
+      --facts_.nodes;  // an argument list is no node
       break;
     case Rule::ArgsOne:
       if (args_.capacity() == 0) args_.reserve(16);
       args_.push_back(v[0].expr);
       v[0].expr = nullptr;
       result.start = 1;
+      result.end = v[0].end;
+      --facts_.nodes;
       break;
     default: {  // the two-operand rules
       ExprPtr left = take(v[0]), right = take(v[2]);
       result.expr = Expr::binary(binary_kind(rule), std::move(left), std::move(right)).release();
+      result.end = 1 + std::max(v[0].end, v[2].end);
       break;
     }
   }
   // The popped entries own nothing now: their trees went into `result`.
+  ++facts_.nodes;
   top_ = v;
   result.state = grammar::GOTO[v[-1].state][static_cast<size_t>(shape.lhs)];
   *top_ = result;
@@ -423,6 +447,7 @@ Expected<ExprPtr, ParseError> Driver::run() {
         }
       }
       if (action == grammar::ACCEPT) {
+        facts_.depth = top_->end;
         return take(*top_);
       }
       if (action > 0) {
@@ -455,6 +480,15 @@ Expected<ExprPtr, ParseError> Driver::run() {
 }  // namespace
 
 Expected<ExprPtr, ParseError> parse(std::string_view text) { return Driver(text).run(); }
+
+Expected<ExprPtr, ParseError> parse(std::string_view text, TreeFacts& facts) {
+  Driver driver(text);
+  auto tree = driver.run();
+  if (tree.ok()) {
+    facts = driver.facts();
+  }
+  return tree;
+}
 
 std::string ParseError::to_string() const {
   std::string out;
