@@ -293,15 +293,7 @@ void Program::append_pooled_copy(const OpCode& op) {
   } else {
     block = new (allocate_block(CALL_BLOCK)) CallOperand(*op.as_call());
   }
-  const OpKind kind = op.kind_;
-  const size_t size = op.u_.s.size;
-  append_slot();
-  OpCode* slot = new (ops_ + size_) OpCode(OpKind::Add);
-  slot->kind_ = kind;
-  slot->pooled_ = true;
-  slot->u_.s.size = size;
-  slot->u_.s.ptr = block;
-  ++size_;
+  place_pooled(op.kind_, op.u_.s.size, block);
 }
 
 void Program::push_back(const OpCode& op) {
@@ -326,25 +318,41 @@ void Program::push_back_slow(OpCode&& op) {
   ++size_;
 }
 
-void Program::push_load_var(const VarId& var) {
-  void* block = new (allocate_block(LOAD_BLOCK)) LoadVarOperand{var, var.hash(), pack_var_id(var)};
+void Program::place_pooled(OpKind kind, size_t size, void* block) {
   append_slot();
   OpCode* slot = new (ops_ + size_) OpCode(OpKind::Add);
-  slot->kind_ = OpKind::LoadVar;
+  slot->kind_ = kind;
   slot->pooled_ = true;
+  slot->u_.s.size = size;
   slot->u_.s.ptr = block;
   ++size_;
 }
 
+void Program::push_load_var(const VarId& var) {
+  place_pooled(OpKind::LoadVar, 0, new (allocate_block(LOAD_BLOCK)) LoadVarOperand{var, var.hash(), pack_var_id(var)});
+}
+
+void Program::push_load_var_name(std::string_view name) {
+  place_pooled(OpKind::LoadVar, 0,
+               new (allocate_block(LOAD_BLOCK)) LoadVarOperand{VarId::name(name), VarId::name_hash(name), pack_name(name)});
+}
+
 void Program::push_call(std::string_view name, size_t arg_count) {
-  void* block = new (allocate_block(CALL_BLOCK)) CallOperand{std::string(name), function_slot(name)};
-  append_slot();
-  OpCode* slot = new (ops_ + size_) OpCode(OpKind::Add);
-  slot->kind_ = OpKind::Call;
-  slot->pooled_ = true;
-  slot->u_.s.size = arg_count;
-  slot->u_.s.ptr = block;
-  ++size_;
+  place_pooled(OpKind::Call, arg_count,
+               new (allocate_block(CALL_BLOCK)) CallOperand{std::string(name), function_slot(name)});
+}
+
+void Program::shrink_to_fit() {
+  size_t reserved = ops_in_chunk_ ? 0 : capacity_ * sizeof(OpCode);
+  for (const Chunk* chunk = chunks_; chunk != nullptr; chunk = chunk->next) reserved += chunk->bytes;
+  size_t needed = size_ * sizeof(OpCode);
+  for (const OpCode& op : *this) {
+    needed += op.kind_ == OpKind::LoadVar ? LOAD_BLOCK : op.kind_ == OpKind::Call ? CALL_BLOCK : 0;
+  }
+  if (reserved <= 2 * needed + 1024) return;
+  Program exact(*this);
+  release();
+  steal(exact);
 }
 
 bool Program::operator==(const Program& other) const {

@@ -249,9 +249,13 @@ class Program {
   // Appends LoadVar `var` / Call `name` with `arg_count` arguments, the operand
   // block in the program's storage.
   void push_load_var(const VarId& var);
+  void push_load_var_name(std::string_view name);  // LoadVar of the Name `name`
   void push_call(std::string_view name, size_t arg_count);
   // Drops every instruction and all storage.
   void clear() noexcept;
+  // Gives back room reserved generously, by copying the program into storage
+  // of its exact size when much of the present storage is unused.
+  void shrink_to_fit();
 
   // Program equality: same length and equal instructions at every index.
   bool operator==(const Program& other) const;
@@ -260,6 +264,7 @@ class Program {
   struct Chunk;
   void* allocate_block(size_t bytes);
   void append_slot();  // grows the instruction array when full
+  void place_pooled(OpKind kind, size_t size, void* block);
   void append_pooled_copy(const OpCode& op);
   void push_back_slow(OpCode&& op);
   void release() noexcept;

@@ -1,26 +1,16 @@
-// The compiler: parse, bound the tree's depth, emit code by a post-order walk.
-// The parser reports the depth and the size of the tree as it builds it, so
-// the only walk over the tree is the emission.
+// The compiler. compile_str emits code straight from the parser's reductions,
+// which come in post-order, without building a syntax tree; the parser
+// reports the depth the tree would have. emit() compiles a tree that exists.
 
 #include <cassert>
 #include <utility>
 #include <vector>
 
 #include "compiler/compiler.hpp"
+#include "parser/driver.hpp"
 
 namespace vexlor {
 namespace {
-
-// Releases a tree of any depth without recursion.
-void dismantle(ExprPtr root) {
-  std::vector<ExprPtr> work;
-  work.push_back(std::move(root));
-  while (!work.empty()) {
-    ExprPtr node = std::move(work.back());
-    work.pop_back();
-    node->release_children(work);
-  }
-}
 
 OpKind operator_op(ExprKind kind) {
   switch (kind) {
@@ -80,20 +70,117 @@ void emit(const Expr& node, Program& program) {
   }
 }
 
+namespace {
+
+using lalr::Entry;
+using lalr::Rule;
+
+OpKind rule_op(Rule rule) {
+  switch (rule) {
+    case Rule::DisjunctionOr: return OpKind::Or;
+    case Rule::ConjunctionAnd: return OpKind::And;
+    case Rule::ComparisonEq: return OpKind::Eq;
+    case Rule::ComparisonNe: return OpKind::Ne;
+    case Rule::ComparisonLt: return OpKind::Lt;
+    case Rule::ComparisonLe: return OpKind::Le;
+    case Rule::ComparisonGt: return OpKind::Gt;
+    case Rule::ComparisonGe: return OpKind::Ge;
+    case Rule::AdditiveAdd: return OpKind::Add;
+    case Rule::AdditiveSub: return OpKind::Sub;
+    case Rule::MultiplicativeMul: return OpKind::Mul;
+    case Rule::MultiplicativeDiv: return OpKind::Div;
+    case Rule::MultiplicativeFloorDiv: return OpKind::FloorDiv;
+    case Rule::MultiplicativeMod: return OpKind::Mod;
+    case Rule::UnaryPos: return OpKind::Pos;
+    case Rule::UnaryNeg: return OpKind::Neg;
+    case Rule::UnaryNot: return OpKind::Not;
+    default: return OpKind::Pow;  // Rule::ExponentPow
+  }
+}
+
+// Emits the code of each node as the parser reduces it. A conditional
+// c ? a : b becomes c, JumpIfFalse, a, Jump, b: the two jumps are appended
+// when "?" and ":" are shifted (the code before them is complete then) and get
+// their targets when the conditional is reduced.
+class CodeSink {
+ public:
+  explicit CodeSink(Program& program) : program_(program) {}
+
+  size_t on_shift(Terminal terminal) {
+    const size_t at = program_.size();
+    program_.push_back(terminal == Terminal::Question ? OpCode::jump_if_false(0) : OpCode::jump(0));
+    return at;
+  }
+
+  bool reduce(Rule rule, Entry* v, Entry&, std::string_view text) {
+    switch (rule) {
+      case Rule::ConditionalTernary: {
+        const size_t jump_if_false = v[1].start, jump = v[3].start;
+        program_[jump_if_false] = OpCode::jump_if_false(jump + 1);
+        program_[jump] = OpCode::jump(program_.size());
+        return true;
+      }
+      case Rule::PrimaryCall:
+        program_.push_call(token_text(text, v[0]), v[2].start);
+        return true;
+      case Rule::PrimaryCallEmpty:
+        program_.push_call(token_text(text, v[0]), 0);
+        return true;
+      case Rule::PrimaryParens:
+      case Rule::ArgsMore:
+      case Rule::ArgsOne:
+        return true;
+      case Rule::VariableUuid: {
+        UuidBytes bytes{};
+        [[maybe_unused]] bool ok = try_parse_uuid(token_text(text, v[1]), bytes);
+        assert(ok);  // the lexer admits only the hyphenated lower-case form
+        program_.push_load_var(VarId::uuid(bytes));
+        return true;
+      }
+      case Rule::VariableName:
+        program_.push_load_var_name(token_text(text, v[0]));
+        return true;
+      case Rule::LiteralNumber: {
+        Decimal value;
+        if (!lalr::literal_value(token_text(text, v[0]), value)) return false;
+        program_.push_back(OpCode::push_const(value));
+        return true;
+      }
+      default:  // operators
+        program_.emplace_back(rule_op(rule));
+        return true;
+    }
+  }
+
+ private:
+  static std::string_view token_text(std::string_view text, const Entry& e) {
+    return text.substr(e.start, e.end - e.start);
+  }
+  Program& program_;
+};
+
+}  // namespace
+
 Expected<Program, std::string> compile_str(std::string_view text, size_t max_depth) {
-  TreeFacts facts;
-  auto parsed = parse(text, facts);
-  if (!parsed.ok()) return unexpected("Parse error: " + parsed.error().to_string());
-  ExprPtr tree = std::move(parsed).value();
-  if (facts.depth > max_depth) {
-    dismantle(std::move(tree));
-    return unexpected("Parse error: expression nesting depth " + std::to_string(facts.depth) + " exceeds max_depth " +
+  // Every instruction stands for a token of its own ("?" and ":" for the jumps),
+  // and a program rarely has as many as one per two bytes of text. The operand
+  // blocks get the same room as a third of that; more is allocated if needed.
+  const size_t expected_code = text.size() / 2 + 4;
+  Program program;
+  program.reserve(expected_code, expected_code / 3 + 1, 0);
+  CodeSink sink(program);
+  size_t depth;
+  {
+    lalr::Driver<CodeSink> driver(text, sink);
+    auto root = driver.run();
+    if (!root.ok()) return unexpected("Parse error: " + root.error().to_string());
+    depth = root.value().end;
+  }
+  if (depth > max_depth) {
+    return unexpected("Parse error: expression nesting depth " + std::to_string(depth) + " exceeds max_depth " +
                       std::to_string(max_depth));
   }
-  // One instruction per node; a Ternary's two jumps stand in for its own.
-  Program program;
-  program.reserve(facts.nodes + facts.ternaries, facts.vars, facts.calls);
-  emit(*tree, program);
+  program.shrink_to_fit();
   return program;
 }
 

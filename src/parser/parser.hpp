@@ -232,16 +232,4 @@ inline constexpr std::string_view INVALID_DECIMAL_LITERAL = "Invalid decimal lit
 // Parses one expression. On failure everything built so far is released.
 Expected<ExprPtr, ParseError> parse(std::string_view text);
 
-// What the parser learns about a tree while it builds it.
-struct TreeFacts {
-  size_t depth = 0;  // nodes on the longest path from the root to a leaf
-  size_t nodes = 0;
-  size_t vars = 0;       // Var nodes
-  size_t calls = 0;      // Call nodes
-  size_t ternaries = 0;  // Ternary nodes
-};
-
-// parse(text), also filling `facts` about the tree when it succeeds.
-Expected<ExprPtr, ParseError> parse(std::string_view text, TreeFacts& facts);
-
 }  // namespace vexlor

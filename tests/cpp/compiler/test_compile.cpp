@@ -162,9 +162,9 @@ std::string random_text(std::mt19937_64& rng, int depth) {
   }
 }
 
-// compile_str against parse, a recursive depth and emit: the same program at
-// the tree's exact depth, the depth error one below it; and the program's
-// room is measured exactly from the tree.
+// compile_str, which emits code while it parses, against parse, a recursive
+// depth and emit: the same program at the tree's exact depth, the depth error
+// one below it; and the program's room stays within its fixed estimate.
 TEST(CompileTest, RandomTreesAgreeWithParseAndEmit) {
   std::mt19937_64 rng(8122026);
   for (int i = 0; i < 3000; ++i) {
@@ -177,7 +177,7 @@ TEST(CompileTest, RandomTreesAgreeWithParseAndEmit) {
     auto program = compile_str(text, depth);
     ASSERT_TRUE(program.ok()) << text;
     EXPECT_TRUE(programs_equal(*program, expected)) << text;
-    EXPECT_EQ(program->capacity(), program->size()) << text;
+    EXPECT_LE(program->capacity(), std::max(program->size(), text.size() / 2 + 4)) << text;
     if (depth > 1) {
       auto refused = compile_str(text, depth - 1);
       ASSERT_FALSE(refused.ok()) << text;
