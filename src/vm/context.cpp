@@ -51,13 +51,16 @@ const FunctionTable& default_functions() {
   return DEFAULT_FUNCTIONS;
 }
 
+
 void VariableMap::clear() {
   for (size_t i = 0; i < size_; ++i) data_[i].~Entry();
   if (data_ != reinterpret_cast<Entry*>(inline_)) ::operator delete(data_);
   data_ = reinterpret_cast<Entry*>(inline_);
   capacity_ = INLINE;
+  reserved_ = 0;
   size_ = 0;
   index_.clear();
+  small_mul_ = SMALL_MULS_FIRST;
   std::fill(std::begin(small_index_), std::end(small_index_), SMALL_EMPTY);
 }
 
@@ -75,10 +78,14 @@ void VariableMap::take(VariableMap& other) noexcept {
   }
   size_ = other.size_;
   other.size_ = 0;
+  reserved_ = other.reserved_;
+  other.reserved_ = 0;
   index_ = std::move(other.index_);
   other.index_.clear();
   std::copy(std::begin(other.small_index_), std::end(other.small_index_), std::begin(small_index_));
   std::fill(std::begin(other.small_index_), std::end(other.small_index_), SMALL_EMPTY);
+  small_mul_ = other.small_mul_;
+  other.small_mul_ = SMALL_MULS_FIRST;
   mask_ = other.mask_;
   shift_ = other.shift_;
   seed_ = other.seed_;
@@ -86,7 +93,7 @@ void VariableMap::take(VariableMap& other) noexcept {
 
 const Decimal* VariableMap::find_slow(const VarId& key, const PackedVarId& packed, uint64_t hash) const {
   if (size_ <= SMALL) {
-    for (size_t b = hash >> SMALL_SHIFT;; b = (b + 1) & (SMALL_BUCKETS - 1)) {
+    for (size_t b = small_home(hash);; b = (b + 1) & (SMALL_BUCKETS - 1)) {
       const uint8_t words = small_index_[b];
       if (words == SMALL_EMPTY) return nullptr;
       const Entry& e = small_entry(words);
@@ -101,8 +108,46 @@ const Decimal* VariableMap::find_slow(const VarId& key, const PackedVarId& packe
   }
 }
 
+void VariableMap::place_small() {
+  small_mul_ = SMALL_MULS_FIRST;
+  for (size_t k = 0; k < SMALL_MUL_COUNT; ++k) {
+    const uint64_t mul = small_mul(k);
+    uint64_t taken = 0;
+    size_t i = 0;
+    for (; i < size_; ++i) {
+      const uint64_t bit = uint64_t{1} << ((data_[i].hash * mul) >> SMALL_SHIFT);
+      if ((taken & bit) != 0) break;
+      taken |= bit;
+    }
+    if (i == size_) {
+      small_mul_ = mul;
+      break;
+    }
+  }
+  std::fill(std::begin(small_index_), std::end(small_index_), SMALL_EMPTY);
+  for (size_t i = 0; i < size_; ++i) {
+    size_t b = small_home(data_[i].hash);
+    while (small_index_[b] != SMALL_EMPTY) b = (b + 1) & (SMALL_BUCKETS - 1);
+    small_index_[b] = static_cast<uint8_t>(i * ENTRY_WORDS);
+  }
+}
+
+size_t VariableMap::small_keys_away() const {
+  if (size_ > SMALL) return 0;
+  size_t away = 0;
+  for (size_t i = 0; i < size_; ++i) {
+    if (small_index_[small_home(data_[i].hash)] != i * ENTRY_WORDS) ++away;
+  }
+  return away;
+}
+
 void VariableMap::reserve(size_t count) {
-  if (count > capacity_) grow(count);
+  if (count <= capacity_) return;
+  if (size_ <= SMALL) {
+    reserved_ = std::max(reserved_, count);
+    return;
+  }
+  grow(count);
 }
 
 void VariableMap::grow(size_t capacity) {
@@ -133,13 +178,16 @@ void VariableMap::index_entry(uint32_t slot) {
 
 template <class MakeKey>
 void VariableMap::append(const PackedVarId& packed, uint64_t hash, const Decimal& value, MakeKey&& make_key) {
-  if (size_ == capacity_) grow(capacity_ * 2);
+  if (size_ == capacity_) grow(std::max(capacity_ * 2, reserved_));
   new (&data_[size_]) Entry{quick_form(packed), hash, value, make_key()};
   ++size_;
   if (size_ <= SMALL) {
-    size_t b = hash >> SMALL_SHIFT;
-    while (small_index_[b] != SMALL_EMPTY) b = (b + 1) & (SMALL_BUCKETS - 1);
-    small_index_[b] = static_cast<uint8_t>((size_ - 1) * ENTRY_WORDS);
+    const size_t home = small_home(hash);
+    if (small_index_[home] == SMALL_EMPTY) {
+      small_index_[home] = static_cast<uint8_t>((size_ - 1) * ENTRY_WORDS);
+    } else {
+      place_small();
+    }
   } else {
     if (index_.empty() || size_ * 2 > index_.size()) {
       build_index(std::bit_ceil(size_ * 4));

@@ -49,6 +49,16 @@ class FunctionTable {
 // one-time initialisation and never changed afterwards.
 const FunctionTable& default_functions();
 
+namespace detail {
+// The k-th multiplier of the small variable index: odd, well mixed.
+constexpr uint64_t small_index_multiplier(size_t k) {
+  uint64_t z = 0x9e3779b97f4a7c15ULL * (k + 1);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return (z ^ (z >> 31)) | 1;
+}
+}  // namespace detail
+
 // Map VarId -> Decimal. Entries live in insertion order, the first few in the
 // object itself (no allocation for a typical context), found through a small
 // inline index; beyond SMALL entries an open-addressing index seeded per map.
@@ -81,17 +91,14 @@ class VariableMap {
   const Decimal* find(const VarId& key) const { return find(key, key.hash()); }
   const Decimal* find(const VarId& key, uint64_t hash) const { return find_slow(key, pack_var_id(key), hash); }
   // The look-up of a LoadVar instruction. Inline: the first bucket of a small
-  // map, where a present key nearly always sits; every other probe goes through
-  // find_slow.
+  // map, where a present key nearly always sits (see small_mul_); every other
+  // probe goes through find_slow.
   const Decimal* find(const LoadVarOperand& op) const {
-    const size_t home = op.hash >> SMALL_SHIFT;
+    const size_t home = small_home(op.hash);
     const uint8_t words = small_index_[home];
     if (words < SMALL * ENTRY_WORDS) [[likely]] {
       if (quick_match(small_entry(words), op)) [[likely]]
         return &small_entry(words).value;
-      // A key that lost its home bucket to another usually sits in the next one.
-      const uint8_t next = small_index_[(home + 1) & (SMALL_BUCKETS - 1)];
-      if (next < SMALL * ENTRY_WORDS && quick_match(small_entry(next), op)) return &small_entry(next).value;
     } else if (words == SMALL_EMPTY) {
       return nullptr;
     }
@@ -99,6 +106,11 @@ class VariableMap {
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
+  // The keys of a small map that are not in their home bucket (normally none);
+  // 0 beyond SMALL entries.
+  size_t small_keys_away() const;
+  // Room for `count` entries. A small map keeps its entries inline until it
+  // outgrows them, then moves them to room for at least `count`.
   void reserve(size_t count);
   void clear();
   template <class F>
@@ -116,15 +128,26 @@ class VariableMap {
     VarId key;
   };
   static constexpr uint32_t EMPTY = UINT32_MAX;
-  // While the map is small, a 64-bucket index by the top bits of the (process-keyed) hash.
+  // While the map is small, a 64-bucket index by the top bits of the (process-keyed)
+  // hash times small_mul_.
   static constexpr size_t SMALL_BUCKETS = 64;
   static constexpr unsigned SMALL_SHIFT = 58;
+  // The multipliers a small map tries, small_mul(0) first, until each of its keys has a
+  // bucket of its own; when none gives that, the first is kept and keys that
+  // find their bucket taken go to the next free one.
+  // With eight keys a multiplier fails about one time in three: all of them
+  // fail about once in 10^14 maps.
+  static constexpr size_t SMALL_MUL_COUNT = 32;
+  static constexpr uint64_t small_mul(size_t k) { return detail::small_index_multiplier(k); }
+  static constexpr uint64_t SMALL_MULS_FIRST = detail::small_index_multiplier(0);
   // A small-index bucket holds its entry's offset in 8-byte words (slot * ENTRY_WORDS).
   static constexpr size_t ENTRY_WORDS = sizeof(Entry) / 8;
   static_assert(sizeof(Entry) % 8 == 0 && SMALL * ENTRY_WORDS < 0xFE);
+  // While the map is small its entries are the inline ones (see reserve).
   const Entry& small_entry(uint8_t words) const {
-    return *reinterpret_cast<const Entry*>(reinterpret_cast<const unsigned char*>(data_) + size_t{words} * 8);
+    return *reinterpret_cast<const Entry*>(inline_ + size_t{words} * 8);
   }
+  static_assert(INLINE >= SMALL);
   static constexpr uint8_t SMALL_EMPTY = 0xFF;
   static constexpr uint8_t SMALL_UNUSED = 0xFE;  // every bucket once the map has its full index
   static constexpr uint64_t QUICK_LONG = uint64_t{1} << 62;
@@ -139,6 +162,9 @@ class VariableMap {
   static bool quick_match(const Entry& e, const LoadVarOperand& op) {
     return ((e.quick.w0 ^ op.packed.w0) | (e.quick.w1 ^ op.packed.w1) | (e.quick.tag ^ op.packed.tag)) == 0;
   }
+  size_t small_home(uint64_t hash) const { return static_cast<size_t>((hash * small_mul_) >> SMALL_SHIFT); }
+  // Places the first size_ entries by small_home, probing on from a taken bucket.
+  void place_small();
   static PackedVarId quick_form(PackedVarId p) {
     if ((p.tag & PackedVarId::LONG_NAME) != 0) p.tag ^= PackedVarId::LONG_NAME | QUICK_LONG;
     return p;
@@ -155,7 +181,9 @@ class VariableMap {
   Entry* data_ = reinterpret_cast<Entry*>(inline_);
   size_t size_ = 0;
   size_t capacity_ = INLINE;
+  size_t reserved_ = 0;  // a capacity asked for by reserve while the map was small
   std::vector<uint32_t> index_;  // empty while the map is small (size_ <= SMALL)
+  uint64_t small_mul_ = SMALL_MULS_FIRST;
   uint8_t small_index_[SMALL_BUCKETS];
   size_t mask_ = 0;
   unsigned shift_ = 63;

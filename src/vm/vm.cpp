@@ -175,7 +175,7 @@ template <Mode mode, bool bounded>
   static_assert(!resumed || !bounded);
   constexpr bool metered = mode != Mode::Free;
   constexpr bool checked = mode == Mode::Metered || mode == Mode::Resumed;  // always tests the limit
-  alignas(64) unsigned char buffer[resumed ? 1 : INLINE_STACK * sizeof(Decimal)];  // no value split across cache lines
+  alignas(16) unsigned char buffer[resumed ? 1 : INLINE_STACK * sizeof(Decimal)];  // no value split across cache lines
   const OpCode* ip;
   Decimal* sp;
   Decimal* base;

@@ -213,9 +213,8 @@ TEST(VariableMapTest, MovesKeepEveryEntry) {
   }
 }
 
-// Small maps probe their home bucket inline and every further bucket out of line;
-// with up to eight keys in sixteen buckets both paths are taken, for present and
-// absent keys alike.
+// Small maps find each key in its own bucket inline; an absent key meets an empty
+// bucket or another key's, and the out-of-line probe confirms the absence.
 TEST(VariableMapTest, SmallMapsFindEveryKeyAndNoOther) {
   for (size_t count = 1; count <= VariableMap::SMALL; ++count) {
     VariableMap m;
