@@ -15,12 +15,32 @@ uint8_t function_slot(std::string_view name) {
   return NO_FUNCTION_SLOT;
 }
 
+namespace {
+
+// The first n <= 8 bytes at p as a little-endian word, zero-padded, without a
+// call to memcpy of a variable length.
+inline uint64_t load_padded(const char* p, size_t n) {
+  unsigned char bytes[8] = {};
+  if (n == 8) {
+    std::memcpy(bytes, p, 8);
+  } else if (n >= 4) {
+    std::memcpy(bytes, p, 4);
+    std::memcpy(bytes + n - 4, p + n - 4, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>(p[i]);
+  }
+  uint64_t w;
+  std::memcpy(&w, bytes, 8);
+  return w;
+}
+
+}  // namespace
+
 PackedVarId pack_name(std::string_view name) {
   PackedVarId p;
-  unsigned char bytes[16] = {};
-  std::memcpy(bytes, name.data(), name.size() < 16 ? name.size() : 16);
-  std::memcpy(&p.w0, bytes, 8);
-  std::memcpy(&p.w1, bytes + 8, 8);
+  const size_t n = name.size() < 16 ? name.size() : 16;
+  p.w0 = load_padded(name.data(), n < 8 ? n : 8);
+  p.w1 = n > 8 ? load_padded(name.data() + 8, n - 8) : 0;
   p.tag = static_cast<uint64_t>(name.size()) << 8 | (name.size() > 16 ? PackedVarId::LONG_NAME : 0) |
           static_cast<uint64_t>(VarId::Kind::Name);
   return p;
@@ -340,19 +360,6 @@ void Program::push_load_var_name(std::string_view name) {
 void Program::push_call(std::string_view name, size_t arg_count) {
   place_pooled(OpKind::Call, arg_count,
                new (allocate_block(CALL_BLOCK)) CallOperand{std::string(name), function_slot(name)});
-}
-
-void Program::shrink_to_fit() {
-  size_t reserved = ops_in_chunk_ ? 0 : capacity_ * sizeof(OpCode);
-  for (const Chunk* chunk = chunks_; chunk != nullptr; chunk = chunk->next) reserved += chunk->bytes;
-  size_t needed = size_ * sizeof(OpCode);
-  for (const OpCode& op : *this) {
-    needed += op.kind_ == OpKind::LoadVar ? LOAD_BLOCK : op.kind_ == OpKind::Call ? CALL_BLOCK : 0;
-  }
-  if (reserved <= 2 * needed + 1024) return;
-  Program exact(*this);
-  release();
-  steal(exact);
 }
 
 bool Program::operator==(const Program& other) const {

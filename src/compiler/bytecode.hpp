@@ -253,9 +253,6 @@ class Program {
   void push_call(std::string_view name, size_t arg_count);
   // Drops every instruction and all storage.
   void clear() noexcept;
-  // Gives back room reserved generously, by copying the program into storage
-  // of its exact size when much of the present storage is unused.
-  void shrink_to_fit();
 
   // Program equality: same length and equal instructions at every index.
   bool operator==(const Program& other) const;

@@ -180,7 +180,8 @@ Expected<Program, std::string> compile_str(std::string_view text, size_t max_dep
     return unexpected("Parse error: expression nesting depth " + std::to_string(depth) + " exceeds max_depth " +
                       std::to_string(max_depth));
   }
-  program.shrink_to_fit();
+  // A program that used much less than the room estimated moves into room of its exact size.
+  if (program.capacity() > 2 * program.size() + 64) program = Program(program);
   return program;
 }
 
