@@ -1,11 +1,13 @@
-// The compiler. compile_str emits code straight from the parser's reductions,
-// which come in post-order, without building a syntax tree; the parser
-// reports the depth the tree would have. emit() compiles a tree that exists.
+// The compiler. compile_str emits code without building a syntax tree: by the
+// fast path's operator-precedence scan (compile_fast.cpp) where it applies, else
+// straight from the LALR parser's reductions, which come in post-order; both
+// report the depth the tree would have. emit() compiles a tree that exists.
 
 #include <cassert>
 #include <utility>
 #include <vector>
 
+#include "compiler/compile_fast.hpp"
 #include "compiler/compiler.hpp"
 #include "parser/driver.hpp"
 
@@ -168,9 +170,10 @@ Expected<Program, std::string> compile_str(std::string_view text, size_t max_dep
   const size_t expected_code = text.size() / 2 + 4;
   Program program;
   program.reserve(expected_code, expected_code / 3 + 1, 0);
-  CodeSink sink(program);
   size_t depth;
-  {
+  if (!compile_fast(text, program, depth)) {
+    program.clear();
+    CodeSink sink(program);
     lalr::Driver<CodeSink> driver(text, sink);
     auto root = driver.run();
     if (!root.ok()) return unexpected("Parse error: " + root.error().to_string());
