@@ -106,6 +106,7 @@ OpKind rule_op(Rule rule) {
 // their targets when the conditional is reduced.
 class CodeSink {
  public:
+  static constexpr bool WANTS_DEPTH = true;
   explicit CodeSink(Program& program) : program_(program) {}
 
   size_t on_shift(Terminal terminal) {

@@ -7,11 +7,14 @@
 // of every sub-tree; what a reduction makes is up to its Sink:
 //
 //   struct Sink {
+//     // Whether the driver tracks depths and Args counts for it, and calls
+//     // on_shift; the tree needs neither.
+//     static constexpr bool WANTS_DEPTH = ...;
 //     // A '?' or ':' was shifted; the value is kept in the token's entry (start).
 //     size_t on_shift(Terminal terminal);
 //     // Reduces by `rule` (never a pass-through rule): v[0..] are the popped
-//     // entries, `result` the new one (the driver has set its depth and, for
-//     // Args, its count). False if the rule's action fails.
+//     // entries, `result` the new one (with WANTS_DEPTH the driver has set its
+//     // depth and, for Args, its count). False if the rule's action fails.
 //     bool reduce(Rule rule, Entry* v, Entry& result, std::string_view text);
 //   };
 //
@@ -68,7 +71,17 @@ struct Entry {
 std::vector<std::string_view> expected_terminals(const Entry* stack, size_t size);
 
 // The value of a NUMBER token, false if it is out of range.
-bool literal_value(std::string_view literal, Decimal& value);
+inline bool literal_value(std::string_view literal, Decimal& value) {
+  auto plain = Decimal::from_str(literal);
+  if (plain) {
+    value = *plain;
+    return true;
+  }
+  auto scientific = Decimal::from_scientific(literal);
+  if (!scientific) return false;
+  value = *scientific;
+  return true;
+}
 
 // Rules whose action passes its single child on: reducing by them changes only
 // the state of the top entry.
@@ -272,7 +285,7 @@ class Driver {
       return true;
     }
     Entry result{};
-    measure_reduction(rule, v, result);
+    if constexpr (Sink::WANTS_DEPTH) measure_reduction(rule, v, result);
     if (!sink_.reduce(rule, v, result, text_)) return false;
     // The popped entries own nothing now: their trees went into `result`.
     top_ = v;
@@ -365,8 +378,10 @@ Expected<Entry, ParseError> Driver<Sink>::run() {
       }
       if (action > 0) {
         size_t start = token.start;
-        if (token.terminal == Terminal::Question || token.terminal == Terminal::Colon) {
-          start = sink_.on_shift(token.terminal);
+        if constexpr (Sink::WANTS_DEPTH) {
+          if (token.terminal == Terminal::Question || token.terminal == Terminal::Colon) {
+            start = sink_.on_shift(token.terminal);
+          }
         }
         push(Entry{start, token.end, nullptr, static_cast<State>(action - 1)});
         break;

@@ -35,18 +35,6 @@ std::vector<std::string_view> expected_terminals(const Entry* stack, size_t size
   return expected;
 }
 
-bool literal_value(std::string_view literal, Decimal& value) {
-  auto plain = Decimal::from_str(literal);
-  if (plain) {
-    value = *plain;
-    return true;
-  }
-  auto scientific = Decimal::from_scientific(literal);
-  if (!scientific) return false;
-  value = *scientific;
-  return true;
-}
-
 }  // namespace lalr
 
 namespace {
@@ -93,6 +81,7 @@ class TreeSink {
     for (Expr* arg : args_) delete arg;
   }
 
+  static constexpr bool WANTS_DEPTH = false;
   size_t on_shift(Terminal) { return 0; }
 
   bool reduce(Rule rule, Entry* v, Entry& result, std::string_view text) {
@@ -145,12 +134,17 @@ class TreeSink {
         break;
       }
       case Rule::ArgsMore:
-      case Rule::ArgsOne:
         // The arguments of calls being parsed wait here, last argument deepest
         // within a call (Args is right-recursive, so a list is completed from its end).
+        args_.push_back(v[0].expr);
+        v[0].expr = nullptr;
+        result.start = v[2].start + 1;
+        break;
+      case Rule::ArgsOne:
         if (args_.capacity() == 0) args_.reserve(16);
         args_.push_back(v[0].expr);
         v[0].expr = nullptr;
+        result.start = 1;
         break;
       default: {  // the two-operand rules
         ExprPtr left = take(v[0]), right = take(v[2]);
