@@ -285,24 +285,29 @@ void Program::reserve(size_t count, size_t load_vars, size_t calls) {
 }
 
 void* Program::allocate_block(size_t bytes) {
-  if (static_cast<size_t>(chunk_end_ - cursor_) < bytes) {
-    const size_t last = chunks_ != nullptr ? chunks_->bytes : 0;
-    const size_t size = std::max({bytes, MIN_CHUNK, 2 * last});
-    auto* chunk = static_cast<Chunk*>(::operator new(CHUNK_HEADER + size));
-    chunk->next = chunks_;
-    chunk->bytes = size;
-    chunks_ = chunk;
-    cursor_ = reinterpret_cast<char*>(chunk) + CHUNK_HEADER;
-    chunk_end_ = cursor_ + size;
+  if (static_cast<size_t>(chunk_end_ - cursor_) >= bytes) [[likely]] {
+    void* block = cursor_;
+    cursor_ += bytes;
+    return block;
   }
+  return allocate_block_in_new_chunk(bytes);
+}
+
+void* Program::allocate_block_in_new_chunk(size_t bytes) {
+  const size_t last = chunks_ != nullptr ? chunks_->bytes : 0;
+  const size_t size = std::max({bytes, MIN_CHUNK, 2 * last});
+  auto* chunk = static_cast<Chunk*>(::operator new(CHUNK_HEADER + size));
+  chunk->next = chunks_;
+  chunk->bytes = size;
+  chunks_ = chunk;
+  cursor_ = reinterpret_cast<char*>(chunk) + CHUNK_HEADER;
+  chunk_end_ = cursor_ + size;
   void* block = cursor_;
   cursor_ += bytes;
   return block;
 }
 
-void Program::append_slot() {
-  if (size_ == capacity_) reserve(capacity_ < 8 ? 8 : 2 * capacity_);
-}
+void Program::grow() { reserve(capacity_ < 8 ? 8 : 2 * capacity_); }
 
 void Program::append_pooled_copy(const OpCode& op) {
   // The block first: `op` may be an instruction of this program, which
@@ -322,7 +327,7 @@ void Program::push_back(const OpCode& op) {
     return;
   }
   OpCode copy(op);
-  append_slot();
+  if (size_ == capacity_) grow();
   new (ops_ + size_) OpCode(std::move(copy));
   ++size_;
 }
@@ -333,13 +338,13 @@ void Program::push_back_slow(OpCode&& op) {
     return;
   }
   OpCode taken(std::move(op));
-  append_slot();
+  if (size_ == capacity_) grow();
   new (ops_ + size_) OpCode(std::move(taken));
   ++size_;
 }
 
 void Program::place_pooled(OpKind kind, size_t size, void* block) {
-  append_slot();
+  if (size_ == capacity_) [[unlikely]] grow();
   OpCode* slot = new (ops_ + size_) OpCode(OpKind::Add);
   slot->kind_ = kind;
   slot->pooled_ = true;

@@ -259,9 +259,10 @@ class Program {
 
  private:
   struct Chunk;
-  void* allocate_block(size_t bytes);
-  void append_slot();  // grows the instruction array when full
-  void place_pooled(OpKind kind, size_t size, void* block);
+  inline void* allocate_block(size_t bytes);
+  void* allocate_block_in_new_chunk(size_t bytes);
+  void grow();  // more room for instructions
+  inline void place_pooled(OpKind kind, size_t size, void* block);
   void append_pooled_copy(const OpCode& op);
   void push_back_slow(OpCode&& op);
   void release() noexcept;
