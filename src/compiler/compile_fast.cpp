@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "parser/driver.hpp"
 
@@ -126,12 +127,45 @@ struct Pending {
   Strength strength;  // Binary; CONDITIONAL for Question and Colon; NOT_BINARY for Paren and Call
   OpKind op;          // Binary: its instruction; Paren, Call: the unary operator applied to the result
   bool unary;         // Paren, Call: whether there is one
-  uint32_t values;    // Call: the height of the depth stack where its arguments begin
+  size_t values;      // Call: the height of the depth stack where its arguments begin
   size_t first;       // Call: start of the name; Question, Colon: index of the JumpIfFalse
   size_t second;      // Call: end of the name; Colon: index of the Jump
 };
 
-constexpr size_t STACK_LIMIT = 128;  // longer chains of one operator go to the LALR parser
+// A stack in a fixed array that moves to the heap once it outgrows it.
+template <class T, size_t INLINE>
+class Stack {
+ public:
+  Stack() = default;
+  Stack(const Stack&) = delete;
+  Stack& operator=(const Stack&) = delete;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T& operator[](size_t i) { return data_[i]; }
+  T* data() { return data_; }
+  T& back() { return data_[size_ - 1]; }
+  void push(const T& value) {
+    if (size_ == capacity_) [[unlikely]] grow();
+    data_[size_++] = value;
+  }
+  void shrink_to(size_t size) { size_ = size; }
+
+ private:
+  void grow() {
+    auto bigger = std::make_unique<T[]>(2 * capacity_);
+    std::copy(data_, data_ + size_, bigger.get());
+    heap_ = std::move(bigger);
+    data_ = heap_.get();
+    capacity_ *= 2;
+  }
+
+  T inline_[INLINE];
+  T* data_ = inline_;
+  size_t size_ = 0;
+  size_t capacity_ = INLINE;
+  std::unique_ptr<T[]> heap_;
+};
 
 class Scan {
  public:
@@ -141,8 +175,7 @@ class Scan {
 
  private:
   bool push_pending(const Pending& pending) {
-    if (pending_count_ == STACK_LIMIT) return false;
-    pending_[pending_count_++] = pending;
+    pending_.push(pending);
     return true;
   }
   // A complete operand of the given depth, with the pending unary operator applied.
@@ -151,31 +184,30 @@ class Scan {
       program_.emplace_back(unary_op);
       ++depth;
     }
-    if (depth_count_ == STACK_LIMIT) return false;
-    depths_[depth_count_++] = depth;
+    depths_.push(depth);
     return true;
   }
   // Emits pending binary operators and completed conditionals while they bind
   // more tightly than `strength`.
   void emit_pending_above(Strength strength) {
-    while (pending_count_ != 0) {
-      const Pending& top = pending_[pending_count_ - 1];
+    while (!pending_.empty()) {
+      const Pending& top = pending_.back();
       if (top.strength <= strength || (top.mark != Mark::Binary && top.mark != Mark::Colon)) return;
+      size_t* d = depths_.data() + depths_.size();
       if (top.mark == Mark::Binary) {
         program_.emplace_back(top.op);
-        --depth_count_;
-        depths_[depth_count_ - 1] = 1 + std::max(depths_[depth_count_ - 1], depths_[depth_count_]);
+        d[-2] = 1 + std::max(d[-2], d[-1]);
+        depths_.shrink_to(depths_.size() - 1);
       } else {
         program_[top.first] = OpCode::jump_if_false(top.second + 1);
         program_[top.second] = OpCode::jump(program_.size());
-        depth_count_ -= 2;
-        depths_[depth_count_ - 1] =
-            1 + std::max({depths_[depth_count_ - 1], depths_[depth_count_], depths_[depth_count_ + 1]});
+        d[-3] = 1 + std::max({d[-3], d[-2], d[-1]});
+        depths_.shrink_to(depths_.size() - 2);
       }
-      --pending_count_;
+      pending_.shrink_to(pending_.size() - 1);
     }
   }
-  const Pending* top() const { return pending_count_ != 0 ? &pending_[pending_count_ - 1] : nullptr; }
+  Pending* top() { return pending_.empty() ? nullptr : &pending_.back(); }
 
   // Reads one operand (a primary, perhaps after a unary operator, or the
   // opening of a parenthesis or a call); `complete` tells which.
@@ -186,10 +218,8 @@ class Scan {
 
   Tokens tokens_;
   Program& program_;
-  Pending pending_[STACK_LIMIT];
-  size_t pending_count_ = 0;
-  size_t depths_[STACK_LIMIT];
-  size_t depth_count_ = 0;
+  Stack<Pending, 64> pending_;
+  Stack<size_t, 64> depths_;  // of the complete operands not yet taken by an operator
 };
 
 bool Scan::read_operand(bool& complete) {
@@ -234,8 +264,7 @@ bool Scan::read_operand(bool& complete) {
         return operand(1, unary, unary_op);
       }
       complete = false;
-      return push_pending(Pending{Mark::Call, NOT_BINARY, unary_op, unary, static_cast<uint32_t>(depth_count_),
-                                  token.start, token.end});
+      return push_pending(Pending{Mark::Call, NOT_BINARY, unary_op, unary, depths_.size(), token.start, token.end});
     }
     case Terminal::LBrace: {
       Tok uuid, close;
@@ -260,7 +289,7 @@ bool Scan::read_operator(bool& operand_next, bool& done, size_t& depth) {
   operand_next = true;
   if (token.terminal == END_OF_TEXT) {
     emit_pending_above(NOT_BINARY);
-    if (pending_count_ != 0 || depth_count_ != 1) return false;
+    if (!pending_.empty() || depths_.size() != 1) return false;
     depth = depths_[0];
     done = true;
     return true;
@@ -286,34 +315,35 @@ bool Scan::read_operator(bool& operand_next, bool& done, size_t& depth) {
     }
     case Terminal::Colon: {
       emit_pending_above(CONDITIONAL);
-      if (pending_count_ == 0 || pending_[pending_count_ - 1].mark != Mark::Question) return false;
-      Pending& question = pending_[pending_count_ - 1];
-      question.mark = Mark::Colon;
-      question.second = program_.size();
+      Pending* question = top();
+      if (question == nullptr || question->mark != Mark::Question) return false;
+      question->mark = Mark::Colon;
+      question->second = program_.size();
       program_.push_back(OpCode::jump(0));
       return true;
     }
     case Terminal::Comma: {
       emit_pending_above(NOT_BINARY);
-      return pending_count_ != 0 && pending_[pending_count_ - 1].mark == Mark::Call;
+      return !pending_.empty() && pending_.back().mark == Mark::Call;
     }
     case Terminal::RParen: {
       emit_pending_above(NOT_BINARY);
-      if (pending_count_ == 0) return false;
-      const Pending closed = pending_[pending_count_ - 1];
+      if (pending_.empty()) return false;
+      const Pending closed = pending_.back();
       size_t inner;
       if (closed.mark == Mark::Paren) {
-        inner = depths_[--depth_count_];
+        inner = depths_.back();
+        depths_.shrink_to(depths_.size() - 1);
       } else if (closed.mark == Mark::Call) {
         const size_t first = closed.values;
-        const size_t count = depth_count_ - first;
-        inner = 1 + *std::max_element(depths_ + first, depths_ + depth_count_);
-        depth_count_ = first;
+        const size_t count = depths_.size() - first;
+        inner = 1 + *std::max_element(depths_.data() + first, depths_.data() + depths_.size());
+        depths_.shrink_to(first);
         program_.push_call(tokens_.text(Tok{0, closed.first, closed.second}), count);
       } else {
         return false;
       }
-      --pending_count_;
+      pending_.shrink_to(pending_.size() - 1);
       operand_next = false;
       return operand(inner, closed.unary, closed.op);
     }

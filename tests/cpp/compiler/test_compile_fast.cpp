@@ -138,9 +138,8 @@ TEST(CompileFastTest, TakesExactlyWhatTheParserAccepts) {
   EXPECT_GT(refused, 8000u);
 }
 
-// Nesting and chains beyond the fast path's stacks go to the LALR parser, with
-// the same outcome.
-TEST(CompileFastTest, LongChainsAndDeepNestingFallBack) {
+// Long chains and deep nesting outgrow the fast path's inline stacks.
+TEST(CompileFastTest, LongChainsAndDeepNesting) {
   std::string chain = "a";
   for (int i = 0; i < 300; ++i) chain += i % 2 ? " + a" : " ^ b";
   std::string nested;
@@ -157,6 +156,11 @@ TEST(CompileFastTest, LongChainsAndDeepNestingFallBack) {
     ASSERT_TRUE(tree.ok());
     Program expected;
     emit(**tree, expected);
+    Program fast;
+    size_t fast_depth = 0;
+    ASSERT_TRUE(compile_fast(text, fast, fast_depth));
+    EXPECT_TRUE(programs_equal(fast, expected));
+    EXPECT_EQ(fast_depth, depth_of(**tree));
     auto compiled = compile_str(text, 1024);
     ASSERT_TRUE(compiled.ok()) << compiled.error();
     EXPECT_TRUE(programs_equal(*compiled, expected));
