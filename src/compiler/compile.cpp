@@ -3,6 +3,7 @@
 // straight from the LALR parser's reductions, which come in post-order; both
 // report the depth the tree would have. emit() compiles a tree that exists.
 
+#include <algorithm>
 #include <cassert>
 #include <utility>
 #include <vector>
@@ -167,8 +168,9 @@ class CodeSink {
 Expected<Program, std::string> compile_str(std::string_view text, size_t max_depth) {
   // Every instruction stands for a token of its own ("?" and ":" for the jumps),
   // and a program rarely has as many as one per two bytes of text. The operand
-  // blocks get the same room as a third of that; more is allocated if needed.
-  const size_t expected_code = text.size() / 2 + 4;
+  // blocks get the same room as a third of that; long texts start with room
+  // for 1024 instructions, and more is allocated as needed.
+  const size_t expected_code = std::min<size_t>(text.size() / 2 + 4, 1024);
   Program program;
   program.reserve(expected_code, expected_code / 3 + 1, 0);
   size_t depth;

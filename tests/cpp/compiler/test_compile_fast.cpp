@@ -164,6 +164,7 @@ TEST(CompileFastTest, LongChainsAndDeepNesting) {
     auto compiled = compile_str(text, 1024);
     ASSERT_TRUE(compiled.ok()) << compiled.error();
     EXPECT_TRUE(programs_equal(*compiled, expected));
+    EXPECT_LE(compiled->capacity(), 2 * compiled->size() + 64);
     const size_t depth = depth_of(**tree);
     auto refused = compile_str(text, depth - 1);
     ASSERT_FALSE(refused.ok());
