@@ -1,5 +1,6 @@
 // Compiler and bytecode JSON benchmarks: compiling a small and a 30-operator
-// formula, and writing and reading the JSON text of a 1000-instruction program.
+// formula, a long text and a text with an error, and writing and reading the
+// JSON text of a 1000-instruction program.
 //
 // With VEXLOR_BENCH_JSON_OUT=<path> the JSON text of the 1000-instruction
 // program is also written to <path>, so that bench/json_loads.py can time
@@ -81,6 +82,35 @@ void BM_Compile30Operators(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Compile30Operators);
+
+// The parser benchmark's long text (formula-like pieces joined by "+"), so that
+// operator chains and the program outgrow every room reserved up front.
+std::string long_formula(size_t bytes) {
+  const std::string piece = "(x1 * 2.5 - rate / 3) + max(a, b, 7) * -1.25 ^ 2 - {123e4567-e89b-12d3-a456-426614174000} % 9 + ";
+  std::string text;
+  while (text.size() + piece.size() + 1 <= bytes) text += piece;
+  text += "1";
+  return text;
+}
+
+void BM_CompileLong(benchmark::State& state) {
+  const std::string text = long_formula(static_cast<size_t>(state.range(0)) * 1024);
+  for (auto _ : state) {
+    auto program = vexlor::compile_str(text, text.size());
+    benchmark::DoNotOptimize(program);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_CompileLong)->Unit(benchmark::kMillisecond)->Arg(1)->Arg(128)->Arg(1024);
+
+// A text the fast path refuses (a comparison chain): the parser decides and words the error.
+void BM_CompileError(benchmark::State& state) {
+  for (auto _ : state) {
+    auto program = vexlor::compile_str("a < b < c", 15);
+    benchmark::DoNotOptimize(program);
+  }
+}
+BENCHMARK(BM_CompileError);
 
 void BM_WriteJson1000(benchmark::State& state) {
   const Program program = thousand_instructions();
