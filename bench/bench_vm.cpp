@@ -105,6 +105,12 @@ Program program_calls() {
           K(OpKind::Add), V("e"), V("f"), OpCode::call("average", 2), K(OpKind::Add)};
 }
 
+// The fixed cost of a run: one constant, one variable.
+Decimal direct_const(const Vars&) { return TWO; }
+Program program_const() { return {C("2")}; }
+Decimal direct_load(const Vars& v) { return v.b; }
+Program program_load() { return {V("b")}; }
+
 using DirectFn = Decimal (*)(const Vars&);
 
 struct Scenario {
@@ -118,6 +124,8 @@ const Scenario SCENARIOS[] = {
     {"formula30", direct_formula, program_formula},
     {"ternary", direct_ternary, program_ternary},
     {"calls", direct_calls, program_calls},
+    {"const", direct_const, program_const},
+    {"load", direct_load, program_load},
 };
 
 void check_agreement() {

@@ -202,6 +202,7 @@ template <Mode mode, bool bounded>
     remaining = resume->remaining;
     gas_used = resume->gas_used;
   } else {
+    if constexpr (!metered) gas_used = nullptr;  // run reports the 0 itself
     ctx = static_cast<const VmContext*>(from);
     inline_base = reinterpret_cast<Decimal*>(buffer);
     ip = code;
@@ -319,16 +320,17 @@ template <Mode mode, bool bounded>
     return loop(&resume_);                                                           \
   } while (0)
 // A backward jump outside the guarded mode hands over to it; a target past the
-// end finishes the run.
-#define VM_JUMP_TO(t)                                            \
-  do {                                                           \
-    const size_t target_ = (t);                                  \
-    const OpCode* const dest_ = target_ < len ? code + target_ : stop; \
-    if constexpr (mode != Mode::Guarded) {                       \
-      if (dest_ <= ip) VM_HAND_OVER(execute_guarded, target_);   \
-    }                                                            \
-    ip = dest_;                                                  \
-    VM_DISPATCH();                                               \
+// end finishes the run (always a forward jump).
+#define VM_JUMP_TO(t)                                              \
+  do {                                                             \
+    const size_t target_ = (t);                                    \
+    if (target_ >= len) goto done;                                 \
+    const OpCode* const dest_ = code + target_;                    \
+    if constexpr (mode != Mode::Guarded) {                         \
+      if (dest_ <= ip) [[unlikely]] VM_HAND_OVER(execute_guarded, target_); \
+    }                                                              \
+    ip = dest_;                                                    \
+    goto* LABELS[static_cast<size_t>(ip->kind())];                 \
   } while (0)
 
   VM_DISPATCH();
@@ -483,7 +485,9 @@ done:
     VM_FAIL(bad_end(static_cast<size_t>(sp - base)));
   {
     const Decimal value = stack_copy(base[0]);
-    if (gas_used != nullptr) *gas_used = metered && has_limit ? limit - remaining : 0;
+    if constexpr (metered) {
+      if (gas_used != nullptr) *gas_used = has_limit ? limit - remaining : 0;
+    }
     if (!bounded && base != inline_base) [[unlikely]]
       std::free(base);
     return value;

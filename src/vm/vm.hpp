@@ -48,10 +48,12 @@ inline size_t metering(std::optional<uint64_t> gas, size_t len) {
 // Executes `program`. `gas`: the limit, or none for no metering. `gas_used`, when
 // given, receives the gas charged against the caller's limit (0 without one).
 // Inline: the call goes straight to the loop that fits the program and the limit.
+// Without a limit the gas used is 0, reported here: the free loop reports none.
 inline Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
                                       std::optional<uint64_t> gas, uint64_t* gas_used = nullptr) {
+  if (!gas && gas_used != nullptr) *gas_used = 0;
   return vm_loop::LOOPS[program.size() <= vm_loop::SHORT_PROGRAM][vm_loop::metering(gas, program.size())](
-      &context, program.data(), program.size(), gas.value_or(0), gas_used);
+      &context, program.data(), program.size(), gas.value_or(0), gas ? gas_used : nullptr);
 }
 
 }  // namespace vexlor
