@@ -9,6 +9,11 @@
 #include <cstring>
 #include <string>
 
+// Each instruction body keeps its own jump to the next (GCC would otherwise merge
+// their identical ends into one shared block, one more jump per instruction).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-crossjumping")
+#endif
 namespace vexlor {
 namespace {
 
