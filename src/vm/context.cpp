@@ -163,7 +163,7 @@ void VariableMap::grow(size_t capacity) {
 
 void VariableMap::build_index(size_t buckets) {
   if (seed_ == 0) seed_ = next_map_seed() | 1;
-  std::fill(std::begin(small_index_), std::end(small_index_), SMALL_UNUSED);
+  std::fill(std::begin(small_index_), std::end(small_index_), SMALL_EMPTY);
   index_.assign(buckets, EMPTY);
   mask_ = buckets - 1;
   shift_ = 64 - static_cast<unsigned>(std::countr_zero(buckets));

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -67,10 +68,16 @@ class VariableMap {
   static constexpr size_t INLINE = 8;
   static constexpr size_t SMALL = 8;
 
-  VariableMap() { std::memset(small_index_, SMALL_EMPTY, sizeof small_index_); }
+  VariableMap() {
+    std::memset(small_index_, SMALL_EMPTY, sizeof small_index_);
+    mark_no_key();
+  }
   VariableMap(const VariableMap&) = delete;
   VariableMap& operator=(const VariableMap&) = delete;
-  VariableMap(VariableMap&& other) noexcept { take(other); }
+  VariableMap(VariableMap&& other) noexcept {
+    mark_no_key();
+    take(other);
+  }
   VariableMap& operator=(VariableMap&& other) noexcept {
     if (this != &other) {
       clear();
@@ -78,7 +85,10 @@ class VariableMap {
     }
     return *this;
   }
-  ~VariableMap() { clear(); }
+  ~VariableMap() {
+    clear();
+    unmark_no_key();
+  }
 
   // Inserts, or replaces the value of an equal key.
   void insert_or_assign(VarId key, const Decimal& value) {
@@ -90,18 +100,14 @@ class VariableMap {
   void insert_or_assign_name(std::string_view name, const Decimal& value);
   const Decimal* find(const VarId& key) const { return find(key, key.hash()); }
   const Decimal* find(const VarId& key, uint64_t hash) const { return find_slow(key, pack_var_id(key), hash); }
-  // The look-up of a LoadVar instruction. Inline: the first bucket of a small
-  // map, where a present key nearly always sits (see small_mul_); every other
-  // probe goes through find_slow.
+  // The look-up of a LoadVar instruction. Inline: the home bucket of a small map,
+  // where a present key sits (see small_mul_); an empty bucket, and every bucket
+  // of a larger map, leads to a slot whose key matches none. Every other case
+  // goes through find_slow.
   const Decimal* find(const LoadVarOperand& op) const {
-    const size_t home = small_home(op.hash);
-    const uint8_t words = small_index_[home];
-    if (words < SMALL * ENTRY_WORDS) [[likely]] {
-      if (quick_match(small_entry(words), op)) [[likely]]
-        return &small_entry(words).value;
-    } else if (words == SMALL_EMPTY) {
-      return nullptr;
-    }
+    const Entry& e = small_entry(small_index_[small_home(op.hash)]);
+    if (quick_match(e, op)) [[likely]]
+      return &e.value;
     return find_slow(op.var, op.packed, op.hash);
   }
   size_t size() const { return size_; }
@@ -142,14 +148,21 @@ class VariableMap {
   static constexpr uint64_t SMALL_MULS_FIRST = detail::small_index_multiplier(0);
   // A small-index bucket holds its entry's offset in 8-byte words (slot * ENTRY_WORDS).
   static constexpr size_t ENTRY_WORDS = sizeof(Entry) / 8;
-  static_assert(sizeof(Entry) % 8 == 0 && SMALL * ENTRY_WORDS < 0xFE);
+  static_assert(sizeof(Entry) % 8 == 0 && INLINE * ENTRY_WORDS <= 0xFF);
   // While the map is small its entries are the inline ones (see reserve).
   const Entry& small_entry(uint8_t words) const {
     return *reinterpret_cast<const Entry*>(inline_ + size_t{words} * 8);
   }
   static_assert(INLINE >= SMALL);
-  static constexpr uint8_t SMALL_EMPTY = 0xFF;
-  static constexpr uint8_t SMALL_UNUSED = 0xFE;  // every bucket once the map has its full index
+  // An empty bucket (every bucket once the map has its full index): the slot after
+  // the inline entries, whose quick form matches no key (see mark_no_key).
+  static constexpr uint8_t SMALL_EMPTY = INLINE * ENTRY_WORDS;
+  void mark_no_key() {
+    // No packed key has all bits of its tag set (a tag's low byte is its kind).
+    const PackedVarId none{~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}};
+    new (inline_ + INLINE * sizeof(Entry)) Entry{none, 0, Decimal(), VarId()};
+  }
+  void unmark_no_key() { reinterpret_cast<Entry*>(inline_ + INLINE * sizeof(Entry))->~Entry(); }
   static constexpr uint64_t QUICK_LONG = uint64_t{1} << 62;
 
   // Equality of VarId: the packed words decide unless the key is a long name.
@@ -188,7 +201,7 @@ class VariableMap {
   size_t mask_ = 0;
   unsigned shift_ = 63;
   uint64_t seed_ = 0;
-  alignas(Entry) unsigned char inline_[INLINE * sizeof(Entry)];
+  alignas(Entry) unsigned char inline_[(INLINE + 1) * sizeof(Entry)];  // and the no-key slot
 };
 
 struct VmContext {
