@@ -83,7 +83,10 @@ inline bool mul(const Decimal& a, const Decimal& b, Decimal& out) {
 
 // The numeric order of a and b.
 inline std::strong_ordering cmp(const Decimal& a, const Decimal& b) {
-  if (a.flags() != b.flags() && a.is_sign_negative() == b.is_sign_negative()) {
+  if (a.flags() == b.flags()) {
+    // Same sign and scale: the coefficients decide (zeros included).
+    if ((a.hi() | b.hi()) == 0) return a.is_sign_negative() ? b.lo() <=> a.lo() : a.lo() <=> b.lo();
+  } else if (a.is_sign_negative() == b.is_sign_negative()) {
     uint64_t x, y;
     uint32_t scale;
     if (align(a, b, x, y, scale)) return a.is_sign_negative() ? y <=> x : x <=> y;

@@ -58,6 +58,7 @@ std::string show(const Decimal& d) {
 TEST(SmallArithTest, AgreesWithTheDecimalOperations) {
   Operands gen(20261208);
   size_t taken[4] = {};
+  size_t same_flags = 0;  // compared by their coefficients alone
   for (int i = 0; i < 400000; ++i) {
     const Decimal a = gen.next();
     const Decimal b = gen.next();
@@ -81,11 +82,13 @@ TEST(SmallArithTest, AgreesWithTheDecimalOperations) {
       ASSERT_TRUE(out.same_repr(r.value)) << show(a) << " * " << show(b) << ": " << show(out);
     }
     if (a.flags() != b.flags()) ++taken[3];
+    if (a.flags() == b.flags() && (a.hi() | b.hi()) == 0) ++same_flags;
     ASSERT_EQ(small::cmp(a, b), a.cmp(b)) << show(a) << " <=> " << show(b);
     ASSERT_EQ(small::cmp(a, a), std::strong_ordering::equal);
   }
   // Each shortcut is taken often enough for the comparison to mean something.
   for (const size_t n : taken) EXPECT_GT(n, 40000u);
+  EXPECT_GT(same_flags, 5000u);
 }
 
 TEST(SmallArithTest, EdgesOfTheShortcuts) {
@@ -105,6 +108,10 @@ TEST(SmallArithTest, EdgesOfTheShortcuts) {
       {"4294967296", "4294967296"},          // the product leaves 64 bits
       {"0.00000000000001", "0.000000000000001"},  // scales add to 29
       {"-3", "3"},
+      {"-3", "-5"},                          // same sign and scale: the coefficients decide
+      {"-0", "-5"},                          //
+      {"0.00", "0.01"},                      //
+      {"-0", "0"},                           // zeros of both signs are equal
       {"79228162514264337593543950335", "1"},  // wider than 64 bits
   };
   for (const Case& c : cases) {
