@@ -208,13 +208,16 @@ PyObject* native_decimal_type() {
 
 namespace {
 
-bool add_entry(PyObject* key, PyObject* value, VariableMap& variables, PyObject* native_type) {
+// `distinct_names`: the keys are exact str objects of one dict, so no two give the same name.
+bool add_entry(PyObject* key, PyObject* value, VariableMap& variables, PyObject* native_type, bool distinct_names) {
   Key id;
   if (!read_key(key, id)) return false;
   Decimal converted;
   if (!convert_value(value, id, converted, native_type)) return false;
   if (id.uuid) {
     variables.insert_or_assign(VarId::uuid(*id.uuid), converted);
+  } else if (distinct_names) {
+    variables.insert_new_name(id.name, converted);
   } else {
     variables.insert_or_assign_name(id.name, converted);
   }
@@ -232,7 +235,7 @@ bool build_through_iterator(PyObject* vars, VariableMap& variables, PyObject* na
   PyObject* pair = nullptr;
   int status = 0;
   while ((status = next_item(iter, &pair)) > 0) {
-    const bool ok = add_entry(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), variables, native_type);
+    const bool ok = add_entry(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), variables, native_type, false);
     Py_DECREF(pair);
     if (!ok) {
       Py_DECREF(iter);
@@ -258,12 +261,14 @@ bool build_context(PyObject* vars, VmContext& context) {
 #endif
   Py_ssize_t pos = 0;
   PyObject *key, *value;
-  while (PyDict_Next(vars, &pos, &key, &value)) {
+  // Nothing here runs Python code, so the size read first stays true: the walk
+  // stops at the last entry instead of scanning on to the end of the table.
+  for (Py_ssize_t left = PyDict_GET_SIZE(vars); left > 0 && PyDict_Next(vars, &pos, &key, &value); --left) {
     if (!converts_without_python_code(key, value, decimal_type)) {
       outcome = -1;
       break;
     }
-    if (!add_entry(key, value, variables, decimal_type)) {
+    if (!add_entry(key, value, variables, decimal_type, true)) {
       outcome = 0;
       break;
     }

@@ -63,8 +63,21 @@ Py_ssize_t digit_count(uint64_t word) {
   return count;
 }
 
+// A new object of the type, as its own allocation would make it. A plain
+// (not garbage-collected) static type is set up directly, without clearing
+// memory the fields below overwrite.
+PyObject* allocate(PyTypeObject* type) {
+  if (type->tp_alloc == PyType_GenericAlloc && type->tp_free == PyObject_Free && type->tp_itemsize == 0 &&
+      !PyType_IS_GC(type) && !(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
+    auto* result = static_cast<PyObject*>(PyObject_Malloc(static_cast<size_t>(type->tp_basicsize)));
+    if (result == nullptr) return PyErr_NoMemory();
+    return PyObject_Init(result, type);
+  }
+  return type->tp_alloc(type, 0);
+}
+
 PyObject* write_fields(PyTypeObject* type, const Decimal& value) {
-  PyObject* result = type->tp_alloc(type, 0);
+  PyObject* result = allocate(type);
   if (result == nullptr) return nullptr;
   NativeFields& f = mutable_fields(result);
   f.hash = -1;

@@ -222,4 +222,8 @@ void VariableMap::insert_or_assign_name(std::string_view name, const Decimal& va
   append(packed, hash, value, [&] { return VarId(VarId::NameText{name}); });
 }
 
+void VariableMap::insert_new_name(std::string_view name, const Decimal& value) {
+  append(pack_name(name), VarId::name_hash(name), value, [&] { return VarId(VarId::NameText{name}); });
+}
+
 }  // namespace vexlor

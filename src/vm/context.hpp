@@ -98,6 +98,9 @@ class VariableMap {
   void insert_or_assign(VarId key, const Decimal& value, uint64_t hash);
   // The same for the Name with this text; its key is built once, in place.
   void insert_or_assign_name(std::string_view name, const Decimal& value);
+  // The same for a name the caller knows to be absent (keys read from a table of
+  // distinct texts): nothing is looked up first.
+  void insert_new_name(std::string_view name, const Decimal& value);
   const Decimal* find(const VarId& key) const { return find(key, key.hash()); }
   const Decimal* find(const VarId& key, uint64_t hash) const { return find_slow(key, pack_var_id(key), hash); }
   // The look-up of a LoadVar instruction. Inline: the home bucket of a small map,

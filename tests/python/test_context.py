@@ -115,6 +115,20 @@ def test_uuid_keys_and_later_duplicate_wins():
     assert e.evaluate({U: 1, uuid.UUID(U): 3}) == 3
 
 
+class DistinctText(str):
+    """Equal texts that the dict keeps apart: both become the same name."""
+
+    def __eq__(self, other):
+        return self is other
+
+    __hash__ = str.__hash__
+
+
+def test_equal_names_from_distinct_keys_later_wins():
+    assert X.evaluate({DistinctText("x"): 1, DistinctText("x"): 2}) == 2
+    assert X.evaluate({"y": 0, DistinctText("x"): 1, "x": 3}) == 3
+
+
 def test_uuid_subclass_key():
     class MyUUID(uuid.UUID):
         pass

@@ -95,7 +95,11 @@ TEST(VariableMapRandomTest, MatchesReferenceMap) {
           break;
         case 3:
           if (pool[k].is_name()) {
-            m.insert_or_assign_name(pool[k].name_text(), value);
+            if (ref.count(k) == 0 && rng() % 2 == 0) {
+              m.insert_new_name(pool[k].name_text(), value);
+            } else {
+              m.insert_or_assign_name(pool[k].name_text(), value);
+            }
             ref[k] = value;
             break;
           }
