@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "compiler/compile_fast.hpp"
 #include "compiler/compiler.hpp"
+#include "../tests/cpp/compiler/tree_depth.hpp"
 
 namespace {
 
@@ -22,21 +22,7 @@ namespace {
   std::abort();
 }
 
-size_t depth_of(const vexlor::Expr& root) {
-  struct Item {
-    const vexlor::Expr* node;
-    size_t depth;
-  };
-  size_t deepest = 0;
-  std::vector<Item> work{{&root, 1}};
-  while (!work.empty()) {
-    const Item item = work.back();
-    work.pop_back();
-    if (item.depth > deepest) deepest = item.depth;
-    for (size_t i = 0; i < item.node->child_count(); ++i) work.push_back({&item.node->child(i), item.depth + 1});
-  }
-  return deepest;
-}
+using vexlor::testing_support::depth_of;
 
 }  // namespace
 

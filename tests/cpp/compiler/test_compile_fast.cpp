@@ -13,25 +13,12 @@
 
 #include "compiler/compile_fast.hpp"
 #include "compiler/compiler.hpp"
+#include "tree_depth.hpp"
 
 namespace vexlor {
 namespace {
 
-size_t depth_of(const Expr& root) {
-  struct Item {
-    const Expr* node;
-    size_t depth;
-  };
-  size_t deepest = 0;
-  std::vector<Item> work{{&root, 1}};
-  while (!work.empty()) {
-    const Item item = work.back();
-    work.pop_back();
-    deepest = std::max(deepest, item.depth);
-    for (size_t i = 0; i < item.node->child_count(); ++i) work.push_back({&item.node->child(i), item.depth + 1});
-  }
-  return deepest;
-}
+using testing_support::depth_of;
 
 // Texts made by a walk that mostly alternates operands and operators, keeps
 // track of open parentheses and calls, and now and then puts any token at all.
