@@ -61,6 +61,7 @@ void OpCode::make_empty_block() {
     const uint64_t hash = empty.hash();
     const PackedVarId packed = pack_var_id(empty);
     u_.s.ptr = new LoadVarOperand{std::move(empty), hash, packed};
+    u_.s.size = hash;
   } else {
     u_.s.ptr = new CallOperand{std::string(), NO_FUNCTION_SLOT};
   }
@@ -72,6 +73,7 @@ OpCode OpCode::load_var(VarId var) {
   const uint64_t hash = var.hash();
   const PackedVarId packed = pack_var_id(var);
   op.u_.s.ptr = new LoadVarOperand{std::move(var), hash, packed};
+  op.u_.s.size = hash;
   return op;
 }
 
@@ -173,6 +175,12 @@ static_assert(BLOCK_ALIGN <= alignof(std::max_align_t), "chunks come from operat
 
 }  // namespace
 
+const OpCode Program::EMPTY = [] {
+  OpCode end(OpKind::Add);
+  end.kind_ = END_MARK;
+  return end;
+}();
+
 Program::Program(std::initializer_list<OpCode> ops) {
   size_t load_vars = 0, calls = 0;
   for (const OpCode& op : ops) {
@@ -247,7 +255,7 @@ void Program::steal(Program& other) noexcept {
 
 void Program::reserve(size_t count) {
   if (count <= capacity_) return;
-  auto* bigger = static_cast<OpCode*>(::operator new(count * sizeof(OpCode)));
+  auto* bigger = static_cast<OpCode*>(::operator new((count + 1) * sizeof(OpCode)));
   // Instructions move bit for bit: no instruction points into the array itself.
   for (size_t i = 0; i < size_; ++i) {
     OpCode* to = bigger + i;
@@ -262,6 +270,7 @@ void Program::reserve(size_t count) {
   ops_ = bigger;
   capacity_ = count;
   ops_in_chunk_ = false;
+  mark_end();
 }
 
 void Program::reserve(size_t count, size_t load_vars, size_t calls) {
@@ -270,7 +279,7 @@ void Program::reserve(size_t count, size_t load_vars, size_t calls) {
     reserve(count);
     return;
   }
-  const size_t ops_bytes = round_up(count * sizeof(OpCode));
+  const size_t ops_bytes = round_up((count + 1) * sizeof(OpCode));
   const size_t bytes = ops_bytes + load_vars * LOAD_BLOCK + calls * CALL_BLOCK;
   auto* chunk = static_cast<Chunk*>(::operator new(CHUNK_HEADER + bytes));
   chunk->next = nullptr;
@@ -282,6 +291,7 @@ void Program::reserve(size_t count, size_t load_vars, size_t calls) {
   ops_in_chunk_ = true;
   cursor_ = base + ops_bytes;
   chunk_end_ = base + bytes;
+  mark_end();
 }
 
 void* Program::allocate_block(size_t bytes) {
@@ -330,6 +340,7 @@ void Program::push_back(const OpCode& op) {
   if (size_ == capacity_) grow();
   new (ops_ + size_) OpCode(std::move(copy));
   ++size_;
+  mark_end();
 }
 
 void Program::push_back_slow(OpCode&& op) {
@@ -341,6 +352,7 @@ void Program::push_back_slow(OpCode&& op) {
   if (size_ == capacity_) grow();
   new (ops_ + size_) OpCode(std::move(taken));
   ++size_;
+  mark_end();
 }
 
 void Program::place_pooled(OpKind kind, size_t size, void* block) {
@@ -351,15 +363,17 @@ void Program::place_pooled(OpKind kind, size_t size, void* block) {
   slot->u_.s.size = size;
   slot->u_.s.ptr = block;
   ++size_;
+  mark_end();
 }
 
 void Program::push_load_var(const VarId& var) {
-  place_pooled(OpKind::LoadVar, 0, new (allocate_block(LOAD_BLOCK)) LoadVarOperand{var, var.hash(), pack_var_id(var)});
+  const uint64_t hash = var.hash();
+  place_pooled(OpKind::LoadVar, hash, new (allocate_block(LOAD_BLOCK)) LoadVarOperand{var, hash, pack_var_id(var)});
 }
 
 void Program::push_load_var_name(std::string_view name) {
-  place_pooled(OpKind::LoadVar, 0,
-               new (allocate_block(LOAD_BLOCK)) LoadVarOperand{VarId::name(name), VarId::name_hash(name), pack_name(name)});
+  const uint64_t hash = VarId::name_hash(name);
+  place_pooled(OpKind::LoadVar, hash, new (allocate_block(LOAD_BLOCK)) LoadVarOperand{VarId::name(name), hash, pack_name(name)});
 }
 
 void Program::push_call(std::string_view name, size_t arg_count) {

@@ -136,7 +136,7 @@ class OpCode {
 
   const Decimal& constant() const { return u_.constant; }                  // PushConst
   const VarId& var() const { return as_load()->var; }                       // LoadVar
-  uint64_t var_hash() const { return as_load()->hash; }                     // LoadVar
+  uint64_t var_hash() const { return u_.s.size; }  // LoadVar: var().hash(), kept in the instruction itself
   const LoadVarOperand& var_operand() const { return *as_load(); }          // LoadVar
   size_t target() const { return u_.s.size; }                               // Jump, JumpIfFalse
   const std::string& call_name() const { return as_call()->name; }          // Call
@@ -231,6 +231,7 @@ class Program {
     if (size_ < capacity_ && !(op.pooled_ && OpCode::has_block(op.kind_))) {
       new (ops_ + size_) OpCode(std::move(op));
       ++size_;
+      mark_end();
     } else {
       push_back_slow(std::move(op));
     }
@@ -240,6 +241,7 @@ class Program {
     if (size_ < capacity_) {
       new (ops_ + size_) OpCode(std::forward<Args>(args)...);
       ++size_;
+      mark_end();
     } else {
       OpCode op(std::forward<Args>(args)...);
       push_back_slow(std::move(op));
@@ -257,7 +259,19 @@ class Program {
   // Program equality: same length and equal instructions at every index.
   bool operator==(const Program& other) const;
 
+  // The instructions followed by an end marker: an instruction of kind
+  // END_MARK, which no program holds. Valid until the program changes.
+  const OpCode* code_with_end() const { return ops_ != nullptr ? ops_ : &EMPTY; }
+  static constexpr OpKind END_MARK = static_cast<OpKind>(OP_KIND_COUNT);
+
  private:
+  static const OpCode EMPTY;  // the end marker of an empty program
+  // Writes the end marker after the last instruction. The array always has
+  // room for it: its allocation holds capacity_ + 1 instructions.
+  void mark_end() noexcept {
+    OpCode* end = new (ops_ + size_) OpCode(OpKind::Add);
+    end->kind_ = END_MARK;
+  }
   struct Chunk;
   inline void* allocate_block(size_t bytes);
   void* allocate_block_in_new_chunk(size_t bytes);

@@ -107,11 +107,12 @@ class VariableMap {
   // where a present key sits (see small_mul_); an empty bucket, and every bucket
   // of a larger map, leads to a slot whose key matches none. Every other case
   // goes through find_slow.
-  const Decimal* find(const LoadVarOperand& op) const {
-    const Entry& e = small_entry(small_index_[small_home(op.hash)]);
+  // `hash`: op.hash, which the instruction keeps at hand.
+  const Decimal* find(const LoadVarOperand& op, uint64_t hash) const {
+    const Entry& e = small_entry(small_index_[small_home(hash)]);
     if (quick_match(e, op)) [[likely]]
       return &e.value;
-    return find_slow(op.var, op.packed, op.hash);
+    return find_slow(op.var, op.packed, hash);
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }

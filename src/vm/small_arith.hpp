@@ -81,15 +81,21 @@ inline bool mul(const Decimal& a, const Decimal& b, Decimal& out) {
   return true;
 }
 
-// The numeric order of a and b.
+// The numeric order of a and b. Operands of one sign with coefficients below
+// 2^64 are compared at the larger scale; zeros need no care there (a scaled zero
+// is still zero, and the two zeros of one sign are equal).
 inline std::strong_ordering cmp(const Decimal& a, const Decimal& b) {
-  if (a.flags() == b.flags()) {
-    // Same sign and scale: the coefficients decide (zeros included).
-    if ((a.hi() | b.hi()) == 0) return a.is_sign_negative() ? b.lo() <=> a.lo() : a.lo() <=> b.lo();
-  } else if (a.is_sign_negative() == b.is_sign_negative()) {
-    uint64_t x, y;
-    uint32_t scale;
-    if (align(a, b, x, y, scale)) return a.is_sign_negative() ? y <=> x : x <=> y;
+  const uint32_t fa = a.flags(), fb = b.flags();
+  if (((fa ^ fb) & Decimal::SIGN_BIT) == 0 && (a.hi() | b.hi()) == 0) {
+    uint64_t x = a.lo(), y = b.lo();
+    const uint32_t sa = a.scale(), sb = b.scale();
+    bool fits = true;
+    if (sa < sb) {
+      fits = sb - sa < 20 && !__builtin_mul_overflow(x, POW10_U64[sb - sa], &x);
+    } else if (sb < sa) {
+      fits = sa - sb < 20 && !__builtin_mul_overflow(y, POW10_U64[sa - sb], &y);
+    }
+    if (fits) return (fa & Decimal::SIGN_BIT) != 0 ? y <=> x : x <=> y;
   }
   return a.cmp(b);
 }

@@ -215,19 +215,16 @@ template <Mode mode, bool bounded>
     base = inline_base;
     end = inline_base + INLINE_STACK;
   }
-  const OpCode* const stop = code + len;
   const VariableMap& variables = ctx->variables;
 
-  static constexpr void* LABELS[OP_KIND_COUNT] = {
+  // By kind, and the end marker after the last instruction.
+  static constexpr void* LABELS[OP_KIND_COUNT + 1] = {
       &&op_PushConst, &&op_LoadVar, &&op_Add, &&op_Sub, &&op_Mul, &&op_Div,  &&op_FloorDiv, &&op_Mod,
       &&op_Pow,       &&op_Neg,     &&op_Pos, &&op_Not, &&op_And, &&op_Or,   &&op_Eq,       &&op_Ne,
-      &&op_Lt,        &&op_Le,      &&op_Gt,  &&op_Ge,  &&op_Jump, &&op_JumpIfFalse, &&op_Call};
+      &&op_Lt,        &&op_Le,      &&op_Gt,  &&op_Ge,  &&op_Jump, &&op_JumpIfFalse, &&op_Call, &&done};
+  static_assert(static_cast<size_t>(Program::END_MARK) == OP_KIND_COUNT);
 
-#define VM_DISPATCH()                                       \
-  do {                                                      \
-    if (ip == stop) goto done;                              \
-    goto* LABELS[static_cast<size_t>(ip->kind())];          \
-  } while (0)
+#define VM_DISPATCH() goto* LABELS[static_cast<size_t>(ip->kind())]
 #define VM_NEXT() \
   do {            \
     ++ip;         \
@@ -258,7 +255,7 @@ template <Mode mode, bool bounded>
   } while (0)
 #define VM_NEED(n)                                                           \
   do {                                                                       \
-    if (static_cast<size_t>(sp - base) < (n)) [[unlikely]]                   \
+    if (sp < base + (n)) [[unlikely]]                                        \
       VM_FAIL(VmError::stack_underflow());                                   \
   } while (0)
 #define VM_PUSH(value)                              \
@@ -307,7 +304,7 @@ template <Mode mode, bool bounded>
     VM_NEED(2);                                                      \
     const auto c = small::cmp(sp[-2], sp[-1]);                       \
     const bool truth_ = (test);                                      \
-    if (ip + 1 != stop && ip[1].kind() == OpKind::JumpIfFalse) {     \
+    if (ip[1].kind() == OpKind::JumpIfFalse) {                       \
       ++ip;                                                          \
       VM_CHARGE(OpKind::JumpIfFalse);                                \
       sp -= 2;                                                       \
@@ -346,7 +343,7 @@ op_PushConst:
   VM_NEXT();
 op_LoadVar: {
   VM_CHARGE(OpKind::LoadVar);
-  const Decimal* v = variables.find(ip->var_operand());
+  const Decimal* v = variables.find(ip->var_operand(), ip->var_hash());
   if (v == nullptr) [[unlikely]]
     VM_FAIL(missing_variable(*ip));
   VM_PUSH(*v);
@@ -485,11 +482,15 @@ call_done:
   VM_NEXT();
 }
 
-done:
-  if (sp != base + 1) [[unlikely]]
+done: {
+  // Computed here: a base + 1 kept from the start would hold a register through
+  // every instruction.
+  const Decimal* first = base;
+  asm("" : "+r"(first));
+  if (sp != first + 1) [[unlikely]]
     VM_FAIL(bad_end(static_cast<size_t>(sp - base)));
   {
-    const Decimal value = stack_copy(base[0]);
+    const Decimal value = stack_copy(*first);
     if constexpr (metered) {
       if (gas_used != nullptr) *gas_used = has_limit ? limit - remaining : 0;
     }
@@ -497,6 +498,7 @@ done:
       std::free(base);
     return value;
   }
+}
 
 #undef VM_DISPATCH
 #undef VM_NEXT

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 
 #include "compiler/bytecode.hpp"
 #include "decimal/decimal.hpp"
@@ -33,7 +32,8 @@ inline constexpr const char* LOOP_LIMIT_MESSAGE =
 namespace vm_loop {
 // The instruction loops, by [program of at most SHORT_PROGRAM instructions][no
 // gas limit, a limit of at least MAX_FIXED_COST per instruction, any other limit].
-// `context` is the run's VmContext; `gas` the limit (0 without one).
+// `context` is the run's VmContext; `code` the program's instructions followed by
+// its end marker; `gas` the limit (0 without one).
 using Loop = Expected<Decimal, VmError> (*)(const void* context, const OpCode* code, size_t len, uint64_t gas,
                                             uint64_t* gas_used);
 inline constexpr size_t SHORT_PROGRAM = 64;
@@ -49,11 +49,11 @@ inline size_t metering(std::optional<uint64_t> gas, size_t len) {
 // given, receives the gas charged against the caller's limit (0 without one).
 // Inline: the call goes straight to the loop that fits the program and the limit.
 // Without a limit the gas used is 0, reported here: the free loop reports none.
-inline Expected<Decimal, VmError> run(std::span<const OpCode> program, const VmContext& context,
+inline Expected<Decimal, VmError> run(const Program& program, const VmContext& context,
                                       std::optional<uint64_t> gas, uint64_t* gas_used = nullptr) {
   if (!gas && gas_used != nullptr) *gas_used = 0;
   return vm_loop::LOOPS[program.size() <= vm_loop::SHORT_PROGRAM][vm_loop::metering(gas, program.size())](
-      &context, program.data(), program.size(), gas.value_or(0), gas ? gas_used : nullptr);
+      &context, program.code_with_end(), program.size(), gas.value_or(0), gas ? gas_used : nullptr);
 }
 
 }  // namespace vexlor

@@ -147,6 +147,53 @@ TEST(ProgramStorageTest, GrowthKeepsOperandsInPlace) {
   EXPECT_EQ(copy.size(), 300u + 43u + 28u);
 }
 
+// What the machine relies on: an end marker right after the last instruction,
+// and every LoadVar carrying its variable's hash in the instruction itself.
+std::string layout_fault(const Program& program) {
+  if (program.code_with_end()[program.size()].kind() != Program::END_MARK) return "no end marker";
+  for (size_t i = 0; i < program.size(); ++i) {
+    const OpCode& op = program[i];
+    if (op.kind() == OpKind::LoadVar && op.var_hash() != op.var().hash()) return "hash of " + std::to_string(i);
+  }
+  return "";
+}
+
+TEST(ProgramStorageTest, EveryWayOfBuildingKeepsTheLayoutTheMachineReads) {
+  Program grown;
+  EXPECT_EQ(layout_fault(grown), "");
+  for (int i = 0; i < 40; ++i) {
+    switch (i % 6) {
+      case 0: grown.push_load_var_name("n" + std::to_string(i)); break;
+      case 1: grown.push_load_var(VarId::uuid(SAMPLE)); break;
+      case 2: grown.push_back(OpCode::load_var(VarId::name("moved_in_" + std::to_string(i)))); break;
+      case 3: grown.emplace_back(OpKind::LoadVar); break;  // the empty name
+      case 4: grown.push_call("max", 2); break;
+      default: grown.push_back(grown[0]); break;
+    }
+    ASSERT_EQ(layout_fault(grown), "") << i;
+  }
+  Program reserved;
+  reserved.reserve(3, 2, 0);
+  EXPECT_EQ(layout_fault(reserved), "");
+  reserved.push_back(grown[1]);
+  reserved.reserve(100);
+  EXPECT_EQ(layout_fault(reserved), "");
+
+  const Program copy = grown;
+  Program assigned;
+  assigned = copy;
+  Program moved = std::move(grown);
+  const Program listed{OpCode::load_var(VarId::name("x")), OpCode(OpKind::LoadVar), copy[2]};
+  for (const Program* p : std::initializer_list<const Program*>{&copy, &assigned, &moved, &listed, &grown}) {
+    EXPECT_EQ(layout_fault(*p), "");
+  }
+  EXPECT_EQ(layout_fault(compiled(TEXT)), "");
+  OpCode taken = copy[0];
+  EXPECT_EQ(taken.var_hash(), taken.var().hash());
+  moved.clear();
+  EXPECT_EQ(layout_fault(moved), "");
+}
+
 TEST(ProgramStorageTest, PackedNamesAreTheZeroPaddedBytes) {
   const std::string letters = "abcdefghijklmnopqrstu";
   for (size_t n = 0; n <= letters.size(); ++n) {

@@ -43,7 +43,7 @@ std::vector<VarId> key_pool() {
 std::string expect_found(const VariableMap& m, const VarId& key, const Decimal* want) {
   const Decimal* by_key = m.find(key);
   const OpCode op = OpCode::load_var(key);
-  const Decimal* by_operand = m.find(op.var_operand());
+  const Decimal* by_operand = m.find(op.var_operand(), op.var_hash());
   if (by_key != by_operand) return "paths disagree for " + key.display();
   if ((by_key == nullptr) != (want == nullptr)) return "presence differs for " + key.display();
   if (want != nullptr && !by_key->same_repr(*want)) return "value differs for " + key.display();
