@@ -175,12 +175,6 @@ static_assert(BLOCK_ALIGN <= alignof(std::max_align_t), "chunks come from operat
 
 }  // namespace
 
-const OpCode Program::EMPTY = [] {
-  OpCode end(OpKind::Add);
-  end.kind_ = END_MARK;
-  return end;
-}();
-
 Program::Program(std::initializer_list<OpCode> ops) {
   size_t load_vars = 0, calls = 0;
   for (const OpCode& op : ops) {

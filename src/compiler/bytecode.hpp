@@ -259,13 +259,11 @@ class Program {
   // Program equality: same length and equal instructions at every index.
   bool operator==(const Program& other) const;
 
-  // The instructions followed by an end marker: an instruction of kind
-  // END_MARK, which no program holds. Valid until the program changes.
-  const OpCode* code_with_end() const { return ops_ != nullptr ? ops_ : &EMPTY; }
+  // After the last instruction of a program that is not empty, data() holds an
+  // end marker: an instruction of kind END_MARK, which no program holds.
   static constexpr OpKind END_MARK = static_cast<OpKind>(OP_KIND_COUNT);
 
  private:
-  static const OpCode EMPTY;  // the end marker of an empty program
   // Writes the end marker after the last instruction. The array always has
   // room for it: its allocation holds capacity_ + 1 instructions.
   void mark_end() noexcept {

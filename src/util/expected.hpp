@@ -2,9 +2,9 @@
 // A value or an error, for the core's fallible operations (the core never throws).
 
 #include <cassert>
+#include <memory>
 #include <type_traits>
 #include <utility>
-#include <variant>
 
 namespace vexlor {
 
@@ -18,31 +18,82 @@ Unexpected<std::decay_t<E>> unexpected(E&& error) {
   return {std::forward<E>(error)};
 }
 
+// A tagged union: testing and destroying a success is one test of the tag.
 template <class T, class E>
 class Expected {
  public:
-  Expected(const T& value) : v_(std::in_place_index<0>, value) {}
-  Expected(T&& value) : v_(std::in_place_index<0>, std::move(value)) {}
+  Expected(const T& value) : ok_(true) { std::construct_at(&value_, value); }
+  Expected(T&& value) : ok_(true) { std::construct_at(&value_, std::move(value)); }
   template <class G>
-  Expected(Unexpected<G> e) : v_(std::in_place_index<1>, std::move(e.error)) {}
+  Expected(Unexpected<G> e) : ok_(false) {
+    std::construct_at(&error_, std::move(e.error));
+  }
+  Expected(const Expected& other) : ok_(other.ok_) {
+    if (ok_) {
+      std::construct_at(&value_, other.value_);
+    } else {
+      std::construct_at(&error_, other.error_);
+    }
+  }
+  Expected(Expected&& other) noexcept(std::is_nothrow_move_constructible_v<T> &&
+                                      std::is_nothrow_move_constructible_v<E>)
+      : ok_(other.ok_) {
+    if (ok_) {
+      std::construct_at(&value_, std::move(other.value_));
+    } else {
+      std::construct_at(&error_, std::move(other.error_));
+    }
+  }
+  Expected& operator=(const Expected& other) {
+    if (this != &other) {
+      Expected copy(other);
+      *this = std::move(copy);
+    }
+    return *this;
+  }
+  Expected& operator=(Expected&& other) noexcept(std::is_nothrow_move_constructible_v<T> &&
+                                                 std::is_nothrow_move_constructible_v<E>) {
+    if (this != &other) {
+      destroy();
+      ok_ = other.ok_;
+      if (ok_) {
+        std::construct_at(&value_, std::move(other.value_));
+      } else {
+        std::construct_at(&error_, std::move(other.error_));
+      }
+    }
+    return *this;
+  }
+  ~Expected() { destroy(); }
 
-  bool ok() const { return v_.index() == 0; }
+  bool ok() const { return ok_; }
   explicit operator bool() const { return ok(); }
 
-  T& value() & { assert(ok()); return *std::get_if<0>(&v_); }
-  const T& value() const& { assert(ok()); return *std::get_if<0>(&v_); }
-  T&& value() && { assert(ok()); return std::move(*std::get_if<0>(&v_)); }
+  T& value() & { assert(ok()); return value_; }
+  const T& value() const& { assert(ok()); return value_; }
+  T&& value() && { assert(ok()); return std::move(value_); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  E& error() & { assert(!ok()); return *std::get_if<1>(&v_); }
-  const E& error() const& { assert(!ok()); return *std::get_if<1>(&v_); }
-  E&& error() && { assert(!ok()); return std::move(*std::get_if<1>(&v_)); }
+  E& error() & { assert(!ok()); return error_; }
+  const E& error() const& { assert(!ok()); return error_; }
+  E&& error() && { assert(!ok()); return std::move(error_); }
 
  private:
-  std::variant<T, E> v_;
+  void destroy() {
+    if (ok_) [[likely]] {
+      std::destroy_at(&value_);
+    } else {
+      std::destroy_at(&error_);
+    }
+  }
+  union {
+    T value_;
+    E error_;
+  };
+  bool ok_;
 };
 
 }  // namespace vexlor

@@ -109,10 +109,15 @@ class VariableMap {
   // goes through find_slow.
   // `hash`: op.hash, which the instruction keeps at hand.
   const Decimal* find(const LoadVarOperand& op, uint64_t hash) const {
-    const Entry& e = small_entry(small_index_[small_home(hash)]);
-    if (quick_match(e, op)) [[likely]]
-      return &e.value;
+    if (const Decimal* v = find_at_home(op, hash)) [[likely]]
+      return v;
     return find_slow(op.var, op.packed, hash);
+  }
+  // The inline part of that look-up: the value, or nullptr when the key is not
+  // in its home bucket of a small map (absent, or to be found by find).
+  const Decimal* find_at_home(const LoadVarOperand& op, uint64_t hash) const {
+    const Entry& e = small_entry(small_index_[small_home(hash)]);
+    return quick_match(e, op) ? &e.value : nullptr;
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }

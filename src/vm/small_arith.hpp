@@ -9,6 +9,7 @@
 #include <bit>
 #include <compare>
 #include <cstdint>
+#include <utility>
 
 #include "decimal/decimal.hpp"
 
@@ -16,49 +17,59 @@ namespace vexlor::small {
 
 using vexlor::POW10_U64;
 
-// A value with a coefficient below 2^64, built as two 64-bit words so that it is
-// stored as whole words: reading its upper half back (as the decimal operations
-// do) then never waits for two separate 32-bit stores.
-inline Decimal make(uint64_t lo, uint32_t scale, bool negative) {
-  const uint64_t flags = uint64_t{scale} << Decimal::SCALE_SHIFT | (negative ? uint64_t{Decimal::SIGN_BIT} : 0);
+// A Decimal's flags word holds only its sign bit and its scale (bits 16..23), so
+// flags of one sign order as their scales do, and a scale difference is a
+// difference of flags shifted down. SCALE_BITS: the scale part of a flags word.
+inline constexpr uint32_t SCALE_BITS = ~Decimal::SIGN_BIT;
+inline constexpr uint32_t MAX_SCALE_BITS = 28u << Decimal::SCALE_SHIFT;
+
+// A value with a coefficient below 2^64 and the scale part `scale_bits`, built as
+// two 64-bit words so that it is stored as whole words: reading its upper half
+// back (as the decimal operations do) then never waits for two separate 32-bit
+// stores.
+inline Decimal make(uint64_t lo, uint32_t scale_bits, bool negative) {
+  const uint64_t flags = scale_bits | (negative ? uint64_t{Decimal::SIGN_BIT} : 0);
   return std::bit_cast<Decimal>(std::array<uint64_t, 2>{lo, flags << 32});
 }
 static_assert(std::endian::native == std::endian::little);
 static_assert(std::bit_cast<std::array<uint64_t, 2>>(Decimal::from_parts(7, 5, 3, true)) ==
               std::array<uint64_t, 2>{7, 5 | uint64_t{3 << Decimal::SCALE_SHIFT | Decimal::SIGN_BIT} << 32});
+static_assert(Decimal::from_parts(0, 0, 28, true).flags() == (MAX_SCALE_BITS | Decimal::SIGN_BIT));
 
-// Both coefficients of a and b below 2^64 and non-zero, brought to the larger
-// scale without leaving 64 bits. Zero operands are left to the operations, which
-// pass the other operand on unchanged.
-inline bool align(const Decimal& a, const Decimal& b, uint64_t& x, uint64_t& y, uint32_t& scale) {
-  if ((a.hi() | b.hi()) != 0 || a.lo() == 0 || b.lo() == 0) return false;
-  const uint32_t sa = a.scale(), sb = b.scale();
-  x = a.lo();
-  y = b.lo();
+// x and y (coefficients below 2^64) brought to the larger of the scales given as
+// scale parts `sa` and `sb`, without leaving 64 bits; `scale_bits` receives it.
+inline bool align(uint32_t sa, uint32_t sb, uint64_t& x, uint64_t& y, uint32_t& scale_bits) {
   if (sa == sb) {
-    scale = sa;
+    scale_bits = sa;
     return true;
   }
   if (sa < sb) {
-    scale = sb;
-    return sb - sa < 20 && !__builtin_mul_overflow(x, POW10_U64[sb - sa], &x);
+    scale_bits = sb;
+    const uint32_t k = (sb - sa) >> Decimal::SCALE_SHIFT;
+    return __builtin_expect(k < 20 && !__builtin_mul_overflow(x, POW10_U64[k], &x), true);
   }
-  scale = sa;
-  return sa - sb < 20 && !__builtin_mul_overflow(y, POW10_U64[sa - sb], &y);
+  scale_bits = sa;
+  const uint32_t k = (sa - sb) >> Decimal::SCALE_SHIFT;
+  return __builtin_expect(k < 20 && !__builtin_mul_overflow(y, POW10_U64[k], &y), true);
 }
 
 // a + b, or a - b when `negate_b`: the exact sum at the larger scale; a zero sum
-// is positive.
+// is positive. Zero operands are left to the operations, which pass the other
+// operand on unchanged.
 inline bool add(const Decimal& a, const Decimal& b, bool negate_b, Decimal& out) {
-  uint64_t x, y;
-  uint32_t scale;
-  if (!align(a, b, x, y, scale)) return false;
+  if ((a.hi() | b.hi()) != 0 || a.lo() == 0 || b.lo() == 0) [[unlikely]]
+    return false;
+  uint64_t x = a.lo(), y = b.lo();
+  uint32_t scale_bits;
+  if (!align(a.flags() & SCALE_BITS, b.flags() & SCALE_BITS, x, y, scale_bits)) [[unlikely]]
+    return false;
   const bool neg_a = a.is_sign_negative();
   const bool neg_b = b.is_sign_negative() != negate_b;
   uint64_t r;
   bool negative;
   if (neg_a == neg_b) {
-    if (__builtin_add_overflow(x, y, &r)) return false;
+    if (__builtin_add_overflow(x, y, &r)) [[unlikely]]
+      return false;
     negative = neg_a;
   } else if (x >= y) {
     r = x - y;
@@ -67,17 +78,19 @@ inline bool add(const Decimal& a, const Decimal& b, bool negate_b, Decimal& out)
     r = y - x;
     negative = neg_b;
   }
-  out = make(r, scale, negative);
+  out = make(r, scale_bits, negative);
   return true;
 }
 
 // a * b: the exact product, scales added (at most 28).
 inline bool mul(const Decimal& a, const Decimal& b, Decimal& out) {
-  if ((a.hi() | b.hi()) != 0 || a.lo() == 0 || b.lo() == 0) return false;
-  const uint32_t scale = a.scale() + b.scale();
+  if ((a.hi() | b.hi()) != 0 || a.lo() == 0 || b.lo() == 0) [[unlikely]]
+    return false;
+  const uint32_t scale_bits = (a.flags() & SCALE_BITS) + (b.flags() & SCALE_BITS);
   uint64_t p;
-  if (scale > 28 || __builtin_mul_overflow(a.lo(), b.lo(), &p)) return false;
-  out = make(p, scale, a.is_sign_negative() != b.is_sign_negative());
+  if (scale_bits > MAX_SCALE_BITS || __builtin_mul_overflow(a.lo(), b.lo(), &p)) [[unlikely]]
+    return false;
+  out = make(p, scale_bits, a.is_sign_negative() != b.is_sign_negative());
   return true;
 }
 
@@ -86,16 +99,13 @@ inline bool mul(const Decimal& a, const Decimal& b, Decimal& out) {
 // is still zero, and the two zeros of one sign are equal).
 inline std::strong_ordering cmp(const Decimal& a, const Decimal& b) {
   const uint32_t fa = a.flags(), fb = b.flags();
-  if (((fa ^ fb) & Decimal::SIGN_BIT) == 0 && (a.hi() | b.hi()) == 0) {
+  if (((fa ^ fb) & Decimal::SIGN_BIT) == 0 && (a.hi() | b.hi()) == 0) [[likely]] {
     uint64_t x = a.lo(), y = b.lo();
-    const uint32_t sa = a.scale(), sb = b.scale();
-    bool fits = true;
-    if (sa < sb) {
-      fits = sb - sa < 20 && !__builtin_mul_overflow(x, POW10_U64[sb - sa], &x);
-    } else if (sb < sa) {
-      fits = sa - sb < 20 && !__builtin_mul_overflow(y, POW10_U64[sa - sb], &y);
+    uint32_t scale_bits;
+    if (align(fa, fb, x, y, scale_bits)) [[likely]] {  // one sign: the flags differ in the scale only
+      if ((fa & Decimal::SIGN_BIT) != 0) std::swap(x, y);
+      return x <=> y;
     }
-    if (fits) return (fa & Decimal::SIGN_BIT) != 0 ? y <=> x : x <=> y;
   }
   return a.cmp(b);
 }

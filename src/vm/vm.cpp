@@ -40,13 +40,7 @@ static_assert([] {
 
 constexpr size_t INLINE_STACK = vm_loop::SHORT_PROGRAM;
 
-// Free: no gas limit. Metered: the caller's limit. Charged: a limit of at least
-// MAX_FIXED_COST per instruction, which no instruction but Pow can exhaust before
-// a backward jump (until then each instruction runs at most once): gas is counted
-// without tests, and a Pow hands over to Resumed. Resumed: Metered, continuing a
-// run. Guarded: after a backward jump, the caller's limit (if any) and the loop
-// work budget.
-enum class Mode { Free, Metered, Charged, Resumed, Guarded };
+using vm_loop::Mode;
 
 using Result = Expected<Decimal, VmError>;
 
@@ -126,9 +120,7 @@ inline bool loop_work_exceeded(uint64_t& loop_work, const OpCode& op, uint64_t c
 }
 [[gnu::cold, gnu::noinline]] VmError loop_limit() { return VmError::runtime_error(LOOP_LIMIT_MESSAGE); }
 
-// `from`: the VmContext of a fresh run, or the Resume of a resumed or guarded one.
-template <Mode mode, bool bounded>
-Result execute(const void* from, const OpCode* code, size_t len, uint64_t gas, uint64_t* gas_used);
+using vm_loop::execute;
 
 // A built-in body called from the loop: out of line, which leaves the loop's
 // registers to the loop.
@@ -164,6 +156,8 @@ constexpr Builtin BUILTINS[FUNCTION_SLOT_COUNT] = {
   return execute<Mode::Resumed, false>(resume, nullptr, 0, 0, nullptr);
 }
 
+}  // namespace
+
 // The instruction loop. Dispatch is threaded: every instruction body ends with its
 // own jump to the next one (GCC's labels as values), and ip, sp, the stack bounds
 // and the remaining gas stay in locals. Each body charges its gas first, with the
@@ -173,9 +167,10 @@ constexpr Builtin BUILTINS[FUNCTION_SLOT_COUNT] = {
 // `bounded`: the program has at most INLINE_STACK instructions. Before any
 // backward jump every instruction runs at most once and adds at most one value,
 // so the stack stays within the inline buffer and pushes need no bounds test.
+// `from`: the VmContext of a fresh run, or the Resume of a resumed or guarded one.
 template <Mode mode, bool bounded>
-[[gnu::noinline]] Result execute(const void* from, const OpCode* code, size_t len, uint64_t gas,
-                                 uint64_t* gas_used) {
+[[gnu::noinline]] Result vm_loop::execute(const void* from, const OpCode* code, size_t len, uint64_t gas,
+                                          uint64_t* gas_used) {
   constexpr bool resumed = mode == Mode::Resumed || mode == Mode::Guarded;
   static_assert(!resumed || !bounded);
   constexpr bool metered = mode != Mode::Free;
@@ -343,6 +338,11 @@ op_PushConst:
   VM_NEXT();
 op_LoadVar: {
   VM_CHARGE(OpKind::LoadVar);
+  // The inline look-up has its own push: the value is read straight from the entry.
+  if (const Decimal* v = variables.find_at_home(ip->var_operand(), ip->var_hash())) [[likely]] {
+    VM_PUSH(*v);
+    VM_NEXT();
+  }
   const Decimal* v = variables.find(ip->var_operand(), ip->var_hash());
   if (v == nullptr) [[unlikely]]
     VM_FAIL(missing_variable(*ip));
@@ -513,13 +513,18 @@ done: {
 #undef VM_HAND_OVER
 }
 
-}  // namespace
-
 namespace vm_loop {
-const Loop LOOPS[2][3] = {
-    {execute<Mode::Free, false>, execute<Mode::Charged, false>, execute<Mode::Metered, false>},
-    {execute<Mode::Free, true>, execute<Mode::Charged, true>, execute<Mode::Metered, true>},
-};
+template Result execute<Mode::Free, true>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
+template Result execute<Mode::Free, false>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
+template Result execute<Mode::Charged, true>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
+template Result execute<Mode::Charged, false>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
+template Result execute<Mode::Metered, true>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
+template Result execute<Mode::Metered, false>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
+
+Result empty_program(uint64_t* gas_used) {
+  if (gas_used != nullptr) *gas_used = 0;
+  return unexpected(bad_end(0));
+}
 }  // namespace vm_loop
 
 }  // namespace vexlor

@@ -30,18 +30,44 @@ inline constexpr const char* LOOP_LIMIT_MESSAGE =
     "backward jump";
 
 namespace vm_loop {
-// The instruction loops, by [program of at most SHORT_PROGRAM instructions][no
-// gas limit, a limit of at least MAX_FIXED_COST per instruction, any other limit].
-// `context` is the run's VmContext; `code` the program's instructions followed by
-// its end marker; `gas` the limit (0 without one).
-using Loop = Expected<Decimal, VmError> (*)(const void* context, const OpCode* code, size_t len, uint64_t gas,
-                                            uint64_t* gas_used);
 inline constexpr size_t SHORT_PROGRAM = 64;
 inline constexpr uint64_t MAX_FIXED_COST = 3;  // the largest gas cost of an instruction other than Pow
-extern const Loop LOOPS[2][3];
-inline size_t metering(std::optional<uint64_t> gas, size_t len) {
-  if (!gas) return 0;
-  return *gas / MAX_FIXED_COST >= len ? 1 : 2;
+
+// Free: no gas limit. Metered: the caller's limit. Charged: a limit of at least
+// MAX_FIXED_COST per instruction, which no instruction but Pow can exhaust before
+// a backward jump (until then each instruction runs at most once): gas is counted
+// without tests, and a Pow hands over to Resumed. Resumed: Metered, continuing a
+// run. Guarded: after a backward jump, the caller's limit (if any) and the loop
+// work budget.
+enum class Mode { Free, Metered, Charged, Resumed, Guarded };
+
+// The instruction loop of a mode; `bounded`: for programs of at most
+// SHORT_PROGRAM instructions. `from` is the run's VmContext (a resumed or
+// guarded loop gets its state from elsewhere); `code` the program's
+// instructions, followed by its end marker; `gas` the limit (0 without one).
+template <Mode mode, bool bounded>
+Expected<Decimal, VmError> execute(const void* from, const OpCode* code, size_t len, uint64_t gas,
+                                   uint64_t* gas_used);
+#define VEXLOR_RUN_LOOP(mode, bounded)                                                                   \
+  extern template Expected<Decimal, VmError> execute<Mode::mode, bounded>(const void*, const OpCode*, size_t, \
+                                                                          uint64_t, uint64_t*);
+VEXLOR_RUN_LOOP(Free, true)
+VEXLOR_RUN_LOOP(Free, false)
+VEXLOR_RUN_LOOP(Charged, true)
+VEXLOR_RUN_LOOP(Charged, false)
+VEXLOR_RUN_LOOP(Metered, true)
+VEXLOR_RUN_LOOP(Metered, false)
+#undef VEXLOR_RUN_LOOP
+
+// The outcome of running a program without instructions.
+[[gnu::cold]] Expected<Decimal, VmError> empty_program(uint64_t* gas_used);
+
+template <Mode mode>
+inline Expected<Decimal, VmError> loop(const VmContext& context, const Program& program, uint64_t gas,
+                                       uint64_t* gas_used) {
+  const size_t len = program.size();
+  if (len <= SHORT_PROGRAM) return execute<mode, true>(&context, program.data(), len, gas, gas_used);
+  return execute<mode, false>(&context, program.data(), len, gas, gas_used);
 }
 }  // namespace vm_loop
 
@@ -51,9 +77,15 @@ inline size_t metering(std::optional<uint64_t> gas, size_t len) {
 // Without a limit the gas used is 0, reported here: the free loop reports none.
 inline Expected<Decimal, VmError> run(const Program& program, const VmContext& context,
                                       std::optional<uint64_t> gas, uint64_t* gas_used = nullptr) {
-  if (!gas && gas_used != nullptr) *gas_used = 0;
-  return vm_loop::LOOPS[program.size() <= vm_loop::SHORT_PROGRAM][vm_loop::metering(gas, program.size())](
-      &context, program.code_with_end(), program.size(), gas.value_or(0), gas ? gas_used : nullptr);
+  using namespace vm_loop;
+  if (program.empty()) [[unlikely]]
+    return empty_program(gas_used);
+  if (!gas) {
+    if (gas_used != nullptr) *gas_used = 0;
+    return loop<Mode::Free>(context, program, 0, nullptr);
+  }
+  if (*gas / MAX_FIXED_COST >= program.size()) return loop<Mode::Charged>(context, program, *gas, gas_used);
+  return loop<Mode::Metered>(context, program, *gas, gas_used);
 }
 
 }  // namespace vexlor

@@ -150,7 +150,7 @@ TEST(ProgramStorageTest, GrowthKeepsOperandsInPlace) {
 // What the machine relies on: an end marker right after the last instruction,
 // and every LoadVar carrying its variable's hash in the instruction itself.
 std::string layout_fault(const Program& program) {
-  if (program.code_with_end()[program.size()].kind() != Program::END_MARK) return "no end marker";
+  if (!program.empty() && program.data()[program.size()].kind() != Program::END_MARK) return "no end marker";
   for (size_t i = 0; i < program.size(); ++i) {
     const OpCode& op = program[i];
     if (op.kind() == OpKind::LoadVar && op.var_hash() != op.var().hash()) return "hash of " + std::to_string(i);
