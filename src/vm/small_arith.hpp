@@ -94,20 +94,33 @@ inline bool mul(const Decimal& a, const Decimal& b, Decimal& out) {
   return true;
 }
 
-// The numeric order of a and b. Operands of one sign with coefficients below
-// 2^64 are compared at the larger scale; zeros need no care there (a scaled zero
-// is still zero, and the two zeros of one sign are equal).
-inline std::strong_ordering cmp(const Decimal& a, const Decimal& b) {
+// test(a <=> b), the order taken as `cmp` below does: applied on each path, so
+// that a test such as `> 0` becomes a plain comparison of the coefficients.
+// Operands of one sign with coefficients below 2^64 are compared at the larger
+// scale; zeros need no care there (a scaled zero is still zero, and the two
+// zeros of one sign are equal).
+template <class Test>
+[[gnu::always_inline]] inline bool compare(const Decimal& a, const Decimal& b, Test test) {
   const uint32_t fa = a.flags(), fb = b.flags();
   if (((fa ^ fb) & Decimal::SIGN_BIT) == 0 && (a.hi() | b.hi()) == 0) [[likely]] {
     uint64_t x = a.lo(), y = b.lo();
     uint32_t scale_bits;
     if (align(fa, fb, x, y, scale_bits)) [[likely]] {  // one sign: the flags differ in the scale only
       if ((fa & Decimal::SIGN_BIT) != 0) std::swap(x, y);
-      return x <=> y;
+      return test(x <=> y);
     }
   }
-  return a.cmp(b);
+  return test(a.cmp(b));
+}
+
+// The numeric order of a and b.
+inline std::strong_ordering cmp(const Decimal& a, const Decimal& b) {
+  std::strong_ordering order = std::strong_ordering::equal;
+  compare(a, b, [&order](std::strong_ordering c) {
+    order = c;
+    return true;
+  });
+  return order;
 }
 
 }  // namespace vexlor::small
