@@ -140,6 +140,38 @@ TEST(SmallArithTest, EdgesOfTheShortcuts) {
   EXPECT_EQ(outcome(run(Program{C("-1.5"), C("-1.50"), K(OpKind::Sub)}, ctx, std::nullopt)), "ok:0.00");
 }
 
+// Every comparison operator through the machine, alone (it pushes 1 or 0) and
+// followed by JumpIfFalse (the fused step), against the decimal order.
+TEST(SmallArithTest, ComparisonsThroughTheMachine) {
+  struct Op {
+    OpKind kind;
+    bool (*holds)(std::strong_ordering);
+  };
+  const Op ops[] = {
+      {OpKind::Eq, [](std::strong_ordering c) { return c == 0; }},
+      {OpKind::Ne, [](std::strong_ordering c) { return c != 0; }},
+      {OpKind::Lt, [](std::strong_ordering c) { return c < 0; }},
+      {OpKind::Le, [](std::strong_ordering c) { return c <= 0; }},
+      {OpKind::Gt, [](std::strong_ordering c) { return c > 0; }},
+      {OpKind::Ge, [](std::strong_ordering c) { return c >= 0; }},
+  };
+  Operands gen(7);
+  const VmContext ctx;
+  for (int i = 0; i < 20000; ++i) {
+    const Decimal a = gen.next();
+    const Decimal b = gen.pick(8) == 0 ? a : gen.next();
+    const std::strong_ordering order = a.cmp(b);
+    for (const Op& op : ops) {
+      const std::string want = op.holds(order) ? "ok:1" : "ok:0";
+      const Program alone{OpCode::push_const(a), OpCode::push_const(b), K(op.kind)};
+      ASSERT_EQ(outcome(run(alone, ctx, std::nullopt)), want) << show(a) << " " << op_name(op.kind) << " " << show(b);
+      const Program fused{OpCode::push_const(a), OpCode::push_const(b), K(op.kind), OpCode::jump_if_false(6),
+                          C("1"), OpCode::jump(7), C("0")};
+      ASSERT_EQ(outcome(run(fused, ctx, uint64_t{100})), want) << show(a) << " " << op_name(op.kind) << " " << show(b);
+    }
+  }
+}
+
 // Keys the quick test must tell apart: names around the 16 bytes kept whole,
 // long names sharing their first 16 bytes, a UUID whose bytes spell a name.
 std::vector<VarId> tricky_keys() {
