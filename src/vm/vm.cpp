@@ -280,6 +280,25 @@ template <Mode mode, bool bounded>
     }                                               \
     --sp;                                           \
   } while (0)
+// The operation K with the constant k as its right operand and the top of the
+// stack as its left: a PushConst and the instruction after it, in one step.
+// Each keeps its gas charge, in their order.
+#define VM_CONST_ARITH(K, small_op, fn, word)       \
+  do {                                              \
+    const Decimal& k = ip->constant();              \
+    ++ip;                                           \
+    VM_CHARGE(K);                                   \
+    Decimal out_;                                   \
+    if (small_op) [[likely]] {                      \
+      sp[-1] = out_;                                \
+    } else {                                        \
+      const ArithResult r = fn(sp[-1], k);          \
+      if (!r.is_ok()) [[unlikely]]                  \
+        VM_FAIL(overflow(word));                    \
+      sp[-1] = fresh_copy(r.value);                 \
+    }                                               \
+    VM_NEXT();                                      \
+  } while (0)
 #define VM_DIVIDE(fn, word)                                        \
   do {                                                             \
     VM_NEED(2);                                                    \
@@ -333,6 +352,14 @@ template <Mode mode, bool bounded>
 
 op_PushConst:
   VM_CHARGE(OpKind::PushConst);
+  // A constant that an addition, subtraction or multiplication takes at once
+  // (with a left operand below it) is used in place, never pushed.
+  if (sp > base) [[likely]] {
+    const OpKind next = ip[1].kind();
+    if (next == OpKind::Add) VM_CONST_ARITH(OpKind::Add, small::add(sp[-1], k, false, out_), add_impl, "Addition");
+    if (next == OpKind::Sub) VM_CONST_ARITH(OpKind::Sub, small::add(sp[-1], k, true, out_), sub_impl, "Subtraction");
+    if (next == OpKind::Mul) VM_CONST_ARITH(OpKind::Mul, small::mul(sp[-1], k, out_), mul_impl, "Multiplication");
+  }
   VM_PUSH(ip->constant());
   VM_NEXT();
 op_LoadVar: {
@@ -507,6 +534,7 @@ done: {
 #undef VM_PUSH
 #undef VM_ARITH_SMALL
 #undef VM_DIVIDE
+#undef VM_CONST_ARITH
 #undef VM_COMPARE
 #undef VM_JUMP_TO
 #undef VM_HAND_OVER

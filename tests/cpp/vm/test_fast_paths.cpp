@@ -311,6 +311,64 @@ TEST(CompareJumpTest, GasAndResultsAsSeparateSteps) {
   EXPECT_EQ(loop.error().message(), LOOP_LIMIT_MESSAGE);
 }
 
+// A constant that Add, Sub or Mul takes at once is used in place of a push: the
+// same values, errors and gas as the two instructions run one by one.
+TEST(ConstArithTest, AsTwoSteps) {
+  struct Op {
+    OpKind kind;
+    ArithResult (*fn)(const Decimal&, const Decimal&);
+    const char* word;
+  };
+  const Op ops[] = {{OpKind::Add, add_impl, "Addition"},
+                    {OpKind::Sub, sub_impl, "Subtraction"},
+                    {OpKind::Mul, mul_impl, "Multiplication"}};
+  Operands gen(99);
+  VmContext ctx;
+  for (int i = 0; i < 20000; ++i) {
+    const Decimal a = gen.next();
+    const Decimal k = gen.next();
+    ctx.variables.insert_or_assign(VarId::name("a"), a);
+    for (const Op& op : ops) {
+      const ArithResult r = op.fn(a, k);
+      const std::string want = r.is_ok() ? "ok:" + r.value.to_string()
+                                         : std::string("err:Overflow: ") + op.word +
+                                               " overflow: result out of Decimal range";
+      for (const Program& p : {Program{OpCode::push_const(a), OpCode::push_const(k), K(op.kind)},
+                               Program{test::V("a"), OpCode::push_const(k), K(op.kind)}}) {
+        const auto free = run(p, ctx, std::nullopt);
+        ASSERT_EQ(outcome(free), want) << show(a) << " " << op_name(op.kind) << " " << show(k);
+        if (free.ok()) {
+          ASSERT_TRUE(free.value().same_repr(r.value)) << show(a) << " " << op_name(op.kind);
+        }
+        uint64_t used = 0;
+        ASSERT_EQ(outcome(run(p, ctx, uint64_t{5}, &used)), want);  // tested loop, exact limit
+        ASSERT_EQ(used, 5u);
+      }
+    }
+  }
+  const Program sub{C("10"), C("0.25"), K(OpKind::Sub)};
+  const GasCase cases[] = {
+      {100, "ok:9.75", 5},  // counted without tests
+      {5, "ok:9.75", 5},
+      {4, "err:Out of gas: instruction cost 3 exceeds remaining 2 (limit 4)", 2},
+      {2, "err:Out of gas: instruction cost 3 exceeds remaining 0 (limit 2)", 2},
+      {1, "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 1)", 1},
+  };
+  expect_gas_cases(sub, ctx, cases);
+  // Nothing below the constant: it is pushed, and the operation finds one value.
+  EXPECT_EQ(outcome(run(Program{C("1"), K(OpKind::Add)}, ctx, std::nullopt)), "err:Stack underflow: not enough values on stack");
+  // Inside a loop after a backward jump, under the guard and under a limit.
+  const Program loop{C("0"), C("1"), K(OpKind::Add), OpCode::jump(1)};
+  const auto guarded = run(loop, ctx, std::nullopt);
+  ASSERT_FALSE(guarded.ok());
+  EXPECT_EQ(guarded.error().message(), LOOP_LIMIT_MESSAGE);
+  uint64_t used = 0;
+  const auto limited = run(loop, ctx, uint64_t{1003}, &used);  // 1 + 200 rounds of 5, then 1 for the constant
+  ASSERT_FALSE(limited.ok());
+  EXPECT_EQ(limited.error().to_string(), "Out of gas: instruction cost 3 exceeds remaining 1 (limit 1003)");
+  EXPECT_EQ(used, 1002u);
+}
+
 // A limit of at least three per instruction is counted without tests until a Pow
 // or a backward jump; the charges and errors are those of the tested loop.
 TEST(GasTest, GenerousLimitsChargeAsTightOnes) {
