@@ -100,7 +100,7 @@ inline bool mul(const Decimal& a, const Decimal& b, Decimal& out) {
 // scale; zeros need no care there (a scaled zero is still zero, and the two
 // zeros of one sign are equal).
 template <class Test>
-[[gnu::always_inline]] inline bool compare(const Decimal& a, const Decimal& b, Test test) {
+[[gnu::always_inline]] inline auto compare(const Decimal& a, const Decimal& b, Test test) {
   const uint32_t fa = a.flags(), fb = b.flags();
   if (((fa ^ fb) & Decimal::SIGN_BIT) == 0 && (a.hi() | b.hi()) == 0) [[likely]] {
     uint64_t x = a.lo(), y = b.lo();
@@ -115,12 +115,7 @@ template <class Test>
 
 // The numeric order of a and b.
 inline std::strong_ordering cmp(const Decimal& a, const Decimal& b) {
-  std::strong_ordering order = std::strong_ordering::equal;
-  compare(a, b, [&order](std::strong_ordering c) {
-    order = c;
-    return true;
-  });
-  return order;
+  return compare(a, b, [](std::strong_ordering c) { return c; });
 }
 
 }  // namespace vexlor::small

@@ -316,7 +316,8 @@ template <Mode mode, bool bounded>
 #define VM_COMPARE(test)                                             \
   do {                                                               \
     VM_NEED(2);                                                      \
-    const bool truth_ = small::compare(sp[-2], sp[-1], [](std::strong_ordering c) __attribute__((always_inline)) { return (test); }); \
+    const bool truth_ = small::compare(                              \
+        sp[-2], sp[-1], [](std::strong_ordering c) __attribute__((always_inline)) { return (test); }); \
     if (ip[1].kind() == OpKind::JumpIfFalse) [[likely]] {            \
       ++ip;                                                          \
       VM_CHARGE(OpKind::JumpIfFalse);                                \
