@@ -114,10 +114,14 @@ class VariableMap {
     return find_slow(op.var, op.packed, hash);
   }
   // The inline part of that look-up: the value, or nullptr when the key is not
-  // in its home bucket of a small map (absent, or to be found by find).
+  // in its home bucket of a small map (absent, or to be found by find_elsewhere).
   const Decimal* find_at_home(const LoadVarOperand& op, uint64_t hash) const {
     const Entry& e = small_entry(small_index_[small_home(hash)]);
     return quick_match(e, op) ? &e.value : nullptr;
+  }
+  // The rest of it, after find_at_home gave nullptr.
+  const Decimal* find_elsewhere(const LoadVarOperand& op, uint64_t hash) const {
+    return find_slow(op.var, op.packed, hash);
   }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }

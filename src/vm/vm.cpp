@@ -370,7 +370,7 @@ op_LoadVar: {
     VM_PUSH(*v);
     VM_NEXT();
   }
-  const Decimal* v = variables.find(ip->var_operand(), ip->var_hash());
+  const Decimal* v = variables.find_elsewhere(ip->var_operand(), ip->var_hash());
   if (v == nullptr) [[unlikely]]
     VM_FAIL(missing_variable(*ip));
   VM_PUSH(*v);
