@@ -185,6 +185,8 @@ template <Mode mode, bool bounded>
   uint64_t limit = gas;
   uint64_t remaining = gas;
   [[maybe_unused]] uint64_t loop_work = LOOP_WORK_BUDGET;
+  // Under a gas limit within the budget, gas alone bounds the run.
+  [[maybe_unused]] bool guard_on = true;
   const VmContext* ctx;
   if constexpr (resumed) {
     (void)buffer;
@@ -201,6 +203,7 @@ template <Mode mode, bool bounded>
     limit = resume->limit;
     remaining = resume->remaining;
     gas_used = resume->gas_used;
+    guard_on = !has_limit || limit > LOOP_WORK_BUDGET;
   } else {
     if constexpr (!metered) gas_used = nullptr;  // run reports the 0 itself
     ctx = static_cast<const VmContext*>(from);
@@ -244,7 +247,7 @@ template <Mode mode, bool bounded>
         remaining -= cost_;                                                            \
       }                                                                                \
       if constexpr (mode == Mode::Guarded) {                                           \
-        if (loop_work_exceeded(loop_work, *ip, cost_)) VM_FAIL(loop_limit());          \
+        if (guard_on && loop_work_exceeded(loop_work, *ip, cost_)) VM_FAIL(loop_limit()); \
       }                                                                                \
     }                                                                                  \
   } while (0)

@@ -15,14 +15,16 @@
 namespace vexlor {
 
 // Loop guard. Only programs rebuilt from JSON can jump backwards; without a gas
-// limit nothing else would bound them. From its first backward jump on, a run may
-// do at most LOOP_WORK_BUDGET units of work, with or without a caller's limit:
-// each instruction counts its gas cost, and a Pow or a Call counts
-// LOOP_HEAVY_WORK more (plus one per Call argument), since those can take far
-// longer than their gas suggests. Exceeding the budget ends the run with a
-// RuntimeError whose message is LOOP_LIMIT_MESSAGE. The value stack therefore stays
-// below the program length plus LOOP_WORK_BUDGET values. Programs that never jump
-// backwards (everything the compiler makes) never meet the guard.
+// limit nothing else would bound them. From its first backward jump on, a run
+// without a limit, or with one above LOOP_WORK_BUDGET, may do at most
+// LOOP_WORK_BUDGET units of work: each instruction counts its gas cost, and a Pow
+// or a Call counts LOOP_HEAVY_WORK more (plus one per Call argument), since those
+// can take far longer than their gas suggests. Exceeding the budget ends the run
+// with a RuntimeError whose message is LOOP_LIMIT_MESSAGE. A limit of at most
+// LOOP_WORK_BUDGET bounds the run by itself (every instruction costs at least 1),
+// so there gas alone decides. Either way the value stack stays below the program
+// length plus LOOP_WORK_BUDGET values. Programs that never jump backwards
+// (everything the compiler makes) never meet the guard.
 inline constexpr uint64_t LOOP_WORK_BUDGET = 1'000'000;
 inline constexpr uint64_t LOOP_HEAVY_WORK = 1'000;
 inline constexpr const char* LOOP_LIMIT_MESSAGE =

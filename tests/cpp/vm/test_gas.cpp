@@ -165,6 +165,13 @@ TEST(LoopGuardTest, EndlessLoopsEndWithRuntimeError) {
             "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 500000)");
   EXPECT_EQ(test::outcome(run(Program{OpCode::jump(0)}, ctx, LOOP_WORK_BUDGET + 1)),
             "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 1000001)");
+  // Within the budget gas alone decides, although calls weigh more in the guard.
+  const Program calls = {C("4"), OpCode::call("floor", 1), OpCode::jump(0)};
+  EXPECT_EQ(test::outcome(run(calls, ctx, 10'000)),
+            "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 10000)");
+  EXPECT_EQ(test::outcome(run(calls, ctx, LOOP_WORK_BUDGET)),
+            "err:Out of gas: instruction cost 1 exceeds remaining 0 (limit 1000000)");
+  EXPECT_EQ(test::outcome(run(calls, ctx, LOOP_WORK_BUDGET + 1)), guard);
   // A call with a huge argument count after a backward jump weighs more than the budget.
   EXPECT_EQ(test::outcome(run(Program{OpCode::jump(2), OpCode::call("sum", SIZE_MAX), C("1"), OpCode::jump(1)}, ctx,
                               std::nullopt)),
