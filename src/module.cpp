@@ -5,10 +5,10 @@
 namespace vexlor::py {
 namespace {
 
-PyMethodDef evaluate_def = {"evaluate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(module_evaluate)),
+PyMethodDef evaluate_def = {"evaluate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<module_evaluate>)),
                             METH_FASTCALL | METH_KEYWORDS, doc::EVALUATE};
 PyMethodDef evaluate_batch_def = {"evaluate_batch",
-                                  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(module_evaluate_batch)),
+                                  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<module_evaluate_batch>)),
                                   METH_FASTCALL | METH_KEYWORDS, doc::EVALUATE_BATCH};
 
 // Appends `name` to the module's __all__ (creating it if absent), then sets the attribute.
@@ -43,6 +43,13 @@ int add_function(PyObject* module, PyMethodDef* def) {
 }
 
 int exec_module(PyObject* module) {
+  // The module's types and its cached classes of decimal and uuid are shared by
+  // the whole process, and objects cannot pass between interpreters: only the main
+  // interpreter may load it.
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    PyErr_SetString(PyExc_ImportError, "py_vexlor._lib does not support sub-interpreters");
+    return -1;
+  }
   if (!PyModule_Check(module)) {
     PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of 'module'", Py_TYPE(module)->tp_name);
     return -1;
@@ -57,7 +64,10 @@ int exec_module(PyObject* module) {
 }
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_exec, reinterpret_cast<void*>(guarded<exec_module>)},
+#if PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
 #if PY_VERSION_HEX >= 0x030D0000
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
 #endif

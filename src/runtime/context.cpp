@@ -1,6 +1,8 @@
 // Python `vars` dict -> evaluation context: keys to VarId, values to Decimal.
 
 #include <array>
+#include <exception>
+#include <string>
 
 #include "runtime/runtime.hpp"
 
@@ -12,7 +14,17 @@ PyObject* uuid_class() {
   return imported_attribute(cell, "uuid", "UUID");
 }
 
-// The 16 bytes of a uuid.UUID's `int`, most significant first; false if anything fails.
+// After a failed attempt whose error is to be discarded: clears an ordinary error
+// (an Exception other than MemoryError) and returns true; leaves KeyboardInterrupt,
+// SystemExit, MemoryError and the like pending for the caller and returns false.
+bool drop_ordinary_error() {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError) || !PyErr_ExceptionMatches(PyExc_Exception)) return false;
+  PyErr_Clear();
+  return true;
+}
+
+// The 16 bytes of a uuid.UUID's `int`, most significant first. False when the key
+// is not a UUID or anything fails (with the error still set in that case).
 bool uuid_object_bytes(PyObject* key, UuidBytes& out) {
   PyObject* cls = uuid_class();
   if (cls == nullptr) return false;
@@ -20,20 +32,17 @@ bool uuid_object_bytes(PyObject* key, UuidBytes& out) {
     const int is = PyObject_IsInstance(key, cls);
     if (is <= 0) return false;
   }
-  PyObject* value = PyObject_GetAttrString(key, "int");
-  if (value == nullptr) return false;
-  bool ok = PyLong_Check(value);
-  if (ok) {
+  Ref value(PyObject_GetAttrString(key, "int"));
+  if (!value) return false;
+  if (!PyLong_Check(value.get())) return false;
 #if PY_VERSION_HEX >= 0x030D0000
-    const Py_ssize_t needed = PyLong_AsNativeBytes(
-        value, out.data(), 16, Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER | Py_ASNATIVEBYTES_REJECT_NEGATIVE);
-    ok = needed >= 0 && needed <= 16;
+  const Py_ssize_t needed = PyLong_AsNativeBytes(value.get(), out.data(), 16,
+                                                 Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER |
+                                                     Py_ASNATIVEBYTES_REJECT_NEGATIVE);
+  return needed >= 0 && needed <= 16;
 #else
-    ok = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(value), out.data(), 16, 0, 0) == 0;
+  return _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(value.get()), out.data(), 16, 0, 0) == 0;
 #endif
-  }
-  Py_DECREF(value);
-  return ok;
 }
 
 // The UTF-8 text of a str: ASCII strings are read in place.
@@ -45,13 +54,20 @@ const char* str_text(PyObject* str, Py_ssize_t& size) {
   return PyUnicode_AsUTF8AndSize(str, &size);
 }
 
-// A key as read from Python: a UUID, or the text of a name (borrowed from the
-// key's str, which the caller keeps alive).
+// A key as read from Python: a UUID, or the text of a name (a view into the key's
+// str, which the caller holds a reference to).
 struct Key {
   std::optional<UuidBytes> uuid;
   std::string_view name;
   VarId to_varid() const { return uuid ? VarId::uuid(*uuid) : VarId::name(name); }
 };
+
+void read_name(std::string_view text, Key& out) {
+  out.name = text;
+  const size_t size = text.size();
+  UuidBytes bytes;
+  if ((size == 32 || size == 36 || size == 38 || size == 45) && try_parse_uuid(text, bytes)) out.uuid = bytes;
+}
 
 bool read_key(PyObject* key, Key& out) {
   if (!PyUnicode_CheckExact(key)) {
@@ -60,18 +76,16 @@ bool read_key(PyObject* key, Key& out) {
       out.uuid = bytes;
       return true;
     }
-    PyErr_Clear();
+    if (PyErr_Occurred() && !drop_ordinary_error()) return false;
   }
   Py_ssize_t size = 0;
   const char* text = PyUnicode_Check(key) ? str_text(key, size) : nullptr;
   if (text == nullptr) {
-    PyErr_Clear();
+    if (PyErr_Occurred() && !drop_ordinary_error()) return false;
     PyErr_SetString(PyExc_TypeError, "Variable keys must be UUID or str");
     return false;
   }
-  out.name = std::string_view(text, static_cast<size_t>(size));
-  UuidBytes bytes;
-  if ((size == 32 || size == 36 || size == 38 || size == 45) && try_parse_uuid(out.name, bytes)) out.uuid = bytes;
+  read_name(std::string_view(text, static_cast<size_t>(size)), out);
   return true;
 }
 
@@ -83,23 +97,18 @@ std::optional<Decimal> parse_text(std::string_view text) {
   return std::nullopt;
 }
 
-// Attempt 2: the value's str() read as a decimal numeral.
-std::optional<Decimal> from_value_text(PyObject* value) {
-  PyObject* text = PyUnicode_CheckExact(value) ? Py_NewRef(value) : PyObject_Str(value);
-  if (text == nullptr) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
+// Attempt 2: the value's str() read as a decimal numeral. 1 read, 0 not a
+// numeral (or str() failed in an ordinary way), -1 an error to pass on.
+int from_value_text(PyObject* value, Decimal& out) {
+  Ref text(PyUnicode_CheckExact(value) ? Py_NewRef(value) : PyObject_Str(value));
+  if (!text) return drop_ordinary_error() ? 0 : -1;
   Py_ssize_t size = 0;
-  const char* utf8 = str_text(text, size);
-  std::optional<Decimal> result;
-  if (utf8 != nullptr) {
-    result = parse_text(std::string_view(utf8, static_cast<size_t>(size)));
-  } else {
-    PyErr_Clear();
-  }
-  Py_DECREF(text);
-  return result;
+  const char* utf8 = str_text(text.get(), size);
+  if (utf8 == nullptr) return drop_ordinary_error() ? 0 : -1;
+  const auto parsed = parse_text(std::string_view(utf8, static_cast<size_t>(size)));
+  if (!parsed) return 0;
+  out = *parsed;
+  return 1;
 }
 
 Decimal integer_decimal(long long n) {
@@ -121,66 +130,89 @@ bool compact_int(PyObject* value, long long& out) {
 #endif
 }
 
-bool convert_value(PyObject* value, const Key& key, Decimal& out, PyObject* native_type) {
-  if (reinterpret_cast<PyObject*>(Py_TYPE(value)) == native_type && read_native_decimal(value, out)) return true;
-  if (PyLong_CheckExact(value)) {
-    long long compact = 0;
-    if (compact_int(value, compact)) {
-      out = integer_decimal(compact);
-      return true;
-    }
+// An exact int (or bool) within 64 bits, read without calling anything.
+bool plain_int(PyObject* value, Decimal& out) {
+  long long n = 0;
+  if (!compact_int(value, n)) {
     int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (overflow == 0) {
-      out = integer_decimal(n);
-      return true;
-    }
-  } else if (PyLong_Check(value) || (!PyFloat_Check(value) && !PyUnicode_Check(value) &&
-                                     Py_TYPE(value)->tp_as_number && Py_TYPE(value)->tp_as_number->nb_index)) {
+    n = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow != 0) return false;
+  }
+  out = integer_decimal(n);
+  return true;
+}
+
+// Values that convert without running Python code (nothing is called and no
+// object the garbage collector tracks is made): decimal.Decimal of the C type
+// with a readable layout, exact ints and bools within 64 bits, exact floats and
+// strs whose text is a numeral. False: the value needs the full conversion.
+bool convert_plain(PyObject* value, Decimal& out, PyObject* native_type) {
+  PyTypeObject* type = Py_TYPE(value);
+  if (reinterpret_cast<PyObject*>(type) == native_type) return read_native_decimal(value, out);
+  if (type == &PyLong_Type || type == &PyBool_Type) return plain_int(value, out);
+  if (type != &PyFloat_Type && type != &PyUnicode_Type) return false;
+  Py_ssize_t size = 0;
+  // A float's repr is a new str; str objects are not tracked by the collector.
+  Ref text(type == &PyFloat_Type ? PyObject_Str(value) : Py_NewRef(value));
+  const char* utf8 = text ? str_text(text.get(), size) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();  // the full conversion meets the same error again
+    return false;
+  }
+  const auto parsed = parse_text(std::string_view(utf8, static_cast<size_t>(size)));
+  if (!parsed) return false;
+  out = *parsed;
+  return true;
+}
+
+[[gnu::cold]] void raise_for_key(PyObject* type, const Key& key, const char* before, std::string_view after) {
+  raise_text(type, before + key.to_varid().display() + std::string(after));
+}
+
+// The attempts in order; each failure that is an ordinary error is discarded.
+bool convert_value(PyObject* value, const Key& key, Decimal& out, PyObject* native_type) {
+  if (convert_plain(value, out, native_type)) return true;
+  // 1. Integer: an int, or anything with __index__.
+  if (PyLong_Check(value) || (!PyFloat_Check(value) && !PyUnicode_Check(value) && Py_TYPE(value)->tp_as_number &&
+                              Py_TYPE(value)->tp_as_number->nb_index)) {
     const long long n = PyLong_AsLongLong(value);
     if (!(n == -1 && PyErr_Occurred())) {
       out = integer_decimal(n);
       return true;
     }
-    PyErr_Clear();
+    if (!drop_ordinary_error()) return false;
   }
-  if (auto parsed = from_value_text(value)) {
-    out = *parsed;
-    return true;
-  }
+  // 2. The value's str().
+  const int text = from_value_text(value, out);
+  if (text != 0) return text > 0;
+  // 3. A double.
   const double d = PyFloat_AsDouble(value);
   if (!(d == -1.0 && PyErr_Occurred())) {
     if (auto converted = Decimal::from_f64(d)) {
       out = *converted;
       return true;
     }
-    raise_text(PyExc_ValueError, "Invalid float value for key '" + key.to_varid().display() + "': not finite");
+    raise_for_key(PyExc_ValueError, key, "Invalid float value for key '", "': not finite");
     return false;
   }
-  PyErr_Clear();
+  if (!drop_ordinary_error()) return false;
+  // 4. A str's own text (a subclass's __str__ may have said something else).
   if (PyUnicode_Check(value)) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
     if (utf8 != nullptr) {
       auto parsed = Decimal::from_str(std::string_view(utf8, static_cast<size_t>(size)));
-      const std::string reason = parsed.ok() ? std::string() : parsed.error().to_string();
-      raise_text(PyExc_ValueError, "Invalid numeric string for key '" + key.to_varid().display() + "': " + reason);
+      if (parsed.ok()) {
+        out = *parsed;
+        return true;
+      }
+      raise_for_key(PyExc_ValueError, key, "Invalid numeric string for key '", "': " + parsed.error().to_string());
       return false;
     }
-    PyErr_Clear();
+    if (!drop_ordinary_error()) return false;
   }
-  raise_text(PyExc_TypeError,
-             "Unsupported value type for key '" + key.to_varid().display() + "': expected Decimal, int, float or str");
+  raise_for_key(PyExc_TypeError, key, "Unsupported value type for key '", "': expected Decimal, int, float or str");
   return false;
-}
-
-// Keys and values whose conversion runs no Python code, so the dict cannot change
-// under us: str keys; int, bool, float, str and decimal.Decimal values of exactly
-// those types (the C implementation of decimal prints without calling back).
-bool converts_without_python_code(PyObject* key, PyObject* value, PyObject* decimal_type) {
-  if (!PyUnicode_CheckExact(key)) return false;
-  return PyLong_CheckExact(value) || PyFloat_CheckExact(value) || PyUnicode_CheckExact(value) ||
-         PyBool_Check(value) || reinterpret_cast<PyObject*>(Py_TYPE(value)) == decimal_type;
 }
 
 }  // namespace
@@ -190,95 +222,106 @@ PyObject* native_decimal_type() {
   return cell.get([]() -> PyObject* {
     PyObject* cls = decimal_class();
     if (cls == nullptr) return nullptr;
-    PyObject* native = PyImport_ImportModule("_decimal");
-    if (native == nullptr) {
-      PyErr_Clear();
-      return Py_None;
-    }
-    PyObject* native_cls = PyObject_GetAttrString(native, "Decimal");
-    Py_DECREF(native);
-    if (native_cls == nullptr) PyErr_Clear();
-    const bool same = native_cls == cls;
-    Py_XDECREF(native_cls);
-    PyObject* native_type = same ? cls : Py_None;
+    Ref native(PyImport_ImportModule("_decimal"));
+    Ref native_cls(native ? PyObject_GetAttrString(native.get(), "Decimal") : nullptr);
+    if (!native_cls && !drop_ordinary_error()) return nullptr;
+    // Only the C implementation's own type has the fields that are read and written
+    // directly; the probe also checks the type object itself.
+    PyObject* native_type = native_cls.get() == cls ? cls : Py_None;
     probe_native_decimal(native_type);
-    return native_type;
+    return Py_NewRef(native_type);
   });
 }
 
 namespace {
 
-// `distinct_names`: the keys are exact str objects of one dict, so no two give the same name.
-bool add_entry(PyObject* key, PyObject* value, VariableMap& variables, PyObject* native_type, bool distinct_names) {
+// One entry of the general walk; the caller holds references to key and value.
+bool add_entry(PyObject* key, PyObject* value, VariableMap& variables, PyObject* native_type) {
   Key id;
   if (!read_key(key, id)) return false;
   Decimal converted;
   if (!convert_value(value, id, converted, native_type)) return false;
   if (id.uuid) {
     variables.insert_or_assign(VarId::uuid(*id.uuid), converted);
-  } else if (distinct_names) {
-    variables.insert_new_name(id.name, converted);
   } else {
     variables.insert_or_assign_name(id.name, converted);
   }
   return true;
 }
 
-// The general walk: the dict's own item iterator stops with an error if a
-// conversion changes the dict.
-bool build_through_iterator(PyObject* vars, VariableMap& variables, PyObject* native_type) {
-  PyObject* items = PyObject_CallMethod(vars, "items", nullptr);
-  if (items == nullptr) return false;
-  PyObject* iter = PyObject_GetIter(items);
-  Py_DECREF(items);
-  if (iter == nullptr) return false;
-  PyObject* pair = nullptr;
-  int status = 0;
-  while ((status = next_item(iter, &pair)) > 0) {
-    const bool ok = add_entry(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), variables, native_type, false);
-    Py_DECREF(pair);
-    if (!ok) {
-      Py_DECREF(iter);
-      return false;
+// The walk of a dict whose entries all convert without running Python code: the
+// dict's own table is read in place, and its keys are distinct texts. 1 done, 0
+// an entry needs the general walk.
+int build_plain(PyObject* vars, VariableMap& variables, PyObject* native_type) {
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  // Nothing here runs Python code, so the size read first stays true: the walk
+  // stops at the last entry instead of scanning on to the end of the table.
+  for (Py_ssize_t left = PyDict_GET_SIZE(vars); left > 0 && PyDict_Next(vars, &pos, &key, &value); --left) {
+    if (!PyUnicode_CheckExact(key)) return 0;
+    Py_ssize_t size = 0;
+    const char* text = str_text(key, size);
+    if (text == nullptr) {
+      PyErr_Clear();
+      return 0;
+    }
+    Decimal converted;
+    if (!convert_plain(value, converted, native_type)) return 0;
+    Key id;
+    read_name(std::string_view(text, static_cast<size_t>(size)), id);
+    if (id.uuid) {
+      variables.insert_or_assign(VarId::uuid(*id.uuid), converted);
+    } else {
+      variables.insert_new_name(id.name, converted);
     }
   }
-  Py_DECREF(iter);
-  return status == 0;
+  return 1;
+}
+
+// The general walk, over the dict's own entries as `dict.items` gives them (an
+// override in a subclass is not called): the iterator stops with an error if a
+// conversion changes the dict, and each item tuple holds its key and value alive
+// while their conversion runs Python code.
+bool build_general(PyObject* vars, VariableMap& variables, PyObject* native_type) {
+  Ref items(PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyDict_Type), "items", "O", vars));
+  if (!items) return false;
+  Ref iter(PyObject_GetIter(items.get()));
+  if (!iter) return false;
+  while (true) {
+    PyObject* next = nullptr;
+    const int status = next_item(iter.get(), &next);
+    if (status <= 0) return status == 0;
+    Ref pair(next);
+    if (!add_entry(PyTuple_GET_ITEM(next, 0), PyTuple_GET_ITEM(next, 1), variables, native_type)) return false;
+  }
 }
 
 }  // namespace
 
 bool build_context(PyObject* vars, VmContext& context) {
   if (vars == nullptr) return true;
-  PyObject* decimal_type = native_decimal_type();
-  if (decimal_type == nullptr) return false;
+  PyObject* native_type = native_decimal_type();
+  if (native_type == nullptr) return false;
   VariableMap& variables = context.variables;
   variables.reserve(static_cast<size_t>(PyDict_GET_SIZE(vars)));
-  // 1 done, 0 failed, -1 an entry needs Python code: walk again with the dict's iterator.
-  int outcome = 1;
+  int done = 0;
 #if PY_VERSION_HEX >= 0x030D0000
+  // Unwinding must not skip the end of the critical section.
+  std::exception_ptr failure;
   Py_BEGIN_CRITICAL_SECTION(vars);
-#endif
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  // Nothing here runs Python code, so the size read first stays true: the walk
-  // stops at the last entry instead of scanning on to the end of the table.
-  for (Py_ssize_t left = PyDict_GET_SIZE(vars); left > 0 && PyDict_Next(vars, &pos, &key, &value); --left) {
-    if (!converts_without_python_code(key, value, decimal_type)) {
-      outcome = -1;
-      break;
-    }
-    if (!add_entry(key, value, variables, decimal_type, true)) {
-      outcome = 0;
-      break;
-    }
+  try {
+    done = build_plain(vars, variables, native_type);
+  } catch (...) {
+    failure = std::current_exception();
   }
-#if PY_VERSION_HEX >= 0x030D0000
   Py_END_CRITICAL_SECTION();
+  if (failure) std::rethrow_exception(failure);
+#else
+  done = build_plain(vars, variables, native_type);
 #endif
-  if (outcome >= 0) return outcome == 1;
+  if (done) return true;
   variables.clear();
-  return build_through_iterator(vars, variables, decimal_type);
+  return build_general(vars, variables, native_type);
 }
 
 bool check_gas(std::optional<int64_t> gas, std::optional<uint64_t>& limit) {

@@ -28,9 +28,7 @@ PyObject* run_one(const Program& code, PyObject* vars, std::optional<int64_t> ga
   if (!check_gas(gas, limit)) return nullptr;
   VmContext context;
   if (!build_context(vars, context)) return nullptr;
-  PyThreadState* released = PyEval_SaveThread();
-  auto result = run(code, context, limit);
-  PyEval_RestoreThread(released);
+  auto result = without_lock([&] { return run(code, context, limit); });
   if (!result.ok()) {
     raise_vm_error(result.error());
     return nullptr;
@@ -147,76 +145,91 @@ PyObject* module_evaluate(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   return run_one(code, bound[1], gas);
 }
 
+namespace {
+
+// An item of a batch: a reference and a shared use, both given back at the end
+// of the call (also when unwinding).
+class BatchItem {
+ public:
+  explicit BatchItem(PyObject* owned) : obj_(owned) {}
+  BatchItem(BatchItem&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)), shared_(other.shared_) {}
+  BatchItem(const BatchItem&) = delete;
+  BatchItem& operator=(const BatchItem&) = delete;
+  ~BatchItem() {
+    if (obj_ == nullptr) return;
+    if (shared_) as_expr()->guard.unshare();
+    Py_DECREF(obj_);
+  }
+  // False with RuntimeError set when the object is being changed.
+  bool share() {
+    shared_ = as_expr()->guard.try_share();
+    if (!shared_) PyErr_SetString(PyExc_RuntimeError, AccessGuard::ALREADY_MUTABLY_BORROWED);
+    return shared_;
+  }
+  const Program& code() const { return as_expr()->code; }
+
+ private:
+  CompiledExpressionObject* as_expr() const { return reinterpret_cast<CompiledExpressionObject*>(obj_); }
+  PyObject* obj_;
+  bool shared_ = false;
+};
+
+}  // namespace
+
 PyObject* module_evaluate_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* bound[3];
   if (!bind_args(BATCH_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
-  PyObject* iter = arg_sequence_iter(bound[0], "expressions");
-  if (iter == nullptr) return nullptr;
-  // The items stay referenced, and shared, until the end of the call.
-  std::vector<PyObject*> items;
-  std::vector<SharedUse> uses;
-  auto release_items = [&] {
-    uses.clear();
-    for (PyObject* item : items) Py_DECREF(item);
-  };
-  PyObject* item = nullptr;
-  int status = 0;
-  while ((status = next_item(iter, &item)) > 0) {
-    if (!is_compiled_expression(item)) {
-      raise_not_instance(item, "expressions", "CompiledExpression");
-      Py_DECREF(item);
-      status = -1;
-      break;
+  Ref iter(arg_sequence_iter(bound[0], "expressions"));
+  if (!iter) return nullptr;
+  std::vector<BatchItem> items;
+  while (true) {
+    PyObject* next = nullptr;
+    const int status = next_item(iter.get(), &next);
+    if (status < 0) return nullptr;
+    if (status == 0) break;
+    if (!is_compiled_expression(next)) {
+      raise_not_instance(next, "expressions", "CompiledExpression");
+      Py_DECREF(next);
+      return nullptr;
     }
-    items.push_back(item);
-    uses.emplace_back(reinterpret_cast<CompiledExpressionObject*>(item));
-    if (!uses.back().ok()) {
-      status = -1;
-      break;
-    }
+    BatchItem item(next);  // still owned here if the vector cannot grow
+    items.push_back(std::move(item));
+    if (!items.back().share()) return nullptr;
   }
-  Py_DECREF(iter);
-  if (status < 0) {
-    release_items();
-    return nullptr;
-  }
+  iter = Ref();
   std::optional<int64_t> gas;
   std::optional<uint64_t> limit;
   VmContext context;
   if (!bind_vars_and_gas(bound[1], bound[2], gas) || !check_gas(gas, limit) || !build_context(bound[1], context)) {
-    release_items();
     return nullptr;
   }
   std::vector<Decimal> results;
   std::optional<VmError> failure;
-  PyThreadState* released = PyEval_SaveThread();
-  results.reserve(items.size());
-  for (PyObject* expr : items) {
-    auto result = run(reinterpret_cast<CompiledExpressionObject*>(expr)->code, context, limit);
-    if (!result.ok()) {
-      failure = std::move(result).error();
-      break;
+  without_lock([&] {
+    results.reserve(items.size());
+    for (const BatchItem& item : items) {
+      auto result = run(item.code(), context, limit);
+      if (!result.ok()) {
+        failure = std::move(result).error();
+        break;
+      }
+      results.push_back(*result);
     }
-    results.push_back(*result);
-  }
-  PyEval_RestoreThread(released);
-  release_items();
+  });
+  items.clear();
   if (failure) {
     raise_vm_error(*failure);
     return nullptr;
   }
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
-  if (list == nullptr) return nullptr;
+  Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));
+  if (!list) return nullptr;
   ResultMaker maker;
   for (size_t i = 0; i < results.size(); ++i) {
     PyObject* value = maker.make(results[i]);
-    if (value == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), value);
+    if (value == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), value);
   }
-  return list;
+  return list.release();
 }
 
 }  // namespace vexlor::py

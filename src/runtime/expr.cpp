@@ -40,22 +40,19 @@ PyObject* type_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   const Py_ssize_t nkw = kwargs == nullptr ? 0 : PyDict_GET_SIZE(kwargs);
   std::vector<PyObject*> flat(static_cast<size_t>(nargs + nkw));
   for (Py_ssize_t i = 0; i < nargs; ++i) flat[i] = PyTuple_GET_ITEM(args, i);
-  PyObject* kwnames = nullptr;
+  Ref kwnames;
   if (nkw > 0) {
-    kwnames = PyTuple_New(nkw);
-    if (kwnames == nullptr) return nullptr;
+    kwnames = Ref(PyTuple_New(nkw));
+    if (!kwnames) return nullptr;
     Py_ssize_t pos = 0, i = 0;
     PyObject *key, *value;
     while (PyDict_Next(kwargs, &pos, &key, &value)) {
-      Py_INCREF(key);
-      PyTuple_SET_ITEM(kwnames, i, key);
+      PyTuple_SET_ITEM(kwnames.get(), i, Py_NewRef(key));
       flat[nargs + i] = value;
       ++i;
     }
   }
-  PyObject* result = construct(flat.data(), nargs, kwnames);
-  Py_XDECREF(kwnames);
-  return result;
+  return construct(flat.data(), nargs, kwnames.get());
 }
 
 void dealloc(PyObject* self) {
@@ -132,33 +129,23 @@ PyObject* variables(PyObject* self, PyObject*) {
 
 PyObject* reduce(PyObject* self, PyObject*) {
   CompiledExpressionObject* obj = as_object(self);
-  PyObject* rebuild = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "from_bytecode_json");
-  if (rebuild == nullptr) return nullptr;
-  PyObject* json = to_bytecode_json(self, nullptr);
-  if (json == nullptr) {
-    Py_DECREF(rebuild);
-    return nullptr;
-  }
-  PyObject* source = nullptr;
+  Ref rebuild(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "from_bytecode_json"));
+  if (!rebuild) return nullptr;
+  Ref json(to_bytecode_json(self, nullptr));
+  if (!json) return nullptr;
+  Ref source;
   size_t max_depth = 0;
   {
     SharedUse use(obj);
-    if (!use.ok()) {
-      Py_DECREF(rebuild);
-      Py_DECREF(json);
-      return nullptr;
-    }
-    source = obj->source ? PyUnicode_FromStringAndSize(obj->source->data(), static_cast<Py_ssize_t>(obj->source->size()))
-                         : Py_NewRef(Py_None);
+    if (!use.ok()) return nullptr;
+    source = Ref(obj->source ? PyUnicode_FromStringAndSize(obj->source->data(),
+                                                           static_cast<Py_ssize_t>(obj->source->size()))
+                             : Py_NewRef(Py_None));
     max_depth = obj->max_depth;
   }
-  PyObject* result = nullptr;
-  if (source != nullptr) result = Py_BuildValue("(N(N)(NN))", rebuild, json, source, PyLong_FromSize_t(max_depth));
-  else {
-    Py_DECREF(rebuild);
-    Py_DECREF(json);
-  }
-  return result;
+  if (!source) return nullptr;
+  return Py_BuildValue("(N(N)(NN))", rebuild.release(), json.release(), source.release(),
+                       PyLong_FromSize_t(max_depth));
 }
 
 PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -193,30 +180,30 @@ PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   Py_RETURN_NONE;
 }
 
-template <class F>
-PyCFunction fastcall(F f) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+template <auto F>
+PyCFunction entry() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<F>));
 }
 
 PyMethodDef methods[] = {
-    {"from_bytecode_json", fastcall(from_bytecode_json), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+    {"from_bytecode_json", entry<from_bytecode_json>(), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      doc::FROM_BYTECODE_JSON},
-    {"from_bytecode_json_batch", fastcall(from_bytecode_json_batch), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+    {"from_bytecode_json_batch", entry<from_bytecode_json_batch>(), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      doc::FROM_BYTECODE_JSON_BATCH},
-    {"to_bytecode_json", to_bytecode_json, METH_NOARGS, doc::TO_BYTECODE_JSON},
-    {"variables", variables, METH_NOARGS, doc::VARIABLES},
-    {"__reduce__", reduce, METH_NOARGS, doc::REDUCE},
-    {"__setstate__", fastcall(setstate), METH_FASTCALL | METH_KEYWORDS, doc::SETSTATE},
-    {"evaluate", fastcall(evaluate_method), METH_FASTCALL | METH_KEYWORDS, doc::METHOD_EVALUATE},
+    {"to_bytecode_json", entry<to_bytecode_json>(), METH_NOARGS, doc::TO_BYTECODE_JSON},
+    {"variables", entry<variables>(), METH_NOARGS, doc::VARIABLES},
+    {"__reduce__", entry<reduce>(), METH_NOARGS, doc::REDUCE},
+    {"__setstate__", entry<setstate>(), METH_FASTCALL | METH_KEYWORDS, doc::SETSTATE},
+    {"evaluate", entry<evaluate_method>(), METH_FASTCALL | METH_KEYWORDS, doc::METHOD_EVALUATE},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(doc::COMPILED_EXPRESSION)},
-    {Py_tp_new, reinterpret_cast<void*>(type_new)},
+    {Py_tp_new, reinterpret_cast<void*>(guarded<type_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(richcompare)},
+    {Py_tp_repr, reinterpret_cast<void*>(guarded<repr>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(guarded<richcompare>)},
     {Py_tp_methods, methods},
     {0, nullptr},
 };
@@ -235,7 +222,7 @@ PyTypeObject* compiled_expression_type() {
   static ProcessWide cell;
   return reinterpret_cast<PyTypeObject*>(cell.get([]() -> PyObject* {
     PyObject* type = PyType_FromSpec(&type_spec);
-    if (type != nullptr) reinterpret_cast<PyTypeObject*>(type)->tp_vectorcall = type_vectorcall;
+    if (type != nullptr) reinterpret_cast<PyTypeObject*>(type)->tp_vectorcall = guarded<type_vectorcall>;
     return type;
   }));
 }
@@ -251,19 +238,12 @@ bool compile_checked(std::string_view text, std::optional<int64_t> max_depth, Pr
     return false;
   }
   depth_used = static_cast<size_t>(depth);
-  std::optional<std::string> error;
-  PyThreadState* released = PyEval_SaveThread();
-  auto compiled = compile_str(text, depth_used);
-  if (compiled.ok()) {
-    code = std::move(compiled).value();
-  } else {
-    error = std::move(compiled).error();
-  }
-  PyEval_RestoreThread(released);
-  if (error) {
-    raise_text(PyExc_ValueError, *error);
+  auto compiled = without_lock([&] { return compile_str(text, depth_used); });
+  if (!compiled.ok()) {
+    raise_text(PyExc_ValueError, compiled.error());
     return false;
   }
+  code = std::move(compiled).value();
   return true;
 }
 

@@ -33,9 +33,7 @@ PyObject* from_bytecode_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   if (!bind_args(JSON_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
   std::string text;
   if (!arg_str(bound[0], "json_str", text)) return nullptr;
-  PyThreadState* released = PyEval_SaveThread();
-  auto program = read_json(text);
-  PyEval_RestoreThread(released);
+  auto program = without_lock([&] { return read_json(text); });
   if (!program.ok()) {
     raise_text(PyExc_ValueError, program.error());
     return nullptr;
@@ -46,51 +44,45 @@ PyObject* from_bytecode_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 PyObject* from_bytecode_json_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* bound[1];
   if (!bind_args(BATCH_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
-  PyObject* iter = arg_sequence_iter(bound[0], "json_strs");
-  if (iter == nullptr) return nullptr;
+  Ref iter(arg_sequence_iter(bound[0], "json_strs"));
+  if (!iter) return nullptr;
   std::vector<std::string> texts;
-  PyObject* item = nullptr;
-  int status = 0;
-  while ((status = next_item(iter, &item)) > 0) {
+  while (true) {
+    PyObject* next = nullptr;
+    const int status = next_item(iter.get(), &next);
+    if (status < 0) return nullptr;
+    if (status == 0) break;
+    Ref item(next);
     texts.emplace_back();
-    const bool ok = arg_str(item, "json_strs", texts.back());
-    Py_DECREF(item);
-    if (!ok) {
-      status = -1;
-      break;
-    }
+    if (!arg_str(next, "json_strs", texts.back())) return nullptr;
   }
-  Py_DECREF(iter);
-  if (status < 0) return nullptr;
+  iter = Ref();
 
   std::vector<Program> programs;
   std::optional<std::string> failure;
-  PyThreadState* released = PyEval_SaveThread();
-  programs.reserve(texts.size());
-  for (const std::string& text : texts) {
-    auto program = read_json(text);
-    if (!program.ok()) {
-      failure = std::move(program).error();
-      break;
+  without_lock([&] {
+    programs.reserve(texts.size());
+    for (const std::string& text : texts) {
+      auto program = read_json(text);
+      if (!program.ok()) {
+        failure = std::move(program).error();
+        break;
+      }
+      programs.push_back(std::move(program).value());
     }
-    programs.push_back(std::move(program).value());
-  }
-  PyEval_RestoreThread(released);
+  });
   if (failure) {
     raise_text(PyExc_ValueError, *failure);
     return nullptr;
   }
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(programs.size()));
-  if (list == nullptr) return nullptr;
+  Ref list(PyList_New(static_cast<Py_ssize_t>(programs.size())));
+  if (!list) return nullptr;
   for (size_t i = 0; i < programs.size(); ++i) {
     PyObject* obj = new_rebuilt(std::move(programs[i]));
-    if (obj == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), obj);
+    if (obj == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), obj);
   }
-  return list;
+  return list.release();
 }
 
 }  // namespace vexlor::py

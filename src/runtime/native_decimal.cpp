@@ -54,8 +54,8 @@ NativeFields& mutable_fields(PyObject* value) {
 }
 
 // The flags of a positive value held in the object's own words, as the type sets
-// them; learnt from the probe.
-uint8_t g_plain_flags = 0;
+// them; learnt from the probe (every thread that probes learns the same).
+std::atomic<uint8_t> g_plain_flags{0};
 
 Py_ssize_t digit_count(uint64_t word) {
   Py_ssize_t count = 1;
@@ -81,7 +81,7 @@ PyObject* write_fields(PyTypeObject* type, const Decimal& value) {
   if (result == nullptr) return nullptr;
   NativeFields& f = mutable_fields(result);
   f.hash = -1;
-  f.flags = static_cast<uint8_t>(g_plain_flags | (value.is_sign_negative() ? NATIVE_NEGATIVE : 0));
+  f.flags = static_cast<uint8_t>(g_plain_flags.load(std::memory_order_relaxed) | (value.is_sign_negative() ? NATIVE_NEGATIVE : 0));
   f.exp = -static_cast<Py_ssize_t>(value.scale());
   f.alloc = 4;
   f.data = f.inline_words;
@@ -145,10 +145,22 @@ const Probe PROBES[] = {
     {"-Infinity", 0, 0, 0, false, false},
 };
 
+// The C implementation's type itself, not a class made to look like it: built
+// directly on object, exactly the size of the fields, no instance dictionary.
+// (A class defined in Python, a subclass of the type included, has another base,
+// another size or a dictionary.)
+bool is_native_type(PyObject* decimal_type) {
+  const auto* type = reinterpret_cast<PyTypeObject*>(decimal_type);
+  if (type->tp_base != &PyBaseObject_Type || type->tp_itemsize != 0 || type->tp_dictoffset != 0) return false;
+  if (type->tp_basicsize != static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(NativeFields))) return false;
+#ifdef Py_TPFLAGS_MANAGED_DICT
+  if ((type->tp_flags & Py_TPFLAGS_MANAGED_DICT) != 0) return false;
+#endif
+  return std::strcmp(type->tp_name, "decimal.Decimal") == 0;
+}
+
 bool probe_layout(PyObject* decimal_type) {
-  // Nothing is read from an object too small to hold the fields.
-  const Py_ssize_t size = reinterpret_cast<PyTypeObject*>(decimal_type)->tp_basicsize;
-  if (size < static_cast<Py_ssize_t>(sizeof(PyObject) + sizeof(NativeFields))) return false;
+  if (!is_native_type(decimal_type)) return false;
   for (const Probe& probe : PROBES) {
     PyObject* text = PyUnicode_FromString(probe.text);
     if (text == nullptr) return false;
@@ -156,7 +168,8 @@ bool probe_layout(PyObject* decimal_type) {
     Py_DECREF(text);
     if (value == nullptr) return false;
     const NativeFields& f = fields(value);
-    bool ok = f.data == f.inline_words && f.alloc == 4;
+    bool ok = Py_IS_TYPE(value, reinterpret_cast<PyTypeObject*>(decimal_type)) && f.data == f.inline_words &&
+              f.alloc == 4;
     if (ok) {
       Decimal read;
       const int status = read_fields(value, read);
@@ -216,7 +229,8 @@ bool written_matches(PyObject* decimal_type, const WriteProbe& probe) {
   PyObject* written = write_fields(reinterpret_cast<PyTypeObject*>(decimal_type), value);
   PyObject* expected_text = expected != nullptr ? PyObject_Str(expected) : nullptr;
   PyObject* written_text = written != nullptr ? PyObject_Str(written) : nullptr;
-  const bool ok = expected_text != nullptr && written_text != nullptr && same_fields(written, expected) &&
+  const bool ok = expected_text != nullptr && written_text != nullptr && Py_IS_TYPE(expected, Py_TYPE(written)) &&
+                  same_fields(written, expected) &&
                   PyUnicode_Compare(written_text, expected_text) == 0 &&
                   PyObject_RichCompareBool(written, expected, Py_EQ) == 1 &&
                   PyObject_Hash(written) == PyObject_Hash(expected) && !PyErr_Occurred();
@@ -231,10 +245,11 @@ bool probe_writing(PyObject* decimal_type) {
   // The flags the type gives a positive value in its own words, and its negative twin.
   PyObject* one = PyObject_CallFunction(decimal_type, "s", "1");
   PyObject* minus_one = PyObject_CallFunction(decimal_type, "s", "-1");
-  bool ok = one != nullptr && minus_one != nullptr &&
+  auto* type = reinterpret_cast<PyTypeObject*>(decimal_type);
+  bool ok = one != nullptr && minus_one != nullptr && Py_IS_TYPE(one, type) && Py_IS_TYPE(minus_one, type) &&
             fields(minus_one).flags == (fields(one).flags | NATIVE_NEGATIVE) &&
             (fields(one).flags & (NATIVE_NEGATIVE | NATIVE_SPECIAL)) == 0;
-  if (ok) g_plain_flags = fields(one).flags;
+  if (ok) g_plain_flags.store(fields(one).flags, std::memory_order_relaxed);
   Py_XDECREF(one);
   Py_XDECREF(minus_one);
   for (const WriteProbe& probe : WRITE_PROBES) {

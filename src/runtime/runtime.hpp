@@ -7,7 +7,6 @@
 #include <Python.h>
 
 #include <atomic>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -15,6 +14,7 @@
 #include "runtime/access_guard.hpp"
 #include "runtime/binding.hpp"
 #include "runtime/docs.hpp"
+#include "runtime/entry.hpp"
 #include "vm/vm.hpp"
 
 namespace vexlor::py {
@@ -22,29 +22,34 @@ namespace vexlor::py {
 inline constexpr size_t DEFAULT_MAX_DEPTH = 15;
 inline constexpr size_t MAX_MAX_DEPTH = 1024;
 
-// A Python object created once per process on first use. A thread that has to
-// wait for another thread's creation waits with the interpreter lock released.
+// A Python object created once per process on first use. Creating it may run
+// Python code (an import, a finalizer, an import hook calling back into this
+// module), so no lock is held meanwhile: every thread that finds the cell empty,
+// the same thread nested included, creates a value; the first to publish it wins
+// and the others drop theirs. `create` returns a new reference, or nullptr with
+// the error set (nothing is published then; the next use tries again).
 class ProcessWide {
  public:
   template <class Create>
   PyObject* get(Create create) {
     PyObject* value = cell_.load(std::memory_order_acquire);
-    if (value != nullptr) return value;
-    PyThreadState* released = PyEval_SaveThread();
-    mutex_.lock();
-    PyEval_RestoreThread(released);
-    value = cell_.load(std::memory_order_acquire);
-    if (value == nullptr) {
-      value = create();
-      if (value != nullptr) cell_.store(value, std::memory_order_release);
-    }
-    mutex_.unlock();
-    return value;
+    if (value != nullptr) [[likely]]
+      return value;
+    return publish(create());
   }
 
  private:
+  PyObject* publish(PyObject* created) {
+    if (created == nullptr) return nullptr;
+    PyObject* published = nullptr;
+    if (cell_.compare_exchange_strong(published, created, std::memory_order_acq_rel, std::memory_order_acquire)) {
+      return created;
+    }
+    Py_DECREF(created);
+    return published;
+  }
+
   std::atomic<PyObject*> cell_{nullptr};
-  std::mutex mutex_;
 };
 
 // `module.name`, imported on first use and kept for the process (a new

@@ -1,0 +1,182 @@
+"""Hostile callers: odd dict subclasses, finalizers and callbacks that change what is
+being read, import hooks, memory exhaustion, sub-interpreters, interrupts and
+lookalike classes. Cases that used to crash or hang run in a child interpreter
+with a timeout, as do those that need the module's first use in a fresh process."""
+
+import os
+import subprocess
+import sys
+import textwrap
+from decimal import Decimal
+
+import pytest
+
+import py_vexlor
+
+UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
+
+
+def run_child(code: str, timeout: float = 60) -> subprocess.CompletedProcess:
+    """Runs `code` in a new interpreter (same environment); fails on a crash or a hang."""
+    result = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=timeout
+    )
+    assert result.returncode == 0, f"exit {result.returncode}\n{result.stdout}\n{result.stderr}"
+    return result
+
+
+def test_dict_subclass_items_override_is_not_read():
+    # items() yielding anything but pairs used to crash; the dict's own entries are
+    # read on every path, whatever the values' types.
+    run_child("""
+        import py_vexlor
+        class V:
+            def __str__(self): return '5'
+        for bad in ([('a',)], [1], ['ab'], [['a', 5]], [('a', 7)]):
+            class D(dict):
+                def items(self, bad=bad): return bad
+            assert py_vexlor.evaluate('a', D(a=V())) == 5
+            assert py_vexlor.evaluate('a + b', D(a=1, b=V())) == 6
+            assert py_vexlor.evaluate('a', D(a=1)) == 1
+    """)
+
+
+def test_gc_callback_clearing_the_dict_during_conversion():
+    run_child("""
+        import contextvars, gc
+        from decimal import Decimal
+        from py_vexlor import CompiledExpression
+        e = CompiledExpression('k' * 40)
+        d = {''.join(['k'] * 40): Decimal('1E+3')}
+        def clear(phase, info):
+            gc.callbacks.remove(clear)
+            d.clear()
+        def go():
+            try:
+                return e.evaluate(d)
+            except RuntimeError as error:
+                return str(error)
+        gc.callbacks.append(clear)
+        gc.set_threshold(1)
+        outcome = contextvars.Context().run(go)
+        gc.set_threshold(700)
+        # Cleared before, during or after the walk: never a crash.
+        assert outcome in (Decimal(1000), 'dictionary changed size during iteration',
+                           'Variable not found: ' + 'k' * 40), outcome
+    """)
+
+
+def test_sub_interpreter_import_fails_cleanly():
+    pytest.importorskip("_testcapi")
+    result = run_child("""
+        import _testcapi
+        from decimal import Decimal
+        assert _testcapi.run_in_subinterp("import py_vexlor; py_vexlor.evaluate('1')") != 0
+        import py_vexlor
+        r = py_vexlor.evaluate('x + 1', {'x': Decimal('1.5')})
+        assert isinstance(r, Decimal) and r == Decimal('2.5')
+        del r
+    """)
+    assert "py_vexlor._lib does not support sub-interpreters" in result.stderr
+
+
+def test_import_hook_calling_back_while_decimal_is_imported():
+    run_child("""
+        import sys
+        import py_vexlor
+        assert 'decimal' not in sys.modules
+        seen = []
+        class Finder:
+            def find_spec(self, name, path=None, target=None):
+                if name == 'decimal':
+                    sys.meta_path.remove(self)
+                    seen.append(py_vexlor.evaluate('2'))
+                return None
+        sys.meta_path.insert(0, Finder())
+        assert py_vexlor.evaluate('1') == 1 and seen == [2]
+    """)
+
+
+@pytest.mark.skipif(UNDER_ASAN or not sys.platform.startswith("linux"), reason="address-space limit")
+def test_memory_exhaustion_raises_memory_error():
+    # The limit is set just above what the process uses once its inputs exist.
+    run_child("""
+        import resource, sys
+        import py_vexlor
+        from py_vexlor import CompiledExpression
+        def limit(extra):
+            size = next(int(l.split()[1]) for l in open('/proc/self/status') if l.startswith('VmSize'))
+            resource.setrlimit(resource.RLIMIT_AS, (size * 1024 + extra, resource.RLIM_INFINITY))
+        e = CompiledExpression('1')
+        batch = [e] * 20_000_000
+        text = '[' + ' ' * 150_000_000 + ']'
+        refs = sys.getrefcount(e)
+        limit(60_000_000)
+        for call in (lambda: py_vexlor.evaluate_batch(batch),
+                     lambda: CompiledExpression.from_bytecode_json(text)):
+            try:
+                call()
+                raise AssertionError('no MemoryError')
+            except MemoryError:
+                pass
+        assert sys.getrefcount(e) == refs
+        e.__setstate__(('1', 15))  # no shared use was left behind
+        assert py_vexlor.evaluate_batch([e, e]) == [1, 1]
+    """, timeout=120)
+
+
+class Raising:
+    def __init__(self, method, error):
+        self.method, self.error = method, error
+
+    def __str__(self):
+        if self.method == "__str__":
+            raise self.error
+        return "not a number"
+
+    def __float__(self):
+        raise self.error
+
+    def __index__(self):
+        if self.method == "__index__":
+            raise self.error
+        raise TypeError("no index")
+
+
+@pytest.mark.parametrize("method", ["__str__", "__float__", "__index__"])
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, MemoryError])
+def test_interrupts_reach_the_caller(method, error):
+    with pytest.raises(error):
+        py_vexlor.evaluate("a", {"a": Raising(method, error)})
+
+
+def test_decimal_lookalike_takes_the_text_path():
+    run_child("""
+        import decimal, sys
+        class S(decimal.Decimal):
+            def __str__(self): return '777'
+        decimal.Decimal = S
+        sys.modules['_decimal'].Decimal = S
+        import py_vexlor
+        r = py_vexlor.evaluate('x + 1', {'x': S('1')})
+        assert type(r) is S and r == 778, repr(r)
+    """)
+
+
+def test_gas_alone_decides_under_a_limit_within_the_loop_budget():
+    e = py_vexlor.CompiledExpression.from_bytecode_json('[{"PushConst":"4"},{"Call":["floor",1]},{"Jump":0}]')
+    with pytest.raises(py_vexlor.GasExhaustedError) as info:
+        e.evaluate(gas=10000)
+    assert str(info.value) == "Out of gas: instruction cost 1 exceeds remaining 0 (limit 10000)"
+
+
+class StrLying(str):
+    def __str__(self):
+        return "abc"
+
+
+def test_str_subclass_is_read_by_its_own_text():
+    assert py_vexlor.evaluate("a", {"a": StrLying("5")}) == 5
+    with pytest.raises(ValueError) as info:
+        py_vexlor.evaluate("a", {"a": StrLying("x")})
+    assert str(info.value) == "Invalid numeric string for key 'a': Invalid decimal: unknown character"
