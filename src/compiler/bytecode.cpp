@@ -61,7 +61,7 @@ void OpCode::make_empty_block() {
     const uint64_t hash = empty.hash();
     const PackedVarId packed = pack_var_id(empty);
     u_.s.ptr = new LoadVarOperand{std::move(empty), hash, packed};
-    u_.s.size = hash;
+    u_.s.word = hash;
   } else {
     u_.s.ptr = new CallOperand{std::string(), NO_FUNCTION_SLOT};
   }
@@ -73,7 +73,7 @@ OpCode OpCode::load_var(VarId var) {
   const uint64_t hash = var.hash();
   const PackedVarId packed = pack_var_id(var);
   op.u_.s.ptr = new LoadVarOperand{std::move(var), hash, packed};
-  op.u_.s.size = hash;
+  op.u_.s.word = hash;
   return op;
 }
 
@@ -82,7 +82,7 @@ OpCode OpCode::call(std::string name, size_t arg_count) {
   op.kind_ = OpKind::Call;
   const uint8_t slot = function_slot(name);
   op.u_.s.ptr = new CallOperand{std::move(name), slot};
-  op.u_.s.size = arg_count;
+  op.u_.s.word = arg_count;
   return op;
 }
 
@@ -322,7 +322,7 @@ void Program::append_pooled_copy(const OpCode& op) {
   } else {
     block = new (allocate_block(CALL_BLOCK)) CallOperand(*op.as_call());
   }
-  place_pooled(op.kind_, op.u_.s.size, block);
+  place_pooled(op.kind_, op.u_.s.word, block);
 }
 
 void Program::push_back(const OpCode& op) {
@@ -349,12 +349,12 @@ void Program::push_back_slow(OpCode&& op) {
   mark_end();
 }
 
-void Program::place_pooled(OpKind kind, size_t size, void* block) {
+void Program::place_pooled(OpKind kind, uint64_t word, void* block) {
   if (size_ == capacity_) [[unlikely]] grow();
   OpCode* slot = new (ops_ + size_) OpCode(OpKind::Add);
   slot->kind_ = kind;
   slot->pooled_ = true;
-  slot->u_.s.size = size;
+  slot->u_.s.word = word;
   slot->u_.s.ptr = block;
   ++size_;
   mark_end();

@@ -136,12 +136,12 @@ class OpCode {
 
   const Decimal& constant() const { return u_.constant; }                  // PushConst
   const VarId& var() const { return as_load()->var; }                       // LoadVar
-  uint64_t var_hash() const { return u_.s.size; }  // LoadVar: var().hash(), kept in the instruction itself
+  uint64_t var_hash() const { return u_.s.word; }  // LoadVar: var().hash(), kept in the instruction itself
   const LoadVarOperand& var_operand() const { return *as_load(); }          // LoadVar
-  size_t target() const { return u_.s.size; }                               // Jump, JumpIfFalse
+  size_t target() const { return static_cast<size_t>(u_.s.word); }          // Jump, JumpIfFalse
   const std::string& call_name() const { return as_call()->name; }          // Call
   uint8_t call_slot() const { return as_call()->slot; }                     // Call
-  size_t arg_count() const { return u_.s.size; }                            // Call
+  size_t arg_count() const { return static_cast<size_t>(u_.s.word); }       // Call
 
   // Instruction equality: same variant; constants compare numerically, variables by
   // kind and bytes, jumps by target, calls by name and argument count.
@@ -154,7 +154,7 @@ class OpCode {
   const CallOperand* as_call() const { return static_cast<const CallOperand*>(u_.s.ptr); }
   static OpCode with_size(OpKind kind, size_t size) {
     OpCode op(kind);
-    op.u_.s.size = size;
+    op.u_.s.word = size;
     return op;
   }
   void make_empty_block();                // LoadVar of the empty name, Call of ""
@@ -162,8 +162,9 @@ class OpCode {
   void destroy_block();
   void take_from(OpCode& other);  // `other` neither pooled nor this
 
+  // `word`: a LoadVar's 64-bit hash, a jump's target or a call's argument count.
   struct Slots {
-    size_t size;
+    uint64_t word;
     void* ptr;
   };
   union Payload {
@@ -274,7 +275,7 @@ class Program {
   inline void* allocate_block(size_t bytes);
   void* allocate_block_in_new_chunk(size_t bytes);
   void grow();  // more room for instructions
-  inline void place_pooled(OpKind kind, size_t size, void* block);
+  inline void place_pooled(OpKind kind, uint64_t word, void* block);
   void append_pooled_copy(const OpCode& op);
   void push_back_slow(OpCode&& op);
   void release() noexcept;

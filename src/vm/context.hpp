@@ -138,7 +138,8 @@ class VariableMap {
   }
 
  private:
-  struct Entry {
+  // Aligned to 8 so that its size is a whole number of words on every target.
+  struct alignas(8) Entry {
     // The key's packed form; a long name's tag has its LONG_NAME bit moved to
     // QUICK_LONG, so that the quick test never takes it for a match.
     PackedVarId quick;
