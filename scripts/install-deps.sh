@@ -4,6 +4,7 @@
 set -euo pipefail
 
 apt_pkgs=(g++ cmake ninja-build libgtest-dev libbenchmark-dev libintelrdfpmath-dev clang libclang-rt-14-dev)
+apt_pkgs+=(g++-multilib googletest)  # the 32-bit core build and its GoogleTest
 missing=()
 for p in "${apt_pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

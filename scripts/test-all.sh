@@ -41,6 +41,9 @@ if [ -f fuzz/CMakeLists.txt ]; then
   fuzz/run.sh build/fuzz "${FUZZ_SECONDS:-20}"
 fi
 
+step "C++ core as 32-bit x86"; scripts/test-32bit.sh
+step "Python tests, extension with ASan + UBSan"; scripts/test-python-asan.sh
+
 step "Python package and tests (python3)"
 python3 -m pip install -q --no-build-isolation .
 python3 -m pytest -q tests/python
