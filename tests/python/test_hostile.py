@@ -43,30 +43,33 @@ def test_dict_subclass_items_override_is_not_read():
 
 def test_gc_callback_clearing_the_dict_during_conversion():
     # str() of a Decimal in a new context allocates, which can run a collection,
-    # whose callback here empties the dict being read.
+    # whose callback here empties the dict being read. The thresholds move the
+    # collection from before the walk into the conversion.
     run_child("""
         import contextvars, gc
         from decimal import Decimal
         from py_vexlor import CompiledExpression
         e = CompiledExpression('k' * 40)
-        d = {''.join(['k'] * 40): Decimal('1E+3')}
         assert e.evaluate({'k' * 40: 1}) == 1
-        def clear(phase, info):
-            gc.callbacks.remove(clear)
-            d.clear()
-        def go():
+        def go(d, threshold):
+            def clear(phase, info):
+                gc.callbacks.remove(clear)
+                d.clear()
             gc.callbacks.append(clear)
-            gc.set_threshold(1)
+            gc.set_threshold(threshold)
             try:
                 return e.evaluate(d)
             except RuntimeError as error:
                 return str(error)
             finally:
                 gc.set_threshold(700)
-        outcome = contextvars.Context().run(go)
-        # Emptied before, during or after the walk: never a crash.
-        assert outcome in (Decimal(1000), 'dictionary changed size during iteration',
-                           'Variable not found: ' + 'k' * 40), outcome
+                if clear in gc.callbacks:
+                    gc.callbacks.remove(clear)
+        for threshold in range(1, 9):
+            d = {''.join(['k'] * 40): Decimal('1E+3')}
+            outcome = contextvars.Context().run(go, d, threshold)
+            assert outcome in (Decimal(1000), 'dictionary changed size during iteration',
+                               'Variable not found: ' + 'k' * 40), outcome
     """)
 
 
