@@ -68,10 +68,11 @@ for py in python3 "$HOME"/.pyenv/versions/3.1[3-9]*/bin/python3; do
   venv="$PWD/build/venv-$version"
   step "Python package and tests ($("$py" --version), $venv)"
   [ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
-  mapfile -t build_requires < <(pyproject "$venv/bin/python" build)
+  requires=$(pyproject "$venv/bin/python" build)
+  extras=$(pyproject "$venv/bin/python" extras)
+  mapfile -t build_requires <<< "$requires"
   "$venv/bin/python" -m pip install -q "${build_requires[@]}"
-  "$venv/bin/python" -m pip install -q --no-build-isolation -C build-dir="build/py-$version" \
-    ".[$(pyproject "$venv/bin/python" extras)]"
+  "$venv/bin/python" -m pip install -q --no-build-isolation -C build-dir="build/py-$version" ".[$extras]"
   "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
   (cd /tmp && "$venv/bin/python" -m mypy.stubtest py_vexlor)
 done
