@@ -1,6 +1,6 @@
 """The command line: evaluate one expression with variables given as name=value.
 
-    vexlor [--gas N] [--max-depth N] EXPRESSION [name=value ...]
+    vexlor [-h] [--version] [--gas N] [--max-depth N] EXPRESSION [name=value ...]
 
 Values are handed to the evaluation as text, exactly as typed. The result is
 printed on standard output. A mistake on the command line exits with status 2
