@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests, the fuzzers and the benchmarks need
-# (Debian packages and PyPI packages). Does nothing when all is present.
+# Installs the Debian packages that the build, the tests, the fuzzers and the
+# benchmarks need. Does nothing when all is present. Python packages are not
+# installed here: scripts/test-all.sh installs them into virtual environments of
+# its own (build/venv-X.Y), never into the machine's interpreters.
 set -euo pipefail
 
-apt_pkgs=(g++ cmake ninja-build libgtest-dev libbenchmark-dev libintelrdfpmath-dev clang libclang-rt-14-dev)
+# python3-venv: the virtual environments; nodejs: pyright (else it fetches node at run time).
+apt_pkgs=(g++ cmake ninja-build libgtest-dev libbenchmark-dev libintelrdfpmath-dev clang libclang-rt-14-dev
+  python3 python3-venv nodejs)
 apt_pkgs+=(g++-multilib googletest)  # the 32-bit core build and its GoogleTest
 missing=()
 for p in "${apt_pkgs[@]}"; do
@@ -13,13 +17,4 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-
-py_pkgs=(pytest hypothesis scikit-build-core mypy)
-py_missing=()
-for p in "${py_pkgs[@]}"; do
-  python3 -m pip show -q "$p" >/dev/null 2>&1 || py_missing+=("$p")
-done
-if [ ${#py_missing[@]} -gt 0 ]; then
-  python3 -m pip install -q "${py_missing[@]}"
 fi

@@ -44,16 +44,38 @@ fi
 step "C++ core as 32-bit x86"; scripts/test-32bit.sh
 step "Python tests, extension with ASan + UBSan"; scripts/test-python-asan.sh
 
-step "Python package and tests (python3)"
-python3 -m pip install -q --no-build-isolation .
-python3 -m pytest -q tests/python
-(cd /tmp && python3 -m mypy.stubtest py_vexlor)
+# Python: every interpreter (python3 and the newer ones that pyenv holds) gets a
+# virtual environment of its own, build/venv-X.Y, with the build requirements and
+# every test extra of pyproject.toml ("test" and each "*-test"); the package is
+# built in build/py-X.Y and installed there. The machine's interpreters are left as
+# they are.
+pyproject() {  # pyproject <python> build|extras: build requirements, or the test extras
+  "$1" - "$2" <<'EOF'
+import sys, tomllib
+with open("pyproject.toml", "rb") as f:
+    data = tomllib.load(f)
+if sys.argv[1] == "build":
+    print("\n".join(data["build-system"]["requires"]))
+else:
+    extras = data["project"].get("optional-dependencies", {})
+    print(",".join(name for name in extras if name == "test" or name.endswith("-test")))
+EOF
+}
 
-# Newer interpreters present on the machine (pyenv), with their own copy of the package.
-for newer in "$HOME"/.pyenv/versions/3.1[3-9]*/bin/python3; do
-  [ -x "$newer" ] || continue
-  step "Python package and tests ($("$newer" --version))"
-  "$newer" -m pip install -q pytest hypothesis scikit-build-core
-  "$newer" -m pip install -q --no-build-isolation .
-  "$newer" -m pytest -q -p no:cacheprovider tests/python
+declare -A tested=()
+for py in python3 "$HOME"/.pyenv/versions/3.1[3-9]*/bin/python3; do
+  command -v "$py" >/dev/null 2>&1 || continue
+  version=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+  [ -z "${tested[$version]:-}" ] || continue
+  tested[$version]=1
+  venv="$PWD/build/venv-$version"
+  step "Python package and tests ($("$py" --version), $venv)"
+  [ -x "$venv/bin/python" ] || "$py" -m venv "$venv"
+  requires=$(pyproject "$venv/bin/python" build)
+  extras=$(pyproject "$venv/bin/python" extras)
+  mapfile -t build_requires <<< "$requires"
+  "$venv/bin/python" -m pip install -q "${build_requires[@]}"
+  "$venv/bin/python" -m pip install -q --no-build-isolation -C build-dir="build/py-$version" ".[$extras]"
+  "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
+  (cd /tmp && "$venv/bin/python" -m mypy.stubtest py_vexlor)
 done

@@ -1,10 +1,16 @@
 from collections.abc import Sequence
 from decimal import Decimal
-from typing import Union, final
+from typing import TypeAlias, TypeVar, final, overload
 from uuid import UUID
 
-_Value = Union[Decimal, int, float, str]
-_Vars = dict[Union[str, UUID], _Value]
+# vars: a dict of str or UUID keys and Decimal, int, float or str values. The first
+# overload of each call takes a dict typed more narrowly (dict[str, Decimal],
+# dict[UUID, int], ...), which the invariance of dict would otherwise refuse; the
+# second gives a dict display its type (mixed keys and values included).
+_Key: TypeAlias = str | UUID
+_Value: TypeAlias = Decimal | int | float | str
+_K = TypeVar("_K", bound=str | UUID)
+_V = TypeVar("_V", bound=Decimal | int | float | str)
 
 __all__ = ["evaluate", "evaluate_batch", "CompiledExpression", "GasExhaustedError"]
 
@@ -21,14 +27,25 @@ class CompiledExpression:
     def variables(self) -> list[str]: ...
     def __reduce__(self) -> tuple[object, tuple[str], tuple[str | None, int]]: ...
     def __setstate__(self, state: tuple[str | None, int]) -> None: ...
-    def evaluate(self, vars: _Vars | None = None, gas: int | None = None) -> Decimal: ...
+    @overload
+    def evaluate(self, vars: dict[_K, _V], gas: int | None = None) -> Decimal: ...
+    @overload
+    def evaluate(self, vars: dict[_Key, _Value] | None = None, gas: int | None = None) -> Decimal: ...
     def __eq__(self, value: object, /) -> bool: ...
     def __ne__(self, value: object, /) -> bool: ...
     __hash__: None  # type: ignore[assignment]
 
+@overload
+def evaluate(expression: str, vars: dict[_K, _V], gas: int | None = None, max_depth: int | None = None) -> Decimal: ...
+@overload
 def evaluate(
-    expression: str, vars: _Vars | None = None, gas: int | None = None, max_depth: int | None = None
+    expression: str, vars: dict[_Key, _Value] | None = None, gas: int | None = None, max_depth: int | None = None
 ) -> Decimal: ...
+@overload
 def evaluate_batch(
-    expressions: Sequence[CompiledExpression], vars: _Vars | None = None, gas: int | None = None
+    expressions: Sequence[CompiledExpression], vars: dict[_K, _V], gas: int | None = None
+) -> list[Decimal]: ...
+@overload
+def evaluate_batch(
+    expressions: Sequence[CompiledExpression], vars: dict[_Key, _Value] | None = None, gas: int | None = None
 ) -> list[Decimal]: ...

@@ -36,6 +36,47 @@ PyObject* run_one(const Program& code, PyObject* vars, std::optional<int64_t> ga
   return ResultMaker().make(*result);
 }
 
+PyObject* take_raised() {
+#if PY_VERSION_HEX >= 0x030C0000
+  return PyErr_GetRaisedException();
+#else
+  PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
+  PyErr_Fetch(&type, &value, &tb);
+  PyErr_NormalizeException(&type, &value, &tb);
+  if (tb != nullptr) PyException_SetTraceback(value, tb);
+  Py_XDECREF(type);
+  Py_XDECREF(tb);
+  return value;
+#endif
+}
+
+void restore_raised(PyObject* exc) {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(exc);
+#else
+  PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc))), exc, PyException_GetTraceback(exc));
+#endif
+}
+
+// Adds a note naming the failing item to the exception being raised; its class,
+// message and arguments stay as they are. If the note cannot be added, that
+// failure is raised instead, with the evaluation's exception as its context.
+void note_failing_index(size_t index) {
+  PyObject* exc = take_raised();
+  if (exc == nullptr) return;
+  PyObject* note = PyUnicode_FromFormat("evaluate_batch: raised by expressions[%zu]", index);
+  PyObject* done = note == nullptr ? nullptr : PyObject_CallMethod(exc, "add_note", "O", note);
+  Py_XDECREF(note);
+  if (done != nullptr) {
+    Py_DECREF(done);
+    restore_raised(exc);
+    return;
+  }
+  PyObject* failure = take_raised();
+  PyException_SetContext(failure, exc);
+  restore_raised(failure);
+}
+
 }  // namespace
 
 PyObject* decimal_class() {
@@ -219,6 +260,7 @@ PyObject* module_evaluate_batch(PyObject*, PyObject* const* args, Py_ssize_t nar
   items.clear();
   if (failure) {
     raise_vm_error(*failure);
+    note_failing_index(results.size());
     return nullptr;
   }
   Ref list(PyList_New(static_cast<Py_ssize_t>(results.size())));

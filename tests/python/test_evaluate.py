@@ -126,8 +126,18 @@ def test_batch():
     assert evaluate_batch([], None) == []
     with pytest.raises(ValueError, match="numeric string"):
         evaluate_batch([], {"a": "x"})
-    with pytest.raises(ZeroDivisionError):
-        evaluate_batch([e1, CompiledExpression("a / 0")], {"a": 2})
+    for failing, exc_type, message in [
+        (CompiledExpression("a / 0"), ZeroDivisionError, "Division by zero"),
+        (CompiledExpression("x"), RuntimeError, "Variable not found: x"),
+        (CompiledExpression("1 + 2 + 3"), GasExhaustedError, "Out of gas: instruction cost 3 exceeds remaining 2 (limit 5)"),
+    ]:
+        with pytest.raises(exc_type) as info:
+            evaluate_batch([e1, e1, failing, e2], {"a": 2}, gas=5)
+        assert type(info.value) is exc_type and info.value.args == (message,)
+        assert info.value.__notes__ == ["evaluate_batch: raised by expressions[2]"]
+    with pytest.raises(ValueError) as info:  # not tied to one expression: no note
+        evaluate_batch([e1], {"a": "x"})
+    assert not hasattr(info.value, "__notes__")
     ten = [CompiledExpression("1 + 2")] * 10  # each costs 5
     assert evaluate_batch(ten, gas=10) == [Decimal(3)] * 10
     with pytest.raises(GasExhaustedError):

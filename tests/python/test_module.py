@@ -1,3 +1,4 @@
+import importlib.metadata
 import inspect
 
 import pytest
@@ -16,6 +17,14 @@ def test_module_attributes():
 def test_package_reexports_the_module_objects():
     for name in m.__all__:
         assert getattr(py_vexlor, name) is getattr(m, name)
+
+
+def test_version_is_the_installed_one():
+    try:
+        installed = importlib.metadata.version("py_vexlor")
+    except importlib.metadata.PackageNotFoundError:
+        pytest.skip("py_vexlor is not installed (run from a build folder)")
+    assert py_vexlor.__version__ == installed
 
 
 def test_gas_exhausted_error_type():

@@ -1,0 +1,50 @@
+"""Checked by mypy --strict and pyright (strict), never run (tests/python/test_typing.py).
+
+Lines that must be refused end in "# type: ignore[<mypy code>]"; both checkers report
+an ignore that suppresses nothing, so each of those lines must keep its error.
+"""
+
+from collections import OrderedDict
+from decimal import Decimal
+from types import MappingProxyType
+from uuid import UUID, uuid4
+
+import py_vexlor
+from py_vexlor import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
+
+expr = CompiledExpression("a + b", max_depth=20)
+by_name: dict[str, Decimal] = {"a": Decimal("1.5")}
+ints: dict[str, int] = {"a": 1}
+texts: dict[str, str] = {"a": "1.50"}
+by_uuid: dict[UUID, int] = {uuid4(): 1}
+mixed: dict[str, Decimal | int] = {"a": 1, "b": Decimal(2)}
+any_key: dict[str | UUID, float] = {"a": 1.0, uuid4(): 2.0}
+ordered: OrderedDict[str, int] = OrderedDict(a=1)
+
+# Accepted: dicts typed narrowly, dict displays with mixed keys and values, no vars.
+results: list[Decimal] = [
+    expr.evaluate(by_name), expr.evaluate(ints, gas=100), expr.evaluate(texts), expr.evaluate(by_uuid),
+    expr.evaluate(mixed), expr.evaluate(any_key), expr.evaluate(ordered), expr.evaluate(), expr.evaluate(None, 5),
+    evaluate("a", {"a": "19.99", "b": 2, uuid4(): Decimal(1), "c": 0.5}, gas=100, max_depth=20),
+    evaluate("1"), evaluate("a", vars=ints),
+]
+batch: list[Decimal] = evaluate_batch([expr, expr], mixed, gas=10) + evaluate_batch((expr,), {"a": 1, "b": "2"})
+rebuilt: list[CompiledExpression] = CompiledExpression.from_bytecode_json_batch([expr.to_bytecode_json()])
+names: list[str] = CompiledExpression.from_bytecode_json("[]").variables()
+version: str = py_vexlor.__version__
+gas_error: type[RuntimeError] = GasExhaustedError
+total: Decimal = results[0] + 1
+
+# Refused.
+nullable: dict[str, int | None] = {"a": None}
+expr.evaluate(nullable)  # type: ignore[type-var]
+expr.evaluate({"a": None})  # type: ignore[type-var]
+evaluate("a", {1: 2})  # type: ignore[type-var]
+evaluate("a", MappingProxyType(ints))  # type: ignore[call-overload]
+expr.evaluate(ints, gas="10")  # type: ignore[call-overload]
+evaluate_batch([expr], gas=1.5)  # type: ignore[call-overload]
+evaluate_batch(["a + 1"])  # type: ignore[list-item]
+CompiledExpression("1", max_depth="3")  # type: ignore[arg-type]
+as_text: str = expr.evaluate()  # type: ignore[assignment]
+as_float = expr.evaluate() + 1.5  # type: ignore[operator]
+one_result: Decimal = evaluate_batch([expr])  # type: ignore[assignment]
