@@ -5,6 +5,7 @@
 Decimal('11')
 """
 
+from ._columns import evaluate_columns
 from ._lib import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
 
-__all__ = ["evaluate", "evaluate_batch", "CompiledExpression", "GasExhaustedError"]
+__all__ = ["evaluate", "evaluate_batch", "evaluate_columns", "CompiledExpression", "GasExhaustedError"]
