@@ -19,7 +19,7 @@ bool fail(PyObject* type, const std::string& message) {
 
 // view_array's error: an unsupported type is a TypeError, anything else malformed input.
 bool fail_view(const std::string& where, const std::string& message) {
-  const bool unsupported = message.rfind("unsupported type ", 0) == 0;
+  const bool unsupported = message.find("unsupported type ") != std::string::npos;
   return fail(unsupported ? PyExc_TypeError : PyExc_ValueError, where + message);
 }
 
@@ -115,7 +115,7 @@ bool read_table(ArrowSchema* schema, const std::vector<ArrowArray*>& batches, co
   }
   rows = 0;
   for (ArrowArray* batch : batches) {
-    if (auto error = append_batch(*schema, *batch, *child_of, columns)) return fail(PyExc_ValueError, *error);
+    if (auto error = append_batch(*schema, *batch, *child_of, columns)) return fail_view("", *error);
     rows += batch->length;
   }
   return true;
