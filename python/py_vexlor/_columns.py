@@ -3,9 +3,12 @@
 from __future__ import annotations
 
 import os
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from ._lib import CompiledExpression
+
+if TYPE_CHECKING:
+    from ._columnar import ColumnResult
 
 _ERRORS = ("raise", "null")
 
@@ -26,14 +29,14 @@ def _optional_int(value: Any, name: str) -> int | None:
 
 
 def evaluate_columns(
-    expression: Any,
+    expression: CompiledExpression | str,
     data: Any,
     *,
     gas: int | None = None,
     errors: str = "raise",
     scale: int | None = None,
     threads: int | None = None,
-) -> Any:
+) -> ColumnResult:
     """Evaluate one expression for every row of a table.
 
     Args:

@@ -357,7 +357,7 @@ PyObject* evaluate(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
 
 PyMethodDef MODULE_METHODS[] = {
     {"evaluate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(evaluate)), METH_FASTCALL,
-     "evaluate(program_json, data, gas, errors_to_null, scale, threads)\n--\n\nThe engine of "
+     "evaluate(program_json, data, gas, errors_to_null, scale, threads, /)\n--\n\nThe engine of "
      "py_vexlor.evaluate_columns; call that instead."},
     {nullptr, nullptr, 0, nullptr}};
 

@@ -275,3 +275,25 @@ def test_round_trips():
 def test_package_exports():
     assert "evaluate_columns" in py_vexlor.__all__
     assert py_vexlor.evaluate_columns is evaluate_columns
+
+
+def test_dask_cluster_matches_local():
+    pd = pytest.importorskip("pandas")
+    dd = pytest.importorskip("dask.dataframe")
+    distributed = pytest.importorskip("distributed")
+    rng = random.Random(5)
+    cents = [[Decimal(rng.randint(100, 9999)).scaleb(-2) for _ in range(3000)] for _ in "ab"]
+    table = pa.table({"a": pa.array(cents[0], pa.decimal128(18, 2)), "b": pa.array(cents[1], pa.decimal128(18, 2))})
+    expr = CompiledExpression("round(max(a, b) * 1.07, 2)")
+    local = evaluate_columns(expr, table, scale=2).to_pylist()
+
+    def partition(frame, expr):
+        result = evaluate_columns(expr, pa.Table.from_pandas(frame, preserve_index=False), scale=2)
+        return pd.Series(pd.arrays.ArrowExtensionArray(pa.array(result)), index=frame.index)
+
+    frame = dd.from_pandas(table.to_pandas(types_mapper=pd.ArrowDtype), npartitions=4)
+    meta = pd.Series([], dtype=pd.ArrowDtype(pa.decimal128(38, 2)))
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+        with distributed.Client(cluster):
+            remote = frame.map_partitions(partition, expr, meta=meta).compute()
+    assert list(remote) == local
