@@ -153,6 +153,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const Program program = *compile_str("x * 2 + 1", 15);
   const BoundColumn bound[] = {{VarId::name("x"), &column}};
   RunResult run = run_columns(program, bound, length, {std::optional<uint64_t>(20), true, 1});
-  if (static_cast<int64_t>(run.valid.size()) != length) fuzzcheck::fail("result length", std::to_string(length));
+  if (static_cast<int64_t>(run.rows.valid.size()) != length) fuzzcheck::fail("result length", std::to_string(length));
   return 0;
 }

@@ -38,7 +38,7 @@ bool fill_schema(const ResultColumn& column, ArrowSchema* schema) {
 }
 
 bool fill_array(const std::shared_ptr<const ResultColumn>& column, ArrowArray* array) {
-  auto* holder = new (std::nothrow) ArrayHolder{column, {column->validity.data.get(), column->data.data.get()}};
+  auto* holder = new (std::nothrow) ArrayHolder{column, {column->validity.data.get(), column->rows.data.data.get()}};
   if (holder == nullptr) return false;
   *array = ArrowArray{column->length, column->null_count, 0, 2, 0, holder->buffers, nullptr, nullptr, release_array,
                       holder};

@@ -1,9 +1,9 @@
 #pragma once
 // The result column: decimal128(38, S) values for Arrow, and each row's own
-// value for conversion back to single decimals.
+// scale, from which the row's value as a single evaluation gives it is found
+// again.
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -15,23 +15,15 @@ namespace vexlor::columnar {
 
 inline constexpr int32_t RESULT_PRECISION = 38;
 
-struct AlignedBuffer {
-  struct Free {
-    void operator()(void* p) const { std::free(p); }
-  };
-  std::unique_ptr<void, Free> data;
-  // Zeroed room for `bytes` (rounded up to 64), or false when out of memory.
-  bool allocate(size_t bytes);
-};
-
 struct ResultColumn {
   int32_t scale = 0;
   int64_t length = 0;
   int64_t null_count = 0;
   AlignedBuffer validity;  // empty when no row is null
-  AlignedBuffer data;      // 16 bytes per row, little-endian two's complement
-  std::vector<Decimal> values;
-  std::vector<uint8_t> valid;
+  Rows rows;               // the data at `scale`; each row's own scale (at most `scale`)
+
+  // The row's value with its own scale (valid rows only).
+  Decimal value(int64_t row) const;
 };
 
 struct ScaleOverflow {

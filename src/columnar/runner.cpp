@@ -3,12 +3,14 @@
 #include "columnar/runner.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
+#include "columnar/fast.hpp"
 #include "columnar/read.hpp"
 #include "vm/vm.hpp"
 
@@ -19,6 +21,7 @@ struct Shared {
   Shared(const Program& p, std::span<const BoundColumn> c, int64_t n, const RunOptions& o, RunResult& r)
       : program(p), columns(c), rows(n), options(o), result(r) {}
   const Program& program;
+  std::optional<fast::Plan> plan;
   std::span<const BoundColumn> columns;
   int64_t rows;
   const RunOptions& options;
@@ -42,6 +45,10 @@ class Worker {
       // The map is this worker's own; its entries stay in place once inserted.
       targets_.push_back(const_cast<Decimal*>(context_.variables.find(c.var)));
     }
+    if (s_.plan) {
+      machine_.emplace(*s_.plan);
+      lanes_.resize(n * BLOCK_ROWS);
+    }
   }
 
   void run() {
@@ -57,12 +64,50 @@ class Worker {
  private:
   void run_block(int64_t first, int64_t count) {
     const size_t n = s_.columns.size();
+    Rows& out = s_.result.rows;
+    uint8_t* valid = out.valid.data() + first;
+    if (machine_ && run_fast(first, count, valid)) return;
     for (size_t j = 0; j < n; ++j) {
       read_rows(*s_.columns[j].column, first, count, &values_[j * BLOCK_ROWS], &slots_[j * BLOCK_ROWS]);
     }
-    Decimal* out = s_.result.values.data() + first;
-    uint8_t* valid = s_.result.valid.data() + first;
     for (int64_t k = 0; k < count; ++k) {
+      if (!run_row(first, k, valid)) return;
+    }
+  }
+
+  // The block on the vectorised path; rows it leaves go through run_row. False
+  // when the block's columns cannot be loaded for it.
+  bool run_fast(int64_t first, int64_t count, uint8_t* valid) {
+    const size_t n = s_.columns.size();
+    for (size_t j = 0; j < n; ++j) {
+      if (!fast::loadable(*s_.columns[j].column, first, count)) return false;
+    }
+    std::memset(slow_, 0, static_cast<size_t>(count));
+    lane_views_.clear();
+    for (size_t j = 0; j < n; ++j) {
+      int64_t* lanes = &lanes_[j * BLOCK_ROWS];
+      lane_views_.push_back({lanes, fast::load_lanes(*s_.columns[j].column, first, count, lanes, slow_)});
+    }
+    machine_->run(lane_views_, count, s_.result.rows, first, slow_);
+    bool any_slow = false;
+    for (int64_t k = 0; k < count; ++k) {
+      valid[k] = !slow_[k];
+      any_slow |= slow_[k] != 0;
+    }
+    if (!any_slow) return true;
+    for (size_t j = 0; j < n; ++j) {
+      read_rows(*s_.columns[j].column, first, count, &values_[j * BLOCK_ROWS], &slots_[j * BLOCK_ROWS]);
+    }
+    for (int64_t k = 0; k < count; ++k) {
+      if (slow_[k] && !run_row(first, k, valid)) return true;
+    }
+    return true;
+  }
+
+  // Row `k` of the block on its own; false when it failed and ends the run.
+  bool run_row(int64_t first, int64_t k, uint8_t* valid) {
+    const size_t n = s_.columns.size();
+    {
       bool has_null = false;
       std::optional<RowError> error;
       for (size_t j = 0; j < n; ++j) {
@@ -77,18 +122,19 @@ class Worker {
       if (!error) {
         auto r = has_null ? run_with_nulls(k) : vexlor::run(s_.program, context_, s_.options.gas);
         if (r.ok()) {
-          out[k] = *r;
+          s_.result.rows.store(first + k, *r);
           valid[k] = 1;
-          continue;
+          return true;
         }
         if (!is_null_read(r.error(), k)) error = RowError{RowError::Kind::Vm, std::move(r).error(), {}};
       }
       valid[k] = 0;
       if (error && !s_.options.errors_to_null) {
         fail(first + k, std::move(*error));
-        return;
+        return false;
       }
     }
+    return true;
   }
 
   // A row with nulls runs against a context without them.
@@ -123,6 +169,10 @@ class Worker {
   std::vector<Slot> slots_;
   VmContext context_;
   std::vector<Decimal*> targets_;
+  std::optional<fast::Machine> machine_;
+  std::vector<int64_t> lanes_;
+  std::vector<fast::Lanes> lane_views_;
+  uint8_t slow_[BLOCK_ROWS];
 };
 
 void work(Shared& shared) {
@@ -140,14 +190,24 @@ void work(Shared& shared) {
 RunResult run_columns(const Program& program, std::span<const BoundColumn> columns, int64_t rows,
                       const RunOptions& options) {
   RunResult result;
+  result.length = rows;
   try {
-    result.values.resize(static_cast<size_t>(rows));
-    result.valid.assign(static_cast<size_t>(rows), 0);
+    result.rows.scale.resize(static_cast<size_t>(rows));
+    result.rows.valid.resize(static_cast<size_t>(rows));
   } catch (const std::bad_alloc&) {
     result.out_of_memory = true;
     return result;
   }
+  if (!result.rows.data.allocate(16 * static_cast<size_t>(rows))) {
+    result.out_of_memory = true;
+    return result;
+  }
   Shared shared{program, columns, rows, options, result};
+  if (options.vectorised) {
+    std::vector<VarId> vars;
+    for (const BoundColumn& c : columns) vars.push_back(c.var);
+    shared.plan = fast::make_plan(program, vars, options.gas);
+  }
   const int64_t blocks = (rows + BLOCK_ROWS - 1) / BLOCK_ROWS;
   const auto threads = static_cast<unsigned>(std::clamp<int64_t>(options.threads, 1, std::max<int64_t>(blocks, 1)));
   std::vector<std::thread> pool;
@@ -164,7 +224,7 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
   for (std::thread& t : pool) t.join();
   result.out_of_memory = shared.out_of_memory.load();
   if (!result.failure || options.errors_to_null) {
-    result.null_count = static_cast<int64_t>(std::count(result.valid.begin(), result.valid.end(), uint8_t{0}));
+    result.null_count = static_cast<int64_t>(std::count(result.rows.valid.begin(), result.rows.valid.end(), uint8_t{0}));
   }
   return result;
 }

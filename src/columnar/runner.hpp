@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "columnar/column.hpp"
+#include "columnar/rows.hpp"
 #include "compiler/bytecode.hpp"
 
 namespace vexlor::columnar {
@@ -26,11 +27,12 @@ struct RunOptions {
   std::optional<uint64_t> gas;
   bool errors_to_null = false;  // else the lowest failing row ends the run
   unsigned threads = 1;
+  bool vectorised = true;  // false: every row on the single-row path
 };
 
 struct RunResult {
-  std::vector<Decimal> values;  // one per row; meaningful where valid
-  std::vector<uint8_t> valid;   // 1: a value, 0: null (or failed, with errors_to_null)
+  Rows rows;  // valid 0: null (or failed, with errors_to_null)
+  int64_t length = 0;
   int64_t null_count = 0;
   std::optional<std::pair<int64_t, RowError>> failure;  // the lowest failing row
   bool out_of_memory = false;

@@ -54,8 +54,7 @@ PyObject* result_to_pylist(PyObject* self, PyObject*) {
   if (cls == nullptr) return nullptr;
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(col.length));
   for (int64_t i = 0; list != nullptr && i < col.length; ++i) {
-    PyObject* item = col.valid[static_cast<size_t>(i)] ? decimal_of(cls, col.values[static_cast<size_t>(i)])
-                                                       : Py_NewRef(Py_None);
+    PyObject* item = col.rows.valid[static_cast<size_t>(i)] ? decimal_of(cls, col.value(i)) : Py_NewRef(Py_None);
     if (item == nullptr) Py_CLEAR(list);
     else PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
   }
