@@ -253,18 +253,27 @@ inline int64_t up(int64_t x, int64_t m, uint8_t& bad) {
   return r;
 }
 
-template <bool AC, bool BC, class F>
+template <bool AC, bool BC, bool UA, bool UB, class F>
 void binary_loop(const Entry& a, const Entry& b, int64_t ma, int64_t mb, int64_t count, int64_t* out, uint8_t* slow,
                  F f) {
   for (int64_t k = 0; k < count; ++k) {
     uint8_t bad = 0;
     int64_t x = AC ? a.c : a.v[k];
     int64_t y = BC ? b.c : b.v[k];
-    if (ma != 1) x = up(x, ma, bad);
-    if (mb != 1) y = up(y, mb, bad);
+    if constexpr (UA) x = up(x, ma, bad);
+    if constexpr (UB) y = up(y, mb, bad);
     out[k] = f(x, y, bad);
     slow[k] |= bad;
   }
+}
+
+template <bool AC, bool BC, class F>
+void binary_scaled(const Entry& a, const Entry& b, int64_t ma, int64_t mb, int64_t count, int64_t* out, uint8_t* slow,
+                   F f) {
+  if (ma == 1 && mb == 1) return binary_loop<AC, BC, false, false>(a, b, ma, mb, count, out, slow, f);
+  if (ma == 1) return binary_loop<AC, BC, false, true>(a, b, ma, mb, count, out, slow, f);
+  if (mb == 1) return binary_loop<AC, BC, true, false>(a, b, ma, mb, count, out, slow, f);
+  binary_loop<AC, BC, true, true>(a, b, ma, mb, count, out, slow, f);
 }
 
 // f over a and b, first brought to scale `s` (a negative `s`: as they are).
@@ -272,17 +281,37 @@ template <class F>
 void binary(const Entry& a, const Entry& b, int32_t s, int64_t count, int64_t* out, uint8_t* slow, F f) {
   const int64_t ma = s < 0 ? 1 : pow10(s - a.scale), mb = s < 0 ? 1 : pow10(s - b.scale);
   if (a.is_const && b.is_const) {
-    for (int64_t k = 0; k < count; ++k) {
-      uint8_t bad = 0;
-      out[k] = f(up(a.c, ma, bad), up(b.c, mb, bad), bad);
-      slow[k] |= bad;
-    }
+    binary_scaled<true, true>(a, b, ma, mb, count, out, slow, f);
   } else if (a.is_const) {
-    binary_loop<true, false>(a, b, ma, mb, count, out, slow, f);
+    binary_scaled<true, false>(a, b, ma, mb, count, out, slow, f);
   } else if (b.is_const) {
-    binary_loop<false, true>(a, b, ma, mb, count, out, slow, f);
+    binary_scaled<false, true>(a, b, ma, mb, count, out, slow, f);
   } else {
-    binary_loop<false, false>(a, b, ma, mb, count, out, slow, f);
+    binary_scaled<false, false>(a, b, ma, mb, count, out, slow, f);
+  }
+}
+
+// True when some row of a or b is zero.
+bool any_zero(const Entry& a, const Entry& b, int64_t count) {
+  if (a.is_const && a.c == 0) return true;
+  if (b.is_const && b.c == 0) return true;
+  int64_t zeros = 0;  // counted, so that the loops vectorise
+  if (!a.is_const) {
+    for (int64_t k = 0; k < count; ++k) zeros += a.v[k] == 0;
+  }
+  if (!b.is_const) {
+    for (int64_t k = 0; k < count; ++k) zeros += b.v[k] == 0;
+  }
+  return zeros != 0;
+}
+
+template <int64_t M>
+void round_block(const Entry& a, int64_t count, int64_t* out) {
+  for (int64_t k = 0; k < count; ++k) {
+    const int64_t x = a.at(k);
+    const int64_t q = x / M, r = x % M;
+    const int64_t twice = 2 * (r < 0 ? -r : r);
+    out[k] = (twice > M || (twice == M && (q & 1) != 0)) ? (x < 0 ? q - 1 : q + 1) : q;
   }
 }
 
@@ -334,12 +363,9 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
           // Each row's own scale: a product with a zero factor is a plain 0; a
           // sum with a zero term is the other term unchanged.
           r.scale = step.op == Op::Mul ? a.scale + b.scale : s;
-          const bool uniform = a.own == nullptr && b.own == nullptr && (step.op == Op::Mul || a.scale == b.scale);
-          bool zeros = false;
-          if (uniform && step.op == Op::Mul && r.scale > 0) {
-            for (int64_t k = 0; k < count; ++k) zeros |= (a.at(k) == 0) | (b.at(k) == 0);
-          }
-          if (!uniform || zeros) {
+          const bool uniform = a.own == nullptr && b.own == nullptr;
+          const bool zeros_matter = step.op == Op::Mul ? r.scale > 0 : a.scale != b.scale;
+          if (!uniform || (zeros_matter && any_zero(a, b, count))) {
             uint8_t* own = own_slot(p);
             for (int64_t k = 0; k < count; ++k) {
               const uint8_t oa = a.own_at(k), ob = b.own_at(k);
@@ -461,8 +487,18 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
         const size_t p = stack.size() - 1;
         if (a.scale <= step.arg) break;  // every row has at most that many places
         int64_t* o = slot(p);
-        const int64_t m = pow10(a.scale - step.arg);
-        for (int64_t k = 0; k < count; ++k) o[k] = round_div(a.at(k), m);
+        switch (a.scale - step.arg) {
+          case 1: round_block<10>(a, count, o); break;
+          case 2: round_block<100>(a, count, o); break;
+          case 3: round_block<1000>(a, count, o); break;
+          case 4: round_block<10000>(a, count, o); break;
+          default:
+            if (a.scale - step.arg > MAX_ALIGN) {
+              all_slow();
+              return;
+            }
+            for (int64_t k = 0; k < count; ++k) o[k] = round_div(a.at(k), pow10(a.scale - step.arg));
+        }
         Entry r{o, 0, false, step.arg, nullptr};
         if (a.own != nullptr) {
           uint8_t* own = own_slot(p);
