@@ -214,9 +214,11 @@ void load_chunk(const ArrayView& v, int64_t at, int64_t count, int64_t* out, uin
 
 }  // namespace
 
-int32_t load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out, uint8_t* slow) {
+Lanes load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out, uint8_t* slow) {
   size_t c = column.chunk_of(row);
   const int32_t scale = column.chunks[c].type == ValueType::Decimal ? column.chunks[c].scale : 0;
+  const int64_t* values = out;
+  const int64_t rows = count;
   while (count > 0) {
     const ArrayView& v = column.chunks[c];
     const int64_t at = row - column.starts[c];
@@ -228,7 +230,12 @@ int32_t load_lanes(const Column& column, int64_t row, int64_t count, int64_t* ou
     count -= take;
     ++c;
   }
-  return scale;
+  uint64_t bound = 0;
+  for (int64_t k = 0; k < rows; ++k) {
+    const uint64_t sign = static_cast<uint64_t>(values[k] >> 63);
+    bound = std::max(bound, (static_cast<uint64_t>(values[k]) ^ sign) - sign);
+  }
+  return {values, scale, bound};
 }
 
 namespace {
@@ -242,6 +249,7 @@ struct Entry {
   bool is_const = false;
   int32_t scale = 0;
   const uint8_t* own = nullptr;
+  uint64_t bound = UINT64_MAX;  // no magnitude is above it
   int64_t at(int64_t k) const { return is_const ? c : v[k]; }
   uint8_t own_at(int64_t k) const { return own != nullptr ? own[k] : static_cast<uint8_t>(scale); }
 };
@@ -291,6 +299,55 @@ void binary(const Entry& a, const Entry& b, int32_t s, int64_t count, int64_t* o
   }
 }
 
+// Two's complement wrapping (only rows already marked for the single-row path can wrap).
+inline int64_t wrap(uint64_t v) { return static_cast<int64_t>(v); }
+
+// The same for operands whose bounds rule out any overflow: plain arithmetic.
+template <bool AC, bool BC, bool UA, bool UB, class G>
+void safe_loop(const Entry& a, const Entry& b, int64_t ma, int64_t mb, int64_t count, int64_t* out, G g) {
+  for (int64_t k = 0; k < count; ++k) {
+    int64_t x = AC ? a.c : a.v[k];
+    int64_t y = BC ? b.c : b.v[k];
+    if constexpr (UA) x = wrap(static_cast<uint64_t>(x) * static_cast<uint64_t>(ma));
+    if constexpr (UB) y = wrap(static_cast<uint64_t>(y) * static_cast<uint64_t>(mb));
+    out[k] = g(x, y);
+  }
+}
+
+template <bool AC, bool BC, class G>
+void safe_scaled(const Entry& a, const Entry& b, int64_t ma, int64_t mb, int64_t count, int64_t* out, G g) {
+  if (ma == 1 && mb == 1) return safe_loop<AC, BC, false, false>(a, b, ma, mb, count, out, g);
+  if (ma == 1) return safe_loop<AC, BC, false, true>(a, b, ma, mb, count, out, g);
+  if (mb == 1) return safe_loop<AC, BC, true, false>(a, b, ma, mb, count, out, g);
+  safe_loop<AC, BC, true, true>(a, b, ma, mb, count, out, g);
+}
+
+template <class G>
+void binary_safe(const Entry& a, const Entry& b, int32_t s, int64_t count, int64_t* out, G g) {
+  const int64_t ma = s < 0 ? 1 : pow10(s - a.scale), mb = s < 0 ? 1 : pow10(s - b.scale);
+  if (a.is_const && b.is_const) {
+    safe_scaled<true, true>(a, b, ma, mb, count, out, g);
+  } else if (a.is_const) {
+    safe_scaled<true, false>(a, b, ma, mb, count, out, g);
+  } else if (b.is_const) {
+    safe_scaled<false, true>(a, b, ma, mb, count, out, g);
+  } else {
+    safe_scaled<false, false>(a, b, ma, mb, count, out, g);
+  }
+}
+
+constexpr uint64_t SAFE = uint64_t{1} << 62;  // sums of two magnitudes below it stay below 2^63
+
+uint64_t saturated_mul(uint64_t a, uint64_t b) {
+  uint64_t r;
+  return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
+}
+uint64_t saturated_add(uint64_t a, uint64_t b) {
+  uint64_t r;
+  return __builtin_add_overflow(a, b, &r) ? UINT64_MAX : r;
+}
+uint64_t magnitude_of(int64_t v) { return v < 0 ? uint64_t{0} - static_cast<uint64_t>(v) : static_cast<uint64_t>(v); }
+
 // True when some row of a or b is zero.
 bool any_zero(const Entry& a, const Entry& b, int64_t count) {
   if (a.is_const && a.c == 0) return true;
@@ -339,10 +396,10 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
   for (const Step& step : plan_.steps) {
     switch (step.op) {
       case Op::Load:
-        stack.push_back({columns[step.arg].values, 0, false, columns[step.arg].scale, nullptr});
+        stack.push_back({columns[step.arg].values, 0, false, columns[step.arg].scale, nullptr, columns[step.arg].bound});
         break;
       case Op::Const:
-        stack.push_back({nullptr, step.constant, true, step.scale, nullptr});
+        stack.push_back({nullptr, step.constant, true, step.scale, nullptr, magnitude_of(step.constant)});
         break;
       case Op::Add: case Op::Sub: case Op::Mul: case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt:
       case Op::Ge: case Op::And: case Op::Or: {
@@ -379,8 +436,19 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
             r.own = own;
           }
         }
+        // Bounds of the operands at the scale of the operation: when they rule
+        // out an overflow, the loop needs no checks.
+        const bool aligned = step.op != Op::Mul && step.op != Op::And && step.op != Op::Or;
+        const uint64_t ba = aligned ? saturated_mul(a.bound, pow10(s - a.scale)) : a.bound;
+        const uint64_t bb = aligned ? saturated_mul(b.bound, pow10(s - b.scale)) : b.bound;
+        const bool safe = step.op == Op::Mul ? saturated_mul(ba, bb) < SAFE : ba < SAFE && bb < SAFE;
+        r.bound = step.op == Op::Mul ? saturated_mul(ba, bb) : arith ? saturated_add(ba, bb) : 1;
         switch (step.op) {
           case Op::Add:
+            if (safe) {
+              binary_safe(a, b, s, count, o, [](int64_t x, int64_t y) { return wrap(static_cast<uint64_t>(x) + static_cast<uint64_t>(y)); });
+              break;
+            }
             binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t& bad) {
               int64_t z;
               bad |= __builtin_add_overflow(x, y, &z);
@@ -388,6 +456,10 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
             });
             break;
           case Op::Sub:
+            if (safe) {
+              binary_safe(a, b, s, count, o, [](int64_t x, int64_t y) { return wrap(static_cast<uint64_t>(x) - static_cast<uint64_t>(y)); });
+              break;
+            }
             binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t& bad) {
               int64_t z;
               bad |= __builtin_sub_overflow(x, y, &z);
@@ -399,23 +471,36 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
               all_slow();
               return;
             }
+            if (safe) {
+              binary_safe(a, b, -1, count, o, [](int64_t x, int64_t y) { return wrap(static_cast<uint64_t>(x) * static_cast<uint64_t>(y)); });
+              break;
+            }
             binary(a, b, -1, count, o, slow, [](int64_t x, int64_t y, uint8_t& bad) {
               int64_t z;
               bad |= __builtin_mul_overflow(x, y, &z);
               return z;
             });
             break;
-          case Op::Eq: binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return x == y; }); break;
-          case Op::Ne: binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return x != y; }); break;
-          case Op::Lt: binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return x < y; }); break;
-          case Op::Le: binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return x <= y; }); break;
-          case Op::Gt: binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return x > y; }); break;
-          case Op::Ge: binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return x >= y; }); break;
+#define VEXLOR_COMPARE(OP, EXPR)                                                                      \
+  case Op::OP:                                                                                        \
+    if (safe) {                                                                                       \
+      binary_safe(a, b, s, count, o, [](int64_t x, int64_t y) -> int64_t { return EXPR; });           \
+    } else {                                                                                          \
+      binary(a, b, s, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return EXPR; }); \
+    }                                                                                                 \
+    break;
+          VEXLOR_COMPARE(Eq, x == y)
+          VEXLOR_COMPARE(Ne, x != y)
+          VEXLOR_COMPARE(Lt, x < y)
+          VEXLOR_COMPARE(Le, x <= y)
+          VEXLOR_COMPARE(Gt, x > y)
+          VEXLOR_COMPARE(Ge, x >= y)
+#undef VEXLOR_COMPARE
           case Op::And:
-            binary(a, b, -1, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return x != 0 && y != 0; });
+            binary_safe(a, b, -1, count, o, [](int64_t x, int64_t y) -> int64_t { return x != 0 && y != 0; });
             break;
           default:
-            binary(a, b, -1, count, o, slow, [](int64_t x, int64_t y, uint8_t&) -> int64_t { return x != 0 || y != 0; });
+            binary_safe(a, b, -1, count, o, [](int64_t x, int64_t y) -> int64_t { return x != 0 || y != 0; });
             break;
         }
         stack.back() = r;
@@ -430,13 +515,13 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
           if (step.op == Op::Not) {
             o[k] = x == 0;
           } else if (step.op == Op::Neg || x < 0) {
-            o[k] = -x;  // a negative zero (from Neg) and -INT64_MIN go to the single-row path
+            o[k] = wrap(uint64_t{0} - static_cast<uint64_t>(x));  // a negative zero (Neg) and -INT64_MIN go to the single-row path
             slow[k] |= (step.op == Op::Neg && x == 0) | (x == INT64_MIN);
           } else {
             o[k] = x;
           }
         }
-        Entry r{o, 0, false, step.op == Op::Not ? 0 : a.scale, nullptr};
+        Entry r{o, 0, false, step.op == Op::Not ? 0 : a.scale, nullptr, step.op == Op::Not ? 1 : a.bound};
         if (step.op != Op::Not && a.own != nullptr) {
           std::memmove(own_slot(p), a.own, static_cast<size_t>(count));
           r.own = own_slot(p);
@@ -478,8 +563,10 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
           own[k] = best_own;
           slow[k] |= bad;
         }
+        uint64_t bound = 0;
+        for (const Entry& e : args) bound = std::max(bound, saturated_mul(e.bound, pow10(s - e.scale)));
         stack.resize(first + 1);
-        stack.back() = {o, 0, false, s, mixed ? own : nullptr};
+        stack.back() = {o, 0, false, s, mixed ? own : nullptr, bound};
         break;
       }
       case Op::Round: {
@@ -499,7 +586,7 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
             }
             for (int64_t k = 0; k < count; ++k) o[k] = round_div(a.at(k), pow10(a.scale - step.arg));
         }
-        Entry r{o, 0, false, step.arg, nullptr};
+        Entry r{o, 0, false, step.arg, nullptr, a.bound / static_cast<uint64_t>(pow10(a.scale - step.arg)) + 1};
         if (a.own != nullptr) {
           uint8_t* own = own_slot(p);
           for (int64_t k = 0; k < count; ++k) own[k] = std::min<uint8_t>(a.own[k], static_cast<uint8_t>(step.arg));
@@ -531,7 +618,8 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
           if (mixed) own[k] = take_x ? x.own_at(k) : y.own_at(k);
           slow[k] |= bad;
         }
-        stack.back() = {o, 0, false, s, mixed ? own : nullptr};
+        stack.back() = {o, 0, false, s, mixed ? own : nullptr,
+                        std::max(saturated_mul(x.bound, mx), saturated_mul(y.bound, my))};
         break;
       }
     }

@@ -42,14 +42,14 @@ std::optional<Plan> make_plan(const Program& program, std::span<const VarId> var
 struct Lanes {
   const int64_t* values;
   int32_t scale;
+  uint64_t bound;  // no value's magnitude is above it
 };
 
 // True when every chunk of `column` that rows [row, row + count) touch can be
 // loaded by load_lanes (decimals of scale 0..18, integers, booleans).
 bool loadable(const Column& column, int64_t row, int64_t count);
 // Loads the rows; `slow[k]` is set for a null or a value beyond 64 bits.
-// Returns the column's scale.
-int32_t load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out, uint8_t* slow);
+Lanes load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out, uint8_t* slow);
 
 // Per-thread scratch of the machine.
 class Machine {

@@ -86,7 +86,7 @@ class Worker {
     lane_views_.clear();
     for (size_t j = 0; j < n; ++j) {
       int64_t* lanes = &lanes_[j * BLOCK_ROWS];
-      lane_views_.push_back({lanes, fast::load_lanes(*s_.columns[j].column, first, count, lanes, slow_)});
+      lane_views_.push_back(fast::load_lanes(*s_.columns[j].column, first, count, lanes, slow_));
     }
     machine_->run(lane_views_, count, s_.result.rows, first, slow_);
     bool any_slow = false;
