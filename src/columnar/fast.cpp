@@ -230,12 +230,14 @@ Lanes load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out,
     count -= take;
     ++c;
   }
-  uint64_t bound = 0;
+  uint64_t bound = 0, least = UINT64_MAX;
   for (int64_t k = 0; k < rows; ++k) {
     const uint64_t sign = static_cast<uint64_t>(values[k] >> 63);
-    bound = std::max(bound, (static_cast<uint64_t>(values[k]) ^ sign) - sign);
+    const uint64_t magnitude = (static_cast<uint64_t>(values[k]) ^ sign) - sign;
+    bound = std::max(bound, magnitude);
+    least = std::min(least, magnitude);
   }
-  return {values, scale, bound};
+  return {values, scale, bound, least};
 }
 
 namespace {
@@ -250,6 +252,7 @@ struct Entry {
   int32_t scale = 0;
   const uint8_t* own = nullptr;
   uint64_t bound = UINT64_MAX;  // no magnitude is above it
+  uint64_t least = 0;           // nor below it (0: a row may be zero)
   int64_t at(int64_t k) const { return is_const ? c : v[k]; }
   uint8_t own_at(int64_t k) const { return own != nullptr ? own[k] : static_cast<uint8_t>(scale); }
 };
@@ -348,17 +351,12 @@ uint64_t saturated_add(uint64_t a, uint64_t b) {
 }
 uint64_t magnitude_of(int64_t v) { return v < 0 ? uint64_t{0} - static_cast<uint64_t>(v) : static_cast<uint64_t>(v); }
 
-// True when some row of a or b is zero.
-bool any_zero(const Entry& a, const Entry& b, int64_t count) {
-  if (a.is_const && a.c == 0) return true;
-  if (b.is_const && b.c == 0) return true;
-  int64_t zeros = 0;  // counted, so that the loops vectorise
-  if (!a.is_const) {
-    for (int64_t k = 0; k < count; ++k) zeros += a.v[k] == 0;
-  }
-  if (!b.is_const) {
-    for (int64_t k = 0; k < count; ++k) zeros += b.v[k] == 0;
-  }
+// True when some row of `e` may be zero.
+bool any_zero(const Entry& e, int64_t count) {
+  if (e.least > 0) return false;
+  if (e.is_const) return e.c == 0;
+  int64_t zeros = 0;
+  for (int64_t k = 0; k < count; ++k) zeros += e.v[k] == 0;
   return zeros != 0;
 }
 
@@ -396,10 +394,12 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
   for (const Step& step : plan_.steps) {
     switch (step.op) {
       case Op::Load:
-        stack.push_back({columns[step.arg].values, 0, false, columns[step.arg].scale, nullptr, columns[step.arg].bound});
+        stack.push_back({columns[step.arg].values, 0, false, columns[step.arg].scale, nullptr, columns[step.arg].bound,
+                         columns[step.arg].least});
         break;
       case Op::Const:
-        stack.push_back({nullptr, step.constant, true, step.scale, nullptr, magnitude_of(step.constant)});
+        stack.push_back({nullptr, step.constant, true, step.scale, nullptr, magnitude_of(step.constant),
+                         magnitude_of(step.constant)});
         break;
       case Op::Add: case Op::Sub: case Op::Mul: case Op::Eq: case Op::Ne: case Op::Lt: case Op::Le: case Op::Gt:
       case Op::Ge: case Op::And: case Op::Or: {
@@ -420,9 +420,13 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
           // Each row's own scale: a product with a zero factor is a plain 0; a
           // sum with a zero term is the other term unchanged.
           r.scale = step.op == Op::Mul ? a.scale + b.scale : s;
+          // Without own scales, a zero makes a difference only as a factor of a
+          // product with places, or as the term of a sum with the more places.
           const bool uniform = a.own == nullptr && b.own == nullptr;
-          const bool zeros_matter = step.op == Op::Mul ? r.scale > 0 : a.scale != b.scale;
-          if (!uniform || (zeros_matter && any_zero(a, b, count))) {
+          bool zeros = false;
+          if (uniform && step.op == Op::Mul && r.scale > 0) zeros = any_zero(a, count) || any_zero(b, count);
+          if (uniform && step.op != Op::Mul && a.scale != b.scale) zeros = any_zero(a.scale > b.scale ? a : b, count);
+          if (!uniform || zeros) {
             uint8_t* own = own_slot(p);
             for (int64_t k = 0; k < count; ++k) {
               const uint8_t oa = a.own_at(k), ob = b.own_at(k);
@@ -443,6 +447,13 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
         const uint64_t bb = aligned ? saturated_mul(b.bound, pow10(s - b.scale)) : b.bound;
         const bool safe = step.op == Op::Mul ? saturated_mul(ba, bb) < SAFE : ba < SAFE && bb < SAFE;
         r.bound = step.op == Op::Mul ? saturated_mul(ba, bb) : arith ? saturated_add(ba, bb) : 1;
+        if (step.op == Op::Mul) {
+          r.least = saturated_mul(a.least, b.least);
+        } else if (arith) {  // |x +- y| >= |x| - |y|
+          const uint64_t la = aligned ? saturated_mul(a.least, pow10(s - a.scale)) : a.least;
+          const uint64_t lb = aligned ? saturated_mul(b.least, pow10(s - b.scale)) : b.least;
+          r.least = la > bb ? la - bb : lb > ba ? lb - ba : 0;
+        }
         switch (step.op) {
           case Op::Add:
             if (safe) {
@@ -521,7 +532,8 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
             o[k] = x;
           }
         }
-        Entry r{o, 0, false, step.op == Op::Not ? 0 : a.scale, nullptr, step.op == Op::Not ? 1 : a.bound};
+        Entry r{o, 0, false, step.op == Op::Not ? 0 : a.scale, nullptr, step.op == Op::Not ? 1 : a.bound,
+                step.op == Op::Not ? 0 : a.least};
         if (step.op != Op::Not && a.own != nullptr) {
           std::memmove(own_slot(p), a.own, static_cast<size_t>(count));
           r.own = own_slot(p);

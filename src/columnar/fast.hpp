@@ -43,6 +43,7 @@ struct Lanes {
   const int64_t* values;
   int32_t scale;
   uint64_t bound;  // no value's magnitude is above it
+  uint64_t least;  // nor below it
 };
 
 // True when every chunk of `column` that rows [row, row + count) touch can be

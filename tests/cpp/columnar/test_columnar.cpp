@@ -231,7 +231,7 @@ namespace {
 // A random expression over a, b and c of the forms the vectorised path covers
 // (and a few it does not), `depth` levels deep at most.
 std::string random_expression(std::mt19937_64& rng, int depth) {
-  static const char* LEAVES[] = {"a", "b", "c", "0", "1", "2", "-1", "0.5", "1.07", "3", "10", "0.001",
+  static const char* LEAVES[] = {"a", "b", "c", "d", "d", "0", "1", "2", "-1", "0.5", "1.07", "3", "10", "0.001",
                                  "100000000000", "9223372036854775807", "-0"};
   static const char* BINARY[] = {"+", "-", "*", "==", "!=", "<", "<=", ">", ">=", "and", "or", "/"};
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
@@ -253,7 +253,7 @@ TEST(Columnar, VectorisedPathMatchesSingleRows) {
   constexpr int64_t n = 2100;
   static const int64_t EDGES[] = {0, 1, -1, 2, 5, -5, 10, 99, 100, 125, 150, -150, 3037000499, INT64_MAX, INT64_MIN,
                                   INT64_MAX / 10, 1000000000000000000};
-  std::vector<int64_t> ints(n), dec2(2 * n), dec5(2 * n);
+  std::vector<int64_t> ints(n), dec2(2 * n), dec5(2 * n), dec3(n);
   std::vector<uint8_t> validity((n + 7) / 8);
   for (int64_t i = 0; i < n; ++i) {
     auto value = [&] { return rng() % 3 ? static_cast<int64_t>(rng() % 20000) - 10000 : EDGES[rng() % std::size(EDGES)]; };
@@ -263,12 +263,17 @@ TEST(Columnar, VectorisedPathMatchesSingleRows) {
     dec5[2 * i] = value();
     dec5[2 * i + 1] = rng() % 50 ? (dec5[2 * i] < 0 ? -1 : 0) : 1;  // now and then beyond 64 bits
     if (rng() % 10) validity[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    dec3[i] = static_cast<int64_t>(rng() % 1000) + 1;  // never zero
   }
-  std::vector<const void*> ib{nullptr, ints.data()}, d2{validity.data(), dec2.data()}, d5{nullptr, dec5.data()};
-  const ArrowSchema l = make_schema("l"), s2 = make_schema("d:18,2"), s5 = make_schema("d:38,5");
-  const ArrowArray ia = make_array(n, ib), da = make_array(n, d2, -1), ea = make_array(n, d5);
-  const Column ca = column_of(l, ia, "a"), cb = column_of(s2, da, "b"), cc = column_of(s5, ea, "c");
-  const BoundColumn cols[] = {{VarId::name("a"), &ca}, {VarId::name("b"), &cb}, {VarId::name("c"), &cc}};
+  std::vector<const void*> ib{nullptr, ints.data()}, d2{validity.data(), dec2.data()}, d5{nullptr, dec5.data()},
+      d3{nullptr, dec3.data()};
+  const ArrowSchema l = make_schema("l"), s2 = make_schema("d:18,2"), s5 = make_schema("d:38,5"),
+                    s3 = make_schema("d:18,3,64");
+  const ArrowArray ia = make_array(n, ib), da = make_array(n, d2, -1), ea = make_array(n, d5), fa = make_array(n, d3);
+  const Column ca = column_of(l, ia, "a"), cb = column_of(s2, da, "b"), cc = column_of(s5, ea, "c"),
+               cd = column_of(s3, fa, "d");
+  const BoundColumn cols[] = {{VarId::name("a"), &ca}, {VarId::name("b"), &cb}, {VarId::name("c"), &cc},
+                              {VarId::name("d"), &cd}};
   int covered = 0;
   for (int t = 0; t < 400; ++t) {
     const std::string text = random_expression(rng, 4);
