@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "columnar/runner.hpp"
 
 namespace vexlor::columnar::fast {
@@ -355,9 +359,23 @@ uint64_t magnitude_of(int64_t v) { return v < 0 ? uint64_t{0} - static_cast<uint
 bool any_zero(const Entry& e, int64_t count) {
   if (e.least > 0) return false;
   if (e.is_const) return e.c == 0;
-  int64_t zeros = 0;
-  for (int64_t k = 0; k < count; ++k) zeros += e.v[k] == 0;
-  return zeros != 0;
+  int64_t k = 0;
+  bool zero = false;
+#if defined(__SSE2__)
+  // A 64-bit lane is zero when both its 32-bit halves are.
+  const __m128i none = _mm_setzero_si128();
+  __m128i found = none;
+  for (; k + 4 <= count; k += 4) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e.v + k));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e.v + k + 2));
+    const __m128i ex = _mm_cmpeq_epi32(x, none), ey = _mm_cmpeq_epi32(y, none);
+    found = _mm_or_si128(found, _mm_and_si128(ex, _mm_shuffle_epi32(ex, _MM_SHUFFLE(2, 3, 0, 1))));
+    found = _mm_or_si128(found, _mm_and_si128(ey, _mm_shuffle_epi32(ey, _MM_SHUFFLE(2, 3, 0, 1))));
+  }
+  zero = _mm_movemask_epi8(found) != 0;
+#endif
+  for (; k < count; ++k) zero |= e.v[k] == 0;
+  return zero;
 }
 
 template <int64_t M>
