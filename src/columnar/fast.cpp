@@ -378,6 +378,49 @@ bool any_zero(const Entry& e, int64_t count) {
   return zero;
 }
 
+// max or min of two values within bounds: y where takes_y(x, y), else x.
+template <bool XC, bool YC, class F>
+void pick2_loop(const Entry& x, const Entry& y, int64_t mx, int64_t my, bool mixed, int64_t count, int64_t* out,
+                uint8_t* own, F takes_y) {
+  for (int64_t k = 0; k < count; ++k) {
+    const int64_t xv = wrap(static_cast<uint64_t>(XC ? x.c : x.v[k]) * static_cast<uint64_t>(mx));
+    const int64_t yv = wrap(static_cast<uint64_t>(YC ? y.c : y.v[k]) * static_cast<uint64_t>(my));
+    const bool take = takes_y(xv, yv);
+    out[k] = take ? yv : xv;
+    if (mixed) own[k] = take ? y.own_at(k) : x.own_at(k);
+  }
+}
+
+template <class F>
+void pick2(const Entry& x, const Entry& y, int64_t mx, int64_t my, bool mixed, int64_t count, int64_t* out,
+           uint8_t* own, F takes_y) {
+  if (x.is_const && y.is_const) return pick2_loop<true, true>(x, y, mx, my, mixed, count, out, own, takes_y);
+  if (x.is_const) return pick2_loop<true, false>(x, y, mx, my, mixed, count, out, own, takes_y);
+  if (y.is_const) return pick2_loop<false, true>(x, y, mx, my, mixed, count, out, own, takes_y);
+  pick2_loop<false, false>(x, y, mx, my, mixed, count, out, own, takes_y);
+}
+
+// c ? x : y for every row, within bounds.
+template <bool XC, bool YC>
+void select_loop(const Entry& c, const Entry& x, const Entry& y, int64_t mx, int64_t my, bool mixed, int64_t count,
+                 int64_t* out, uint8_t* own) {
+  for (int64_t k = 0; k < count; ++k) {
+    const bool take_x = c.at(k) != 0;
+    const int64_t xv = wrap(static_cast<uint64_t>(XC ? x.c : x.v[k]) * static_cast<uint64_t>(mx));
+    const int64_t yv = wrap(static_cast<uint64_t>(YC ? y.c : y.v[k]) * static_cast<uint64_t>(my));
+    out[k] = take_x ? xv : yv;
+    if (mixed) own[k] = take_x ? x.own_at(k) : y.own_at(k);
+  }
+}
+
+void select_within(const Entry& c, const Entry& x, const Entry& y, int64_t mx, int64_t my, bool mixed, int64_t count,
+                   int64_t* out, uint8_t* own) {
+  if (x.is_const && y.is_const) return select_loop<true, true>(c, x, y, mx, my, mixed, count, out, own);
+  if (x.is_const) return select_loop<true, false>(c, x, y, mx, my, mixed, count, out, own);
+  if (y.is_const) return select_loop<false, true>(c, x, y, mx, my, mixed, count, out, own);
+  select_loop<false, false>(c, x, y, mx, my, mixed, count, out, own);
+}
+
 template <int64_t M>
 void round_block(const Entry& a, int64_t count, int64_t* out) {
   for (int64_t k = 0; k < count; ++k) {
@@ -578,6 +621,20 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
         // The first argument, then each later one that wins (max: the last of
         // equal maxima; min: the first of equal minima).
         const std::vector<Entry> args(stack.begin() + static_cast<std::ptrdiff_t>(first), stack.end());
+        uint64_t bound = 0;
+        for (const Entry& e : args) bound = std::max(bound, saturated_mul(e.bound, pow10(s - e.scale)));
+        if (args.size() == 2 && bound < SAFE) {  // the common case, without checks
+          if (step.op == Op::Max) {
+            pick2(args[0], args[1], pow10(s - args[0].scale), pow10(s - args[1].scale), mixed, count, o, own,
+                  [](int64_t x, int64_t y) { return x <= y; });
+          } else {
+            pick2(args[0], args[1], pow10(s - args[0].scale), pow10(s - args[1].scale), mixed, count, o, own,
+                  [](int64_t x, int64_t y) { return x > y; });
+          }
+          stack.resize(first + 1);
+          stack.back() = {o, 0, false, s, mixed ? own : nullptr, bound};
+          break;
+        }
         for (int64_t k = 0; k < count; ++k) {
           uint8_t bad = 0;
           int64_t best = up(args[0].at(k), pow10(s - args[0].scale), bad);
@@ -593,8 +650,6 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
           own[k] = best_own;
           slow[k] |= bad;
         }
-        uint64_t bound = 0;
-        for (const Entry& e : args) bound = std::max(bound, saturated_mul(e.bound, pow10(s - e.scale)));
         stack.resize(first + 1);
         stack.back() = {o, 0, false, s, mixed ? own : nullptr, bound};
         break;
@@ -641,12 +696,17 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
         const bool mixed = x.own != nullptr || y.own != nullptr || x.scale != y.scale;
         int64_t* o = slot(p);
         uint8_t* own = own_slot(p);
-        for (int64_t k = 0; k < count; ++k) {
-          uint8_t bad = 0;
-          const bool take_x = c.at(k) != 0;
-          o[k] = take_x ? up(x.at(k), mx, bad) : up(y.at(k), my, bad);
-          if (mixed) own[k] = take_x ? x.own_at(k) : y.own_at(k);
-          slow[k] |= bad;
+        if (saturated_mul(x.bound, mx) < SAFE && saturated_mul(y.bound, my) < SAFE) {
+          // Within bounds: the choice of every row, without checks.
+          select_within(c, x, y, mx, my, mixed, count, o, own);
+        } else {
+          for (int64_t k = 0; k < count; ++k) {
+            uint8_t bad = 0;
+            const bool take_x = c.at(k) != 0;
+            o[k] = take_x ? up(x.at(k), mx, bad) : up(y.at(k), my, bad);
+            if (mixed) own[k] = take_x ? x.own_at(k) : y.own_at(k);
+            slow[k] |= bad;
+          }
         }
         stack.back() = {o, 0, false, s, mixed ? own : nullptr,
                         std::max(saturated_mul(x.bound, mx), saturated_mul(y.bound, my))};
