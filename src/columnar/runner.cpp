@@ -89,12 +89,12 @@ class Worker {
       lane_views_.push_back(fast::load_lanes(*s_.columns[j].column, first, count, lanes, slow_));
     }
     machine_->run(lane_views_, count, s_.result.rows, first, slow_);
-    bool any_slow = false;
+    uint8_t any_slow = 0;  // slow_ holds 0 or 1
     for (int64_t k = 0; k < count; ++k) {
-      valid[k] = !slow_[k];
-      any_slow |= slow_[k] != 0;
+      valid[k] = static_cast<uint8_t>(slow_[k] ^ 1);
+      any_slow |= slow_[k];
     }
-    if (!any_slow) return true;
+    if (any_slow == 0) return true;
     for (size_t j = 0; j < n; ++j) {
       read_rows(*s_.columns[j].column, first, count, &values_[j * BLOCK_ROWS], &slots_[j * BLOCK_ROWS]);
     }
