@@ -621,8 +621,11 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
         // The first argument, then each later one that wins (max: the last of
         // equal maxima; min: the first of equal minima).
         const std::vector<Entry> args(stack.begin() + static_cast<std::ptrdiff_t>(first), stack.end());
-        uint64_t bound = 0;
-        for (const Entry& e : args) bound = std::max(bound, saturated_mul(e.bound, pow10(s - e.scale)));
+        uint64_t bound = 0, least = UINT64_MAX;  // the result is one of the arguments
+        for (const Entry& e : args) {
+          bound = std::max(bound, saturated_mul(e.bound, pow10(s - e.scale)));
+          least = std::min(least, saturated_mul(e.least, pow10(s - e.scale)));
+        }
         if (args.size() == 2 && bound < SAFE) {  // the common case, without checks
           if (step.op == Op::Max) {
             pick2(args[0], args[1], pow10(s - args[0].scale), pow10(s - args[1].scale), mixed, count, o, own,
@@ -632,7 +635,7 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
                   [](int64_t x, int64_t y) { return x > y; });
           }
           stack.resize(first + 1);
-          stack.back() = {o, 0, false, s, mixed ? own : nullptr, bound};
+          stack.back() = {o, 0, false, s, mixed ? own : nullptr, bound, least};
           break;
         }
         for (int64_t k = 0; k < count; ++k) {
@@ -651,7 +654,7 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
           slow[k] |= bad;
         }
         stack.resize(first + 1);
-        stack.back() = {o, 0, false, s, mixed ? own : nullptr, bound};
+        stack.back() = {o, 0, false, s, mixed ? own : nullptr, bound, least};
         break;
       }
       case Op::Round: {
@@ -671,7 +674,8 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
             }
             for (int64_t k = 0; k < count; ++k) o[k] = round_div(a.at(k), pow10(a.scale - step.arg));
         }
-        Entry r{o, 0, false, step.arg, nullptr, a.bound / static_cast<uint64_t>(pow10(a.scale - step.arg)) + 1};
+        const auto m = static_cast<uint64_t>(pow10(a.scale - step.arg));
+        Entry r{o, 0, false, step.arg, nullptr, a.bound / m + 1, a.least / m};
         if (a.own != nullptr) {
           uint8_t* own = own_slot(p);
           for (int64_t k = 0; k < count; ++k) own[k] = std::min<uint8_t>(a.own[k], static_cast<uint8_t>(step.arg));
@@ -709,7 +713,8 @@ void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int6
           }
         }
         stack.back() = {o, 0, false, s, mixed ? own : nullptr,
-                        std::max(saturated_mul(x.bound, mx), saturated_mul(y.bound, my))};
+                        std::max(saturated_mul(x.bound, mx), saturated_mul(y.bound, my)),
+                        std::min(saturated_mul(x.least, mx), saturated_mul(y.least, my))};
         break;
       }
     }
