@@ -144,10 +144,13 @@ bool uuid_key(PyObject* key, UuidBytes& out) {
 bool read_key(PyObject* key, VarId& out) {
   if (PyUnicode_Check(key)) {
     Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
-    if (text == nullptr) return false;
-    out = column_key(std::string_view(text, static_cast<size_t>(size)));
-    return true;
+    if (const char* text = PyUnicode_AsUTF8AndSize(key, &size)) {
+      out = column_key(std::string_view(text, static_cast<size_t>(size)));
+      return true;
+    }
+    if (must_propagate()) return false;
+    PyErr_Clear();
+    return fail(PyExc_TypeError, "Variable keys must be UUID or str");
   }
   UuidBytes bytes;
   if (uuid_key(key, bytes)) {
@@ -216,11 +219,13 @@ int convert(PyObject* v, const std::string& key, Decimal& out, RowError& error) 
   if (PyUnicode_Check(v)) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(v, &size);
-    if (utf8 == nullptr) return drop_error() ? (error.message = "Invalid numeric string for key '" + key + "'", 2) : -1;
-    const auto parsed = Decimal::from_str(std::string_view(utf8, static_cast<size_t>(size)));
-    error.message = "Invalid numeric string for key '" + key + "': " +
-                    (parsed.ok() ? std::string() : parsed.error().to_string());
-    return 2;
+    if (utf8 != nullptr) {
+      const auto parsed = Decimal::from_str(std::string_view(utf8, static_cast<size_t>(size)));
+      error.message = "Invalid numeric string for key '" + key + "': " +
+                      (parsed.ok() ? std::string() : parsed.error().to_string());
+      return 2;
+    }
+    if (!drop_error()) return -1;  // text that UTF-8 cannot encode: an unsupported value
   }
   error.kind = RowError::Kind::Type;
   error.message = "Unsupported value type for key '" + key + "': expected Decimal, int, float or str";

@@ -53,7 +53,7 @@ def column(rng, n):
              "dict_utf8": pa.dictionary(pa.int16(), pa.utf8())}[kind]
         return t, pick(STRINGS + ["123456789012345.678"])
     if kind == "py":
-        return None, pick(INTS + FLOATS + STRINGS + [Decimal("1.50"), 2**70, [1]])
+        return None, pick(INTS + FLOATS + STRINGS + [Decimal("1.50"), 2**70, [1], "\ud800"])
     precision, scale, t = {
         "dec18": (18, 2, None), "dec38": (38, 10, None), "dec9_32": (9, 3, "32"), "dec18_64": (18, 0, "64"),
         "dict_dec": (38, 1, "dict")}[kind]
@@ -181,6 +181,7 @@ def test_bad_input():
         ("a", {"a": 5}, TypeError, "column 'a'"),
         ("a", {"a": "123"}, TypeError, "column 'a'"),
         ("a", {1: [1]}, TypeError, "Variable keys must be UUID or str"),
+        ("a", {"\ud800": [1]}, TypeError, "Variable keys must be UUID or str"),
         ("a", pa.array([1, 2]), TypeError, "struct of columns"),
         ("a", {}, RuntimeError, "Variable not found: a"),
         ("1", {}, ValueError, "no columns"),
