@@ -3,6 +3,7 @@
 #include "columnar/runner.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <atomic>
 #include <mutex>
@@ -191,6 +192,10 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
                       const RunOptions& options) {
   RunResult result;
   result.length = rows;
+  if (static_cast<uint64_t>(rows) > SIZE_MAX / 16) {  // a 32-bit address space
+    result.out_of_memory = true;
+    return result;
+  }
   try {
     result.rows.scale.resize(static_cast<size_t>(rows));
     result.rows.valid.resize(static_cast<size_t>(rows));
