@@ -81,23 +81,47 @@ void binary(const Entry& a, const Entry& b, int32_t s, int64_t count, int64_t* o
 inline int64_t wrap(uint64_t v) { return static_cast<int64_t>(v); }
 
 // The same for operands whose bounds rule out any overflow: plain arithmetic.
-template <bool AC, bool BC, bool UA, bool UB, class G>
+// MA, MB: the factors that bring a and b to the operation's scale, when known
+// here (a multiplication by a constant vectorises as shifts and additions); 0:
+// the runtime factors ma, mb.
+template <bool AC, bool BC, int64_t MA, int64_t MB, class G>
 void safe_loop(const Entry& a, const Entry& b, int64_t ma, int64_t mb, int64_t count, int64_t* out, G g) {
+  const uint64_t fa = MA == 0 ? static_cast<uint64_t>(ma) : static_cast<uint64_t>(MA);
+  const uint64_t fb = MB == 0 ? static_cast<uint64_t>(mb) : static_cast<uint64_t>(MB);
   for (int64_t k = 0; k < count; ++k) {
     int64_t x = AC ? a.c : a.v[k];
     int64_t y = BC ? b.c : b.v[k];
-    if constexpr (UA) x = wrap(static_cast<uint64_t>(x) * static_cast<uint64_t>(ma));
-    if constexpr (UB) y = wrap(static_cast<uint64_t>(y) * static_cast<uint64_t>(mb));
+    if constexpr (MA != 1) x = wrap(static_cast<uint64_t>(x) * fa);
+    if constexpr (MB != 1) y = wrap(static_cast<uint64_t>(y) * fb);
     out[k] = g(x, y);
+  }
+}
+
+// One operand brought up by `m` (the other as it is): the loop for that factor.
+template <bool AC, bool BC, bool FIRST, class G>
+void safe_one_scaled(const Entry& a, const Entry& b, int64_t m, int64_t count, int64_t* out, G g) {
+  auto run = [&]<int64_t M>() {
+    if constexpr (FIRST) {
+      safe_loop<AC, BC, M, 1>(a, b, m, 1, count, out, g);
+    } else {
+      safe_loop<AC, BC, 1, M>(a, b, 1, m, count, out, g);
+    }
+  };
+  switch (m) {
+    case 1: return run.template operator()<1>();
+    case 10: return run.template operator()<10>();
+    case 100: return run.template operator()<100>();
+    case 1000: return run.template operator()<1000>();
+    case 10000: return run.template operator()<10000>();
+    default: return run.template operator()<0>();
   }
 }
 
 template <bool AC, bool BC, class G>
 void safe_scaled(const Entry& a, const Entry& b, int64_t ma, int64_t mb, int64_t count, int64_t* out, G g) {
-  if (ma == 1 && mb == 1) return safe_loop<AC, BC, false, false>(a, b, ma, mb, count, out, g);
-  if (ma == 1) return safe_loop<AC, BC, false, true>(a, b, ma, mb, count, out, g);
-  if (mb == 1) return safe_loop<AC, BC, true, false>(a, b, ma, mb, count, out, g);
-  safe_loop<AC, BC, true, true>(a, b, ma, mb, count, out, g);
+  if (mb == 1) return safe_one_scaled<AC, BC, true>(a, b, ma, count, out, g);
+  if (ma == 1) return safe_one_scaled<AC, BC, false>(a, b, mb, count, out, g);
+  safe_loop<AC, BC, 0, 0>(a, b, ma, mb, count, out, g);
 }
 
 template <class G>
