@@ -111,31 +111,34 @@ def test_rows_match_evaluate(seed):
         # a table in several chunks, and a slice that starts inside one
         table = pa.table(arrays)
         table = pa.concat_tables([table.slice(0, n // 3), table.slice(n // 3)])
-        data = rng.choice([table, {k: table[k] for k in "abc"}, table.to_batches()[-1]])
-        if isinstance(data, pa.RecordBatch):
-            columns = {k: data.column(k).to_pylist() for k in "abc"}
+        a = table["a"].combine_chunks()
+        cuts = [0, n // 5, n // 2, n]  # chunks of a that end elsewhere than those of b and c
+        mapping = {"a": pa.chunked_array([a.slice(i, j - i) for i, j in zip(cuts, cuts[1:])], a.type),
+                   "b": table["b"].combine_chunks(), "c": table["c"]}
+        sources = [table, mapping]
     else:
-        data = arrays
+        sources = [arrays]
     want = expected_rows(expr, columns, gas)
     values = [w for w in want if isinstance(w, Decimal)]
     most = max((-v.as_tuple().exponent for v in values), default=0)
     scale = None
     if any(abs(v.scaleb(most)) >= 10**38 for v in values):
         with pytest.raises(OverflowError, match="scale="):
-            evaluate_columns(expr, data, gas=gas, errors="null")
+            evaluate_columns(expr, sources[0], gas=gas, errors="null")
         scale = 0
         want = [w.quantize(Decimal(1), ROUND_HALF_EVEN) if isinstance(w, Decimal) and w.as_tuple().exponent < 0
                 else w for w in want]
-    for threads in (1, 4):
-        got = evaluate_columns(expr, data, gas=gas, errors="null", scale=scale, threads=threads).to_pylist()
-        assert [str(g) for g in got] == [str(w) if not isinstance(w, tuple) else "None" for w in want]
-        first = next(((i, w) for i, w in enumerate(want) if isinstance(w, tuple)), None)
-        if first is None:
-            continue
-        with pytest.raises(first[1][0]) as info:
-            evaluate_columns(expr, data, gas=gas, threads=threads)
-        assert (type(info.value), str(info.value)) == first[1]
-        assert info.value.__notes__ == [f"raised by row {first[0]} (rows counted from 0)"]
+    for data in sources:
+        for threads in (1, 4):
+            got = evaluate_columns(expr, data, gas=gas, errors="null", scale=scale, threads=threads).to_pylist()
+            assert [str(g) for g in got] == [str(w) if not isinstance(w, tuple) else "None" for w in want]
+            first = next(((i, w) for i, w in enumerate(want) if isinstance(w, tuple)), None)
+            if first is None:
+                continue
+            with pytest.raises(first[1][0]) as info:
+                evaluate_columns(expr, data, gas=gas, threads=threads)
+            assert (type(info.value), str(info.value)) == first[1]
+            assert info.value.__notes__ == [f"raised by row {first[0]} (rows counted from 0)"]
 
 
 def test_arrow_result_scale_and_overflow():
