@@ -9,8 +9,9 @@ Formulas (a..f hold values 1.00..99.99):
 
 Peers, in the same run: pyarrow.compute (where it has the operations), polars,
 duckdb with 1 and 2 threads, numexpr on float64 (not exact: the speed of
-light), and `CompiledExpression.evaluate` in a Python loop (over a sample of
-rows). The peers are given the formula with explicit parentheses, grouped as
+light), and, over a sample of rows as dicts of decimal.Decimal, a Python loop
+of the module function `evaluate` (the way to evaluate a table before this
+function) and one of a precompiled `CompiledExpression.evaluate`. The peers are given the formula with explicit parentheses, grouped as
 this library groups it (to the right). Best of --repeat runs, ns per row.
 
     python3 bench/bench_columns.py [--rows 1000000] [--repeat 5] [--markdown]
@@ -32,7 +33,7 @@ import pyarrow as pa
 sys.path.insert(0, os.path.dirname(__file__))
 from bench_python import w3_formula  # noqa: E402
 
-from py_vexlor import CompiledExpression, evaluate_columns  # noqa: E402
+from py_vexlor import CompiledExpression, evaluate, evaluate_columns  # noqa: E402
 
 FORMULAS = {
     "add": "a + b * 2",
@@ -167,18 +168,22 @@ def main() -> None:
                 results[name][peer] = min(results[name].get(peer, elapsed), elapsed)
     for name, text in FORMULAS.items():
         expr = CompiledExpression(text, 64)
-        results[name]["python loop"] = best(lambda: [expr.evaluate(r) for r in sample], 3) / len(sample)
+        results[name]["python loop"] = best(lambda: [evaluate(text, r, max_depth=64) for r in sample], 3) / len(sample)
+        results[name]["compiled loop"] = best(lambda: [expr.evaluate(r) for r in sample], 3) / len(sample)
         print(name, {k: round(v * 1e9, 1) for k, v in results[name].items()}, file=sys.stderr)
     print(f"# load after: {os.getloadavg()[0]:.2f}", file=sys.stderr)
-    cols = ["ours 1t", "ours 2t", "pyarrow.compute", "polars", "duckdb 1t", "duckdb 2t", "numexpr f64", "python loop"]
+    cols = ["ours 1t", "ours 2t", "pyarrow.compute", "polars", "duckdb 1t", "duckdb 2t", "numexpr f64", "python loop",
+            "compiled loop"]
     if args.markdown:
-        print("| formula | " + " | ".join(cols) + " | 2t/1t | loop/ours | ours/pc | ours/polars | ours/duckdb 1t |")
-        print("|---|" + "---:|" * (len(cols) + 5))
+        print("| formula | " + " | ".join(cols) + " | 2t/1t | loop/ours | compiled loop/ours | ours/pc | ours/polars |"
+              " ours/duckdb 1t |")
+        print("|---|" + "---:|" * (len(cols) + 6))
         for name, row in results.items():
             cells = [f"{row[c] * 1e9:.1f}" if c in row else "-" for c in cols]
             ratio = lambda x, y: f"{row[x] / row[y]:.2f}" if x in row and y in row else "-"  # noqa: E731
             print(f"| {name} | " + " | ".join(cells) + f" | {ratio('ours 1t', 'ours 2t')} | "
-                  f"{ratio('python loop', 'ours 1t')} | {ratio('ours 1t', 'pyarrow.compute')} | "
+                  f"{ratio('python loop', 'ours 1t')} | {ratio('compiled loop', 'ours 1t')} | "
+                  f"{ratio('ours 1t', 'pyarrow.compute')} | "
                   f"{ratio('ours 1t', 'polars')} | {ratio('ours 1t', 'duckdb 1t')} |")
 
 
