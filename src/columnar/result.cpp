@@ -77,17 +77,9 @@ Expected<ResultColumn, ScaleOverflow> make_result(RunResult&& run, std::optional
   const size_t n = static_cast<size_t>(col.length);
   const uint8_t* valid = col.rows.valid.data();
   uint8_t* own = col.rows.scale.data();
-  // The largest and smallest scale of the values (nulls count as neither).
-  uint8_t most = 0, least = 0x7F;
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t keep = static_cast<uint8_t>(0 - valid[i]);
-    const uint8_t s = own[i] & static_cast<uint8_t>(~NEGATIVE_ZERO);
-    most = std::max<uint8_t>(most, s & keep);
-    least = std::min<uint8_t>(least, static_cast<uint8_t>(s | static_cast<uint8_t>(~keep & 0x7F)));
-  }
-  col.scale = scale ? *scale : most;
+  col.scale = scale ? *scale : run.most_scale;
   // Every row already in place: all of them values at the result's scale.
-  const bool in_place = col.null_count == 0 && least == most && most == col.scale;
+  const bool in_place = col.null_count == 0 && run.least_scale == run.most_scale && run.most_scale == col.scale;
   for (size_t i = 0; !in_place && i < n; ++i) {
     uint64_t* w = col.rows.words(static_cast<int64_t>(i));
     if (!valid[i]) {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "decimal/decimal.hpp"
@@ -27,10 +29,32 @@ struct AlignedBuffer {
 
 inline constexpr uint8_t NEGATIVE_ZERO = 0x80;  // in a row's scale byte: the value is "-0"
 
+// An allocator whose resize leaves new bytes unset: the runner writes every one
+// it uses, on the threads that compute them.
+template <class T>
+struct Uncleared : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = Uncleared<U>;
+  };
+  Uncleared() = default;
+  template <class U>
+  Uncleared(const Uncleared<U>&) {}
+  template <class U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using ByteVector = std::vector<uint8_t, Uncleared<uint8_t>>;
+
 struct Rows {
   AlignedBuffer data;          // 16 bytes per row
-  std::vector<uint8_t> scale;  // the row's scale, with NEGATIVE_ZERO
-  std::vector<uint8_t> valid;  // 1: a value
+  ByteVector scale;  // the row's scale, with NEGATIVE_ZERO
+  ByteVector valid;  // 1: a value (0 also where a failed run stopped early)
 
   uint64_t* words(int64_t row) { return static_cast<uint64_t*>(data.data.get()) + 2 * row; }
   const uint64_t* words(int64_t row) const { return static_cast<const uint64_t*>(data.data.get()) + 2 * row; }

@@ -56,13 +56,39 @@ class Worker {
     for (;;) {
       const int64_t block = s_.next_block.fetch_add(1, std::memory_order_relaxed);
       const int64_t first = block * BLOCK_ROWS;
-      if (first >= s_.rows) return;
-      if (!s_.options.errors_to_null && first > s_.failed_row.load(std::memory_order_relaxed)) return;
-      run_block(first, std::min(BLOCK_ROWS, s_.rows - first));
+      if (first >= s_.rows) break;
+      if (!s_.options.errors_to_null && first > s_.failed_row.load(std::memory_order_relaxed)) break;
+      const int64_t count = std::min(BLOCK_ROWS, s_.rows - first);
+      run_block(first, count);
+      tally(first, count);
     }
+    std::lock_guard lock(s_.failure_mutex);
+    RunResult& r = s_.result;
+    r.null_count += nulls_;
+    r.least_scale = std::min(r.least_scale, least_);
+    r.most_scale = std::max(r.most_scale, most_);
   }
 
  private:
+  // The nulls and the range of scales of a block's results, for the result
+  // column (counted here, on every thread, rather than after the run).
+  void tally(int64_t first, int64_t count) {
+    const uint8_t* valid = s_.result.rows.valid.data() + first;
+    const uint8_t* own = s_.result.rows.scale.data() + first;
+    int64_t values = 0;
+    uint8_t least = least_, most = most_;
+    for (int64_t k = 0; k < count; ++k) {
+      const uint8_t keep = static_cast<uint8_t>(0 - valid[k]);
+      const uint8_t s = own[k] & static_cast<uint8_t>(~NEGATIVE_ZERO);
+      values += valid[k];
+      most = std::max<uint8_t>(most, s & keep);
+      least = std::min<uint8_t>(least, static_cast<uint8_t>(s | static_cast<uint8_t>(~keep & 0x7F)));
+    }
+    nulls_ += count - values;
+    least_ = least;
+    most_ = most;
+  }
+
   void run_block(int64_t first, int64_t count) {
     const size_t n = s_.columns.size();
     Rows& out = s_.result.rows;
@@ -174,6 +200,8 @@ class Worker {
   std::vector<int64_t> lanes_;
   std::vector<fast::Lanes> lane_views_;
   uint8_t slow_[BLOCK_ROWS];
+  int64_t nulls_ = 0;
+  uint8_t least_ = 0x7F, most_ = 0;
 };
 
 void work(Shared& shared) {
@@ -228,9 +256,6 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
   work(shared);
   for (std::thread& t : pool) t.join();
   result.out_of_memory = shared.out_of_memory.load();
-  if (!result.failure || options.errors_to_null) {
-    result.null_count = static_cast<int64_t>(std::count(result.rows.valid.begin(), result.rows.valid.end(), uint8_t{0}));
-  }
   return result;
 }
 

@@ -34,6 +34,7 @@ struct RunResult {
   Rows rows;  // valid 0: null (or failed, with errors_to_null)
   int64_t length = 0;
   int64_t null_count = 0;
+  uint8_t least_scale = 0x7F, most_scale = 0;  // among the values (NEGATIVE_ZERO cleared)
   std::optional<std::pair<int64_t, RowError>> failure;  // the lowest failing row
   bool out_of_memory = false;
 };

@@ -135,6 +135,7 @@ Decimal value_of(const RunResult& run, int64_t i) {
   std::memcpy(copy.rows.words(0), run.rows.words(i), 16);
   copy.rows.scale = {run.rows.scale[i]};
   copy.rows.valid = {1};
+  copy.least_scale = copy.most_scale = run.rows.scale[i] & ~NEGATIVE_ZERO;
   bool oom = false;
   return make_result(std::move(copy), std::nullopt, oom)->value(0);
 }
@@ -181,10 +182,13 @@ RunResult rows_of(std::vector<Decimal> values, std::vector<uint8_t> valid) {
   run.length = static_cast<int64_t>(values.size());
   run.rows.data.allocate(16 * values.size());
   run.rows.scale.resize(values.size());
-  run.rows.valid = valid;
+  run.rows.valid.assign(valid.begin(), valid.end());
   for (size_t i = 0; i < values.size(); ++i) {
     run.rows.store(static_cast<int64_t>(i), values[i]);
     run.null_count += valid[i] == 0;
+    if (!valid[i]) continue;
+    run.least_scale = std::min<uint8_t>(run.least_scale, static_cast<uint8_t>(values[i].scale()));
+    run.most_scale = std::max<uint8_t>(run.most_scale, static_cast<uint8_t>(values[i].scale()));
   }
   return run;
 }
