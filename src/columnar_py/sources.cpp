@@ -1,0 +1,387 @@
+// Reading the caller's data: Arrow streams and arrays through their capsules,
+// mappings of columns, and plain sequences of Python values.
+
+#include <cstring>
+#include <string>
+
+#include "columnar/table.hpp"
+#include "columnar_py/glue.hpp"
+
+namespace vexlor::columnar::py {
+namespace {
+
+std::string type_of(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
+
+bool fail(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  return false;
+}
+
+// view_array's error: an unsupported type is a TypeError, anything else malformed input.
+bool fail_view(const std::string& where, const std::string& message) {
+  const bool unsupported = message.find("unsupported type ") != std::string::npos;
+  return fail(unsupported ? PyExc_TypeError : PyExc_ValueError, where + message);
+}
+
+bool has_attr(PyObject* obj, const char* name) {
+  PyObject* attr = PyObject_GetAttrString(obj, name);
+  if (attr == nullptr) {
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
+    return false;
+  }
+  Py_DECREF(attr);
+  return true;
+}
+
+// Moves the struct out of a capsule (marking the capsule's copy released).
+template <class T>
+bool take_capsule(PyObject* capsule, const char* name, std::vector<std::unique_ptr<T>>& into, T*& out) {
+  if (!PyCapsule_IsValid(capsule, name)) {
+    return fail(PyExc_TypeError, std::string("expected a PyCapsule named '") + name + "', got '" + type_of(capsule) +
+                                     "'" + (PyCapsule_CheckExact(capsule) ? " with another name" : ""));
+  }
+  auto* in = static_cast<T*>(PyCapsule_GetPointer(capsule, name));
+  if (in == nullptr || in->release == nullptr) {
+    return fail(PyExc_ValueError, std::string("capsule '") + name + "' holds a released struct");
+  }
+  into.push_back(std::make_unique<T>(*in));
+  in->release = nullptr;
+  out = into.back().get();
+  return true;
+}
+
+PyObject* call_export(PyObject* obj, const char* method) {
+  PyObject* name = PyUnicode_FromString(method);
+  if (name == nullptr) return nullptr;
+  PyObject* result = PyObject_CallMethodNoArgs(obj, name);
+  Py_DECREF(name);
+  return result;
+}
+
+// obj.__arrow_c_array__(): its schema and array.
+bool export_array(PyObject* obj, Holdings& h, ArrowSchema*& schema, ArrowArray*& array) {
+  PyObject* pair = call_export(obj, "__arrow_c_array__");
+  if (pair == nullptr) return false;
+  bool ok = false;
+  if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+    fail(PyExc_TypeError, "__arrow_c_array__ must return a tuple of two capsules, got '" + type_of(pair) + "'");
+  } else {
+    ok = take_capsule(PyTuple_GET_ITEM(pair, 0), "arrow_schema", h.schemas, schema) &&
+         take_capsule(PyTuple_GET_ITEM(pair, 1), "arrow_array", h.arrays, array);
+  }
+  Py_DECREF(pair);
+  return ok;
+}
+
+bool stream_failed(ArrowArrayStream* stream, int code, const char* what) {
+  if (PyErr_Occurred()) return false;
+  const char* text = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
+  return fail(PyExc_ValueError, std::string("Arrow stream failed to give its ") + what + " (error " +
+                                    std::to_string(code) + (text != nullptr ? "): " + std::string(text) : ")"));
+}
+
+// obj.__arrow_c_stream__(): its schema and every array it gives.
+bool export_stream(PyObject* obj, Holdings& h, ArrowSchema*& schema, std::vector<ArrowArray*>& arrays) {
+  PyObject* capsule = call_export(obj, "__arrow_c_stream__");
+  if (capsule == nullptr) return false;
+  ArrowArrayStream* stream = nullptr;
+  const bool taken = take_capsule(capsule, "arrow_array_stream", h.streams, stream);
+  Py_DECREF(capsule);
+  if (!taken) return false;
+  if (stream->get_schema == nullptr || stream->get_next == nullptr) {
+    return fail(PyExc_ValueError, "Arrow stream without its callbacks");
+  }
+  h.schemas.push_back(std::make_unique<ArrowSchema>());
+  schema = h.schemas.back().get();
+  std::memset(schema, 0, sizeof *schema);
+  if (const int rc = stream->get_schema(stream, schema); rc != 0) return stream_failed(stream, rc, "schema");
+  if (schema->release == nullptr) return fail(PyExc_ValueError, "Arrow stream gave a released schema");
+  for (;;) {
+    h.arrays.push_back(std::make_unique<ArrowArray>());
+    ArrowArray* array = h.arrays.back().get();
+    std::memset(array, 0, sizeof *array);
+    if (const int rc = stream->get_next(stream, array); rc != 0) return stream_failed(stream, rc, "next array");
+    if (array->release == nullptr) return true;
+    arrays.push_back(array);
+  }
+}
+
+bool read_table(ArrowSchema* schema, const std::vector<ArrowArray*>& batches, const std::vector<VarId>& vars,
+                std::vector<Column>& columns, int64_t& rows) {
+  auto child_of = match_columns(*schema, vars);
+  if (!child_of.ok()) return fail(PyExc_TypeError, child_of.error());
+  for (size_t j = 0; j < vars.size(); ++j) {
+    if ((*child_of)[j] < 0) return fail(PyExc_RuntimeError, "Variable not found: " + columns[j].key);
+  }
+  rows = 0;
+  for (ArrowArray* batch : batches) {
+    if (auto error = append_batch(*schema, *batch, *child_of, columns)) return fail_view("", *error);
+    rows += batch->length;
+  }
+  return true;
+}
+
+bool uuid_key(PyObject* key, UuidBytes& out) {
+  PyObject* module = PyImport_ImportModule("uuid");
+  if (module == nullptr) return false;
+  PyObject* cls = PyObject_GetAttrString(module, "UUID");
+  Py_DECREF(module);
+  if (cls == nullptr) return false;
+  const int is = PyObject_IsInstance(key, cls);
+  Py_DECREF(cls);
+  if (is <= 0) return false;
+  PyObject* value = PyObject_GetAttrString(key, "int");
+  if (value == nullptr) return false;
+  PyObject* bytes = PyObject_CallMethod(value, "to_bytes", "is", 16, "big");
+  Py_DECREF(value);
+  if (bytes == nullptr) return false;
+  const bool ok = PyBytes_Check(bytes) && PyBytes_GET_SIZE(bytes) == 16;
+  if (ok) std::memcpy(out.data(), PyBytes_AS_STRING(bytes), 16);
+  Py_DECREF(bytes);
+  return ok;
+}
+
+bool read_key(PyObject* key, VarId& out) {
+  if (PyUnicode_Check(key)) {
+    Py_ssize_t size = 0;
+    if (const char* text = PyUnicode_AsUTF8AndSize(key, &size)) {
+      out = column_key(std::string_view(text, static_cast<size_t>(size)));
+      return true;
+    }
+    if (must_propagate()) return false;
+    PyErr_Clear();
+    return fail(PyExc_TypeError, "Variable keys must be UUID or str");
+  }
+  UuidBytes bytes;
+  if (uuid_key(key, bytes)) {
+    out = VarId::uuid(bytes);
+    return true;
+  }
+  if (PyErr_Occurred()) {
+    if (must_propagate()) return false;
+    PyErr_Clear();
+  }
+  return fail(PyExc_TypeError, "Variable keys must be UUID or str");
+}
+
+bool parse_text(std::string_view text, Decimal& out) {
+  if (auto d = Decimal::from_str(text); d.ok()) {
+    out = *d;
+    return true;
+  }
+  if (auto d = Decimal::from_scientific(text); d.ok()) {
+    out = *d;
+    return true;
+  }
+  return false;
+}
+
+// A failed attempt: its error is dropped unless it must reach the caller.
+bool drop_error() {
+  if (must_propagate()) return false;
+  PyErr_Clear();
+  return true;
+}
+
+// One value by the rules for variable values: 0 a value, 1 null (None), 2 a
+// conversion error (in `error`), -1 an error that must be raised at once.
+int convert(PyObject* v, const std::string& key, Decimal& out, RowError& error) {
+  if (v == Py_None) return 1;
+  if (PyIndex_Check(v)) {
+    const long long n = PyLong_AsLongLong(v);
+    if (n != -1 || !PyErr_Occurred()) {
+      out = Decimal::new_(n, 0);
+      return 0;
+    }
+    if (!drop_error()) return -1;
+  }
+  if (PyObject* text = PyObject_Str(v)) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    const bool parsed = utf8 != nullptr && parse_text(std::string_view(utf8, static_cast<size_t>(size)), out);
+    Py_DECREF(text);
+    if (parsed) return 0;
+    if (PyErr_Occurred() && !drop_error()) return -1;
+  } else if (!drop_error()) {
+    return -1;
+  }
+  error.kind = RowError::Kind::Value;
+  const double d = PyFloat_AsDouble(v);
+  if (d != -1.0 || !PyErr_Occurred()) {
+    if (auto value = Decimal::from_f64(d)) {
+      out = *value;
+      return 0;
+    }
+    error.message = "Invalid float value for key '" + key + "': not finite";
+    return 2;
+  }
+  if (!drop_error()) return -1;
+  if (PyUnicode_Check(v)) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(v, &size);
+    if (utf8 != nullptr) {
+      const auto parsed = Decimal::from_str(std::string_view(utf8, static_cast<size_t>(size)));
+      error.message = "Invalid numeric string for key '" + key + "': " +
+                      (parsed.ok() ? std::string() : parsed.error().to_string());
+      return 2;
+    }
+    if (!drop_error()) return -1;  // text that UTF-8 cannot encode: an unsupported value
+  }
+  error.kind = RowError::Kind::Type;
+  error.message = "Unsupported value type for key '" + key + "': expected Decimal, int, float or str";
+  return 2;
+}
+
+bool read_sequence(PyObject* obj, Column& column, Holdings& h) {
+  PyObject* list = PySequence_List(obj);  // our own copy: converting a value cannot change it
+  if (list == nullptr) return false;
+  auto prepared = std::make_unique<PreparedValues>();
+  const Py_ssize_t n = PyList_GET_SIZE(list);
+  prepared->values.resize(static_cast<size_t>(n));
+  prepared->state.resize(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = Py_NewRef(PyList_GET_ITEM(list, i));
+    RowError error;
+    const int state = convert(item, column.key, prepared->values[static_cast<size_t>(i)], error);
+    Py_DECREF(item);
+    if (state < 0) {
+      Py_DECREF(list);
+      return false;
+    }
+    prepared->state[static_cast<size_t>(i)] = static_cast<uint8_t>(state);
+    if (state == 2) prepared->errors.emplace_back(i, std::move(error));
+  }
+  Py_DECREF(list);
+  ArrayView view;
+  view.type = ValueType::Prepared;
+  view.length = n;
+  view.prepared = prepared.get();
+  h.prepared.push_back(std::move(prepared));
+  column.append(std::move(view));
+  return true;
+}
+
+// One column of a mapping: an Arrow array, an Arrow stream or a sequence.
+bool read_column(PyObject* obj, Column& column, Holdings& h) {
+  const std::string where = "column '" + column.key + "': ";
+  if (has_attr(obj, "__arrow_c_array__")) {
+    ArrowSchema* schema = nullptr;
+    ArrowArray* array = nullptr;
+    if (!export_array(obj, h, schema, array)) return false;
+    auto view = view_array(*schema, *array, 0, array->length);
+    if (!view.ok()) return fail_view(where, view.error());
+    column.append(std::move(*view));
+    return true;
+  }
+  if (PyErr_Occurred()) return false;
+  if (has_attr(obj, "__arrow_c_stream__")) {
+    ArrowSchema* schema = nullptr;
+    std::vector<ArrowArray*> arrays;
+    if (!export_stream(obj, h, schema, arrays)) return false;
+    for (ArrowArray* array : arrays) {
+      auto view = view_array(*schema, *array, 0, array->length);
+      if (!view.ok()) return fail_view(where, view.error());
+      column.append(std::move(*view));
+    }
+    return true;
+  }
+  if (PyErr_Occurred()) return false;
+  if (PySequence_Check(obj) && !PyUnicode_Check(obj) && !PyBytes_Check(obj) && !PyByteArray_Check(obj)) {
+    return read_sequence(obj, column, h);
+  }
+  return fail(PyExc_TypeError, where + "expected an Arrow array or stream, or a sequence of values, got '" +
+                                   type_of(obj) + "'");
+}
+
+bool read_mapping(PyObject* data, const std::vector<VarId>& vars, std::vector<Column>& columns, int64_t& rows,
+                  Holdings& h) {
+  PyObject* items = PyMapping_Items(data);
+  if (items == nullptr) return false;
+  std::vector<PyObject*> sources(vars.size(), nullptr);  // borrowed from `items`
+  const Py_ssize_t n = PyList_GET_SIZE(items);
+  bool ok = true;
+  for (Py_ssize_t i = 0; ok && i < n; ++i) {
+    PyObject* item = PyList_GET_ITEM(items, i);
+    if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+      ok = fail(PyExc_TypeError, "mapping items must be (key, column) pairs");
+      break;
+    }
+    VarId key;
+    if (!read_key(PyTuple_GET_ITEM(item, 0), key)) {
+      ok = false;
+      break;
+    }
+    for (size_t j = 0; j < vars.size(); ++j) {
+      if (vars[j] == key) sources[j] = PyTuple_GET_ITEM(item, 1);
+    }
+  }
+  for (size_t j = 0; ok && j < vars.size(); ++j) {
+    if (sources[j] == nullptr) ok = fail(PyExc_RuntimeError, "Variable not found: " + columns[j].key);
+  }
+  for (size_t j = 0; ok && j < vars.size(); ++j) ok = read_column(sources[j], columns[j], h);
+  if (ok && vars.empty()) {
+    if (n == 0) {
+      ok = fail(PyExc_ValueError, "data has no columns: the number of rows is unknown");
+    } else {
+      Column first;
+      first.key = "?";
+      ok = read_column(PyTuple_GET_ITEM(PyList_GET_ITEM(items, 0), 1), first, h);
+      rows = first.length;
+    }
+  }
+  Py_DECREF(items);
+  if (!ok || vars.empty()) return ok;
+  rows = columns[0].length;
+  for (size_t j = 1; j < columns.size(); ++j) {
+    if (columns[j].length != rows) {
+      return fail(PyExc_ValueError, "columns have different lengths: '" + columns[0].key + "' has " +
+                                        std::to_string(rows) + " rows, '" + columns[j].key + "' has " +
+                                        std::to_string(columns[j].length));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool must_propagate() {
+  return PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit) ||
+         PyErr_ExceptionMatches(PyExc_MemoryError);
+}
+
+Holdings::~Holdings() {
+  for (auto& a : arrays) {
+    if (a->release != nullptr) a->release(a.get());
+  }
+  for (auto& s : schemas) {
+    if (s->release != nullptr) s->release(s.get());
+  }
+  for (auto& s : streams) {
+    if (s->release != nullptr) s->release(s.get());
+  }
+}
+
+bool read_data(PyObject* data, const std::vector<VarId>& vars, std::vector<Column>& columns, int64_t& rows,
+               Holdings& h) {
+  if (has_attr(data, "__arrow_c_stream__")) {
+    ArrowSchema* schema = nullptr;
+    std::vector<ArrowArray*> batches;
+    return export_stream(data, h, schema, batches) && read_table(schema, batches, vars, columns, rows);
+  }
+  if (PyErr_Occurred()) return false;
+  if (has_attr(data, "__arrow_c_array__")) {
+    ArrowSchema* schema = nullptr;
+    ArrowArray* array = nullptr;
+    return export_array(data, h, schema, array) && read_table(schema, {array}, vars, columns, rows);
+  }
+  if (PyErr_Occurred()) return false;
+  if (PyDict_Check(data) || (PyMapping_Check(data) && has_attr(data, "items"))) {
+    return read_mapping(data, vars, columns, rows, h);
+  }
+  if (PyErr_Occurred()) return false;
+  return fail(PyExc_TypeError,
+              "data must export the Arrow PyCapsule interface (__arrow_c_stream__ or __arrow_c_array__) or be a "
+              "mapping of variable names to columns, got '" + type_of(data) + "'");
+}
+
+}  // namespace vexlor::columnar::py
