@@ -237,9 +237,14 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
   }
   Shared shared{program, columns, rows, options, result};
   if (options.vectorised) {
-    std::vector<VarId> vars;
-    for (const BoundColumn& c : columns) vars.push_back(c.var);
-    shared.plan = fast::make_plan(program, vars, options.gas);
+    try {
+      std::vector<VarId> vars;
+      for (const BoundColumn& c : columns) vars.push_back(c.var);
+      shared.plan = fast::make_plan(program, vars, options.gas);
+    } catch (const std::bad_alloc&) {
+      result.out_of_memory = true;
+      return result;
+    }
   }
   const int64_t blocks = (rows + BLOCK_ROWS - 1) / BLOCK_ROWS;
   const auto threads = static_cast<unsigned>(std::clamp<int64_t>(options.threads, 1, std::max<int64_t>(blocks, 1)));

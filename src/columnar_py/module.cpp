@@ -317,13 +317,18 @@ PyObject* evaluate_impl(PyObject* module, PyObject* const* args, Py_ssize_t narg
   std::optional<Expected<ResultColumn, ScaleOverflow>> made;
   std::optional<std::pair<int64_t, RowError>> failure;
   PyThreadState* released = PyEval_SaveThread();
-  RunResult run = run_columns(*program, bound, rows, options);
-  out_of_memory = run.out_of_memory;
-  if (run.failure && !options.errors_to_null) {
-    failure = std::move(run.failure);
-  } else if (!out_of_memory) {
-    made.emplace(make_result(std::move(run), scale ? std::optional<int32_t>(static_cast<int32_t>(*scale)) : std::nullopt,
-                             out_of_memory));
+  try {  // nothing may leave this block without the thread state restored
+    RunResult run = run_columns(*program, bound, rows, options);
+    out_of_memory = run.out_of_memory;
+    if (run.failure && !options.errors_to_null) {
+      failure = std::move(run.failure);
+    } else if (!out_of_memory) {
+      made.emplace(make_result(std::move(run),
+                               scale ? std::optional<int32_t>(static_cast<int32_t>(*scale)) : std::nullopt,
+                               out_of_memory));
+    }
+  } catch (...) {
+    out_of_memory = true;
   }
   PyEval_RestoreThread(released);
   if (out_of_memory) return PyErr_NoMemory();
