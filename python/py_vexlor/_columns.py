@@ -80,7 +80,7 @@ def evaluate_columns(
     """
     if isinstance(expression, str):
         expression = CompiledExpression(expression)
-    elif not isinstance(expression, CompiledExpression):
+    elif not isinstance(expression, CompiledExpression):  # pyright: ignore[reportUnnecessaryIsInstance]
         raise TypeError(
             f"expression must be a CompiledExpression or a str, not '{type(expression).__name__}'"
         )

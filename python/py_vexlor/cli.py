@@ -1,6 +1,8 @@
-"""The command line: evaluate one expression with variables given as name=value.
+"""The command line: evaluate one expression with variables given as name=value,
+or for every row of a CSV or Parquet file (--input; see py_vexlor.cli_table).
 
-    vexlor [-h] [--version] [--gas N] [--max-depth N] EXPRESSION [name=value ...]
+    vexlor [-h] [--version] [--gas N] [--max-depth N] [--input FILE [--output FILE] ...]
+           EXPRESSION [name=value ...]
 
 Values are handed to the evaluation as text, exactly as typed. The result is
 printed on standard output. A mistake on the command line exits with status 2
@@ -16,7 +18,9 @@ import sys
 import unicodedata
 from collections.abc import Sequence
 
-from . import __version__, evaluate
+from . import __version__
+from ._lib import CompiledExpression, evaluate
+from .cli_table import InputError, Options, evaluate_file
 
 _IDENTIFIER = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
 _KEYWORDS = frozenset({"and", "or", "not"})
@@ -42,7 +46,8 @@ def _int64(text: str) -> int:
 def build_parser(prog: str) -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=prog,
-        usage="%(prog)s [-h] [--version] [--gas N] [--max-depth N] EXPRESSION [name=value ...]",
+        usage="%(prog)s [-h] [--version] [--gas N] [--max-depth N] [--input FILE [--output FILE] ...] "
+              "EXPRESSION [name=value ...]",
         description="Evaluate an expression with exact decimal arithmetic.",
         epilog="An expression may start with '-'; use -- before it if it looks like an option.",
         allow_abbrev=False,
@@ -51,6 +56,18 @@ def build_parser(prog: str) -> argparse.ArgumentParser:
     parser.add_argument("--gas", type=_int64, metavar="N", help="gas limit of the evaluation")
     parser.add_argument("--max-depth", type=_int64, metavar="N",
                         help="nesting depth bound (1..1024, default 15)")
+    table = parser.add_argument_group(
+        "tables", "with --input, every row of FILE is evaluated, its columns being the variables "
+        "(name=value arguments give every row the same value); one result per row is written")
+    table.add_argument("--input", metavar="FILE", help="a CSV file with a header row, or a .parquet file")
+    table.add_argument("--output", metavar="FILE",
+                       help="where the results go: CSV (default: standard output), or Parquet for .parquet")
+    table.add_argument("--errors", choices=("raise", "null"), default="raise",
+                       help="a failing row stops the run (raise, the default) or gives an empty result (null)")
+    table.add_argument("--scale", type=_int64, metavar="S", help="round every result to S places")
+    table.add_argument("--threads", type=_int64, metavar="N", help="threads (default: every core)")
+    table.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
+                       help="a progress bar on standard error (default: on a terminal, for long inputs)")
     parser.add_argument("expression", metavar="EXPRESSION", help="the expression, e.g. 'a + b * 2'")
     parser.add_argument("variables", nargs="*", default=[], metavar="name=value",
                         help="variables: an identifier or a UUID, '=', a decimal number, e.g. a=1 b=2.50")
@@ -131,15 +148,27 @@ def main(argv: Sequence[str] | None = None, prog: str = "vexlor") -> int:
     parser = build_parser(prog)
     args = parser.parse_args(_options_first(parser, sys.argv[1:] if argv is None else argv))
     variables = _variables(parser, args.variables)
+    if args.input is None:
+        for name in ("output", "scale", "threads", "progress"):
+            if getattr(args, name) is not None:
+                parser.error(f"argument --{name}: only with --input")
     try:
-        result = evaluate(args.expression, variables, gas=args.gas, max_depth=args.max_depth)
+        if args.input is None:
+            print(evaluate(args.expression, variables, gas=args.gas, max_depth=args.max_depth))
+            return 0
+        expression = CompiledExpression(args.expression, max_depth=args.max_depth)
+        options = Options(args.gas, args.errors, args.scale, args.threads, args.progress)
+        evaluate_file(expression, args.input, args.output, variables, options)
+        return 0
+    except InputError as error:
+        parser.error(str(error))
     except (ValueError, TypeError, ArithmeticError, RuntimeError) as error:
         print(f"error: {type(error).__name__}: {error}", file=sys.stderr)
+        for note in getattr(error, "__notes__", ()):
+            print(note, file=sys.stderr)
         pointer = _pointer(args.expression, str(error))
         if pointer is not None:
             print(pointer, file=sys.stderr)
             print("(positions in the message are byte offsets into the UTF-8 text; a span is start:end)",
                   file=sys.stderr)
         return 1
-    print(result)
-    return 0

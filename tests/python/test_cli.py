@@ -1,4 +1,5 @@
 import os
+from decimal import Decimal
 import subprocess
 import sys
 from pathlib import Path
@@ -68,7 +69,8 @@ def test_cli(args, code, out, err):
     assert (proc.returncode, proc.stdout) == (code, out), proc.stderr
     if code == 2:
         usage, message = proc.stderr.split("\n", 1)
-        assert usage == "usage: python -m py_vexlor [-h] [--version] [--gas N] [--max-depth N] EXPRESSION [name=value ...]"
+        assert usage == ("usage: python -m py_vexlor [-h] [--version] [--gas N] [--max-depth N] "
+                         "[--input FILE [--output FILE] ...] EXPRESSION [name=value ...]")
         assert message == "python -m py_vexlor: " + err
     else:
         assert proc.stderr == err
@@ -81,3 +83,50 @@ def test_console_script():
     proc = run("a * 2", "a=1.5", command=(str(script),))
     assert (proc.returncode, proc.stdout, proc.stderr) == (0, "3.0\n", "")
     assert run("--version", command=(str(script),)).stdout == f"vexlor {py_vexlor.__version__}\n"
+
+
+CSV = "a,b,{%s}\n1.50,2,1\n3,,2\n-1,0,3\n" % UUID
+
+
+# Every row of a file: columns are the variables, name=value gives every row one value.
+@pytest.mark.parametrize("args, code, out, err", [
+    (["a + b * 2"], 0, 'result\n5.50\n""\n-1\n', ""),  # an empty field is null
+    (["a / b"], 1, "", "error: ZeroDivisionError: Division by zero\n"
+                       "raised by row 2 of the input (rows counted from 0)\n"),
+    (["a / b", "--errors", "null"], 0, 'result\n0.75\n""\n""\n', ""),
+    (["a / b", "b=4"], 0, "result\n0.3750\n0.75\n-0.25\n", ""),
+    (["a / b", "--scale", "1", "--threads", "3", "b=4"], 0, "result\n0.4\n0.8\n-0.2\n", ""),
+    ([f"a * {{{UUID}}}"], 0, "result\n1.50\n6\n-3\n", ""),
+    (["a * 2", "--gas", "2"], 1, "", "error: GasExhaustedError: Out of gas: instruction cost 3 exceeds "
+                                     "remaining 0 (limit 2)\nraised by row 0 of the input (rows counted from 0)\n"),
+    (["c"], 1, "", "error: RuntimeError: Variable not found: c\n"),
+])
+def test_cli_input(tmp_path, args, code, out, err):
+    data = tmp_path / "t.csv"
+    data.write_text(CSV)
+    proc = run(args[0], "--input", str(data), *args[1:])
+    assert (proc.returncode, proc.stdout, proc.stderr) == (code, out, err)
+
+
+def test_cli_input_mistakes(tmp_path):
+    ragged = tmp_path / "r.csv"
+    ragged.write_text("a,b\n1,2\n3\n")
+    for args, message in [
+        (["a", "--input", str(tmp_path / "none.csv")], "cannot read"),
+        (["a", "--input", str(ragged)], "line 3: 1 fields, the header has 2"),
+        (["a", "--output", "x.csv"], "argument --output: only with --input"),
+    ]:
+        proc = run(*args)
+        assert proc.returncode == 2 and message in proc.stderr, proc.stderr
+
+
+def test_cli_parquet_round_trip(tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    pq = pytest.importorskip("pyarrow.parquet")
+    source, target = tmp_path / "in.parquet", tmp_path / "out.parquet"
+    a = pa.array([Decimal(i) / 4 for i in range(100_000)], pa.decimal128(18, 2))
+    pq.write_table(pa.table({"a": a, "unused": pa.array(["x"] * len(a))}), source)
+    proc = run("round(a * 1.07, 2)", "--input", str(source), "--output", str(target), "--progress")
+    assert proc.returncode == 0 and proc.stderr.endswith("100%\n"), proc.stderr
+    result = pq.read_table(target).column("result").to_pylist()
+    assert result == [round(v * Decimal("1.07"), 2) for v in a.to_pylist()]
