@@ -132,6 +132,28 @@ def test_memory_exhaustion_raises_memory_error():
     """, timeout=120)
 
 
+def test_columns_mapping_emptied_while_its_columns_are_read():
+    # items() hands out a list the mapping keeps; converting a value of the first
+    # column empties it and refills the freed memory, while the second is unread.
+    result = run_child("""
+        import py_vexlor
+        store = []
+        class Col:
+            def __len__(self): return 2
+            def __getitem__(self, i): return [1, 2][i]
+        class V:
+            def __str__(self):
+                store.clear()
+                junk = [bytes(40) + b'\\xff' * 40 for _ in range(10000)]
+                return '1'
+        class M(dict):
+            def items(self): return store
+        store[:] = [('a', [V(), V()]), ('b', Col())]
+        print(py_vexlor.evaluate_columns('a + b', M(a=0)).to_pylist())
+    """)
+    assert result.stdout.strip() == "[Decimal('2'), Decimal('3')]"
+
+
 class Raising:
     def __init__(self, method, error):
         self.method, self.error = method, error
@@ -150,11 +172,27 @@ class Raising:
         raise TypeError("no index")
 
 
+class Halt(BaseException):
+    pass
+
+
+class RaisingStream:
+    def __init__(self, error):
+        self.error = error
+
+    def __arrow_c_stream__(self, requested_schema=None):
+        raise self.error
+
+
 @pytest.mark.parametrize("method", ["__str__", "__float__", "__index__"])
-@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, MemoryError])
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, MemoryError, Halt])
 def test_interrupts_reach_the_caller(method, error):
     with pytest.raises(error):
         py_vexlor.evaluate("a", {"a": Raising(method, error)})
+    with pytest.raises(error):
+        py_vexlor.evaluate_columns("a", {"a": [1, Raising(method, error)]})
+    with pytest.raises(error):
+        py_vexlor.evaluate_columns("a", {"a": RaisingStream(error)} if method == "__str__" else RaisingStream(error))
 
 
 def test_decimal_lookalike_takes_the_text_path():
