@@ -154,6 +154,19 @@ def test_columns_mapping_emptied_while_its_columns_are_read():
     assert result.stdout.strip() == "[Decimal('2'), Decimal('3')]"
 
 
+def test_columnar_sub_interpreter_import_fails_cleanly():
+    pytest.importorskip("_testcapi")
+    result = run_child("""
+        import _testcapi
+        import py_vexlor, py_vexlor._columnar as c
+        load = ('import importlib.util; s = importlib.util.spec_from_file_location('
+                f'"py_vexlor._columnar", {c.__file__!r}); s.loader.exec_module(importlib.util.module_from_spec(s))')
+        assert _testcapi.run_in_subinterp(load) != 0
+        assert py_vexlor.evaluate_columns('a + 1', {'a': [1]}).to_pylist() == [2]
+    """)
+    assert "py_vexlor._columnar does not support sub-interpreters" in result.stderr
+
+
 class Raising:
     def __init__(self, method, error):
         self.method, self.error = method, error
