@@ -117,10 +117,13 @@ def test_memory_exhaustion_raises_memory_error():
         e = CompiledExpression('1')
         batch = [e] * 20_000_000
         text = '[' + ' ' * 150_000_000 + ']'
+        column = {'a': [e] * 5_000_000}  # its copy fits, the values read from it do not
+        import py_vexlor._columnar
         refs = sys.getrefcount(e)
         limit(60_000_000)
         for call in (lambda: py_vexlor.evaluate_batch(batch),
-                     lambda: CompiledExpression.from_bytecode_json(text)):
+                     lambda: CompiledExpression.from_bytecode_json(text),
+                     lambda: py_vexlor.evaluate_columns('a', column, threads=1)):
             try:
                 call()
                 raise AssertionError('no MemoryError')
