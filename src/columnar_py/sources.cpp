@@ -100,6 +100,10 @@ bool export_stream(PyObject* obj, Holdings& h, ArrowSchema*& schema, std::vector
   }
 }
 
+bool too_many_rows(const std::string& what) {
+  return fail(PyExc_ValueError, what + "more than " + std::to_string(MAX_ROWS) + " rows");
+}
+
 bool read_table(ArrowSchema* schema, const std::vector<ArrowArray*>& batches, const std::vector<VarId>& vars,
                 std::vector<Column>& columns, int64_t& rows) {
   auto child_of = match_columns(*schema, vars);
@@ -110,6 +114,7 @@ bool read_table(ArrowSchema* schema, const std::vector<ArrowArray*>& batches, co
   rows = 0;
   for (ArrowArray* batch : batches) {
     if (auto error = append_batch(*schema, *batch, *child_of, columns)) return fail_view("", *error);
+    if (batch->length > MAX_ROWS - rows) return too_many_rows("a table of ");
     rows += batch->length;
   }
   return true;
@@ -253,7 +258,7 @@ bool read_column(PyObject* obj, Column& column, Holdings& h) {
     if (!export_array(obj, h, schema, array)) return false;
     auto view = view_array(*schema, *array, 0, array->length);
     if (!view.ok()) return fail_view(where, view.error());
-    column.append(std::move(*view));
+    column.append(std::move(*view));  // one array: its length was checked
     return true;
   }
   if (PyErr_Occurred()) return false;
@@ -264,6 +269,7 @@ bool read_column(PyObject* obj, Column& column, Holdings& h) {
     for (ArrowArray* array : arrays) {
       auto view = view_array(*schema, *array, 0, array->length);
       if (!view.ok()) return fail_view(where, view.error());
+      if (!column.can_take(view->length)) return too_many_rows(where);
       column.append(std::move(*view));
     }
     return true;

@@ -170,6 +170,20 @@ def test_columnar_sub_interpreter_import_fails_cleanly():
     assert "py_vexlor._columnar does not support sub-interpreters" in result.stderr
 
 
+def test_columns_of_more_rows_than_can_be_counted():
+    # Null arrays need no buffers, so their lengths can be anything: the sum of
+    # the chunks' lengths used to wrap around.
+    pa = pytest.importorskip("pyarrow")
+    big = pa.Array.from_buffers(pa.null(), 2**61, [None])
+    batch = pa.record_batch([big], names=["a"])
+    for expr, data in [
+        ("a + b", {"a": pa.chunked_array([big] * 4 + [pa.nulls(2)]), "b": [1, 2]}),
+        ("1", pa.RecordBatchReader.from_batches(batch.schema, [batch] * 4)),
+    ]:
+        with pytest.raises(ValueError, match="more than 4611686018427387903 rows"):
+            py_vexlor.evaluate_columns(expr, data)
+
+
 class Raising:
     def __init__(self, method, error):
         self.method, self.error = method, error
