@@ -1,6 +1,7 @@
 // Reading the caller's data: Arrow streams and arrays through their capsules,
 // mappings of columns, and plain sequences of Python values.
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -71,7 +72,7 @@ bool export_array(PyObject* obj, Holdings& h, ArrowSchema*& schema, ArrowArray*&
 bool stream_failed(ArrowArrayStream* stream, int code, const char* what) {
   if (PyErr_Occurred()) return false;
   const char* text = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
-  return fail(PyExc_ValueError, std::string("Arrow stream failed to give its ") + what + " (error " +
+  return fail(code == ENOMEM ? PyExc_MemoryError : PyExc_ValueError, std::string("Arrow stream failed to give its ") + what + " (error " +
                                     std::to_string(code) + (text != nullptr ? "): " + std::string(text) : ")"));
 }
 
@@ -91,6 +92,7 @@ bool export_stream(PyObject* obj, Holdings& h, ArrowSchema*& schema, std::vector
   if (const int rc = stream->get_schema(stream, schema); rc != 0) return stream_failed(stream, rc, "schema");
   if (schema->release == nullptr) return fail(PyExc_ValueError, "Arrow stream gave a released schema");
   for (;;) {
+    if (PyErr_CheckSignals() < 0) return false;  // a long stream can be interrupted
     h.arrays.push_back(std::make_unique<ArrowArray>());
     ArrowArray* array = h.arrays.back().get();
     std::memset(array, 0, sizeof *array);

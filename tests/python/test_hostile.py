@@ -184,6 +184,19 @@ def test_columns_of_more_rows_than_can_be_counted():
             py_vexlor.evaluate_columns(expr, data)
 
 
+def test_columns_stream_out_of_memory_is_memory_error():
+    # A producer that runs out of memory says ENOMEM: the caller gets MemoryError.
+    pa = pytest.importorskip("pyarrow")
+    batch = pa.record_batch([pa.array([1])], names=["a"])
+
+    def batches():
+        yield batch
+        raise MemoryError
+
+    with pytest.raises(MemoryError, match=r"\(error 12\)"):
+        py_vexlor.evaluate_columns("a", pa.RecordBatchReader.from_batches(batch.schema, batches()))
+
+
 class Raising:
     def __init__(self, method, error):
         self.method, self.error = method, error
