@@ -197,6 +197,19 @@ def test_columns_stream_out_of_memory_is_memory_error():
         py_vexlor.evaluate_columns("a", pa.RecordBatchReader.from_batches(batch.schema, batches()))
 
 
+def test_columns_exported_result_outlives_its_object():
+    pa = pytest.importorskip("pyarrow")
+    r = py_vexlor.evaluate_columns("a * 2", {"a": [Decimal("1.5"), None]})
+    first, second, stream = r.__arrow_c_array__(), r.__arrow_c_array__(), r.__arrow_c_stream__()
+    del r
+    want = [Decimal("3.0"), None]
+    assert pa.Array._import_from_c_capsule(*first).to_pylist() == want
+    assert pa.Array._import_from_c_capsule(*second).to_pylist() == want
+    assert pa.ChunkedArray._import_from_c_capsule(stream).to_pylist() == want
+    with pytest.raises(pa.ArrowInvalid, match="released"):
+        pa.Array._import_from_c_capsule(*first)
+
+
 class Raising:
     def __init__(self, method, error):
         self.method, self.error = method, error
