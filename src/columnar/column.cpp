@@ -176,8 +176,11 @@ Expected<ArrayView, std::string> view_array(const ArrowSchema& schema, const Arr
   if (array.length < 0 || array.offset < 0 || array.null_count < -1 || array.n_buffers < 0) {
     return unexpected(std::string("negative length, offset, null count or buffer count"));
   }
-  if (skip < 0 || length < 0 || skip > array.length || length > array.length - skip ||
-      array.offset > INT64_MAX / 2 - array.length) {
+  if (array.length > MAX_ROWS || array.offset > MAX_ROWS - array.length) {
+    return unexpected("array of " + std::to_string(array.length) + " rows at offset " + std::to_string(array.offset) +
+                      ": more than " + std::to_string(MAX_ROWS) + " rows");
+  }
+  if (skip < 0 || length < 0 || skip > array.length || length > array.length - skip) {
     return unexpected("array of " + std::to_string(array.length) + " rows where " +
                       std::to_string(skip + length) + " are needed");
   }

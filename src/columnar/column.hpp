@@ -73,6 +73,10 @@ struct PreparedValues {
   std::vector<std::pair<int64_t, RowError>> errors;
 };
 
+// The most rows an array, a column or a table may have: row and offset sums stay
+// far from overflowing below it.
+inline constexpr int64_t MAX_ROWS = INT64_MAX / 2;
+
 // One validated array: rows [0, length) of the view are rows [offset, offset +
 // length) of the producer's buffers.
 struct ArrayView {
@@ -113,6 +117,7 @@ struct Column {
   std::vector<int64_t> starts;  // first row of each chunk
   int64_t length = 0;
 
+  bool can_take(int64_t rows) const { return rows <= MAX_ROWS - length; }
   void append(ArrayView view) {
     starts.push_back(length);
     length += view.length;

@@ -207,7 +207,7 @@ class Worker {
 void work(Shared& shared) {
   try {
     Worker(shared).run();
-  } catch (const std::bad_alloc&) {
+  } catch (...) {  // an exception leaving a thread would end the process
     shared.out_of_memory = true;
     shared.failed_row = -1;  // stops the other threads
     shared.next_block = INT64_MAX / BLOCK_ROWS;

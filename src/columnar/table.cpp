@@ -49,6 +49,7 @@ std::optional<std::string> append_batch(const ArrowSchema& schema, const ArrowAr
     if (batch.children[c] == nullptr) return std::string("batch with a missing column");
     auto view = view_array(*schema.children[c], *batch.children[c], batch.offset, batch.length);
     if (!view.ok()) return "column '" + columns[j].key + "': " + view.error();
+    if (!columns[j].can_take(view->length)) return "a table of more than " + std::to_string(MAX_ROWS) + " rows";
     columns[j].append(std::move(*view));
   }
   return std::nullopt;

@@ -13,6 +13,13 @@
 
 namespace vexlor::columnar::py {
 
+// A strong reference, dropped when it goes out of scope (also when an exception
+// passes through).
+struct DropRef {
+  void operator()(PyObject* obj) const { Py_DECREF(obj); }
+};
+using Ref = std::unique_ptr<PyObject, DropRef>;
+
 // Owns what a call took from the caller: moved-out Arrow structs (released at
 // the end of the call) and values converted from Python sequences.
 struct Holdings {
@@ -31,8 +38,8 @@ struct Holdings {
 bool read_data(PyObject* data, const std::vector<VarId>& vars, std::vector<Column>& columns, int64_t& rows,
                Holdings& holdings);
 
-// True when the error set is one that must reach the caller unchanged
-// (KeyboardInterrupt, SystemExit, MemoryError).
+// True when the error set is one that must reach the caller unchanged: anything
+// that is not an Exception (KeyboardInterrupt, SystemExit, ...) and MemoryError.
 bool must_propagate();
 
 }  // namespace vexlor::columnar::py

@@ -270,6 +270,8 @@ PyObject* evaluate_impl(PyObject* module, PyObject* const* args, Py_ssize_t narg
     PyErr_SetString(PyExc_TypeError, "evaluate() takes 6 positional arguments");
     return nullptr;
   }
+  const int errors_to_null = PyObject_IsTrue(args[3]);  // may run code: before any view is taken
+  if (errors_to_null < 0) return nullptr;
   Py_ssize_t json_size = 0;
   const char* json = PyUnicode_Check(args[0]) ? PyUnicode_AsUTF8AndSize(args[0], &json_size) : nullptr;
   if (json == nullptr) {
@@ -281,8 +283,6 @@ PyObject* evaluate_impl(PyObject* module, PyObject* const* args, Py_ssize_t narg
       !optional_i64(args[5], "threads", threads)) {
     return nullptr;
   }
-  const int errors_to_null = PyObject_IsTrue(args[3]);
-  if (errors_to_null < 0) return nullptr;
   if (gas && *gas < 0) {
     PyErr_SetString(PyExc_ValueError, "gas must be non-negative");
     return nullptr;
@@ -366,6 +366,12 @@ PyMethodDef MODULE_METHODS[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 int exec_module(PyObject* module) {
+  // Its errors are the classes of py_vexlor._lib, which only the main interpreter
+  // may load: so may this module.
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    PyErr_SetString(PyExc_ImportError, "py_vexlor._columnar does not support sub-interpreters");
+    return -1;
+  }
   PyObject* type = PyType_FromModuleAndSpec(module, &RESULT_SPEC, nullptr);
   if (type == nullptr) return -1;
   state_of(module)->result_type = reinterpret_cast<PyTypeObject*>(type);
@@ -388,6 +394,9 @@ void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot MODULE_SLOTS[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+#if PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
 #if PY_VERSION_HEX >= 0x030D0000
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
 #endif

@@ -1,6 +1,7 @@
 // Reading the caller's data: Arrow streams and arrays through their capsules,
 // mappings of columns, and plain sequences of Python values.
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -50,44 +51,38 @@ bool take_capsule(PyObject* capsule, const char* name, std::vector<std::unique_p
   return true;
 }
 
-PyObject* call_export(PyObject* obj, const char* method) {
-  PyObject* name = PyUnicode_FromString(method);
+Ref call_export(PyObject* obj, const char* method) {
+  Ref name(PyUnicode_FromString(method));
   if (name == nullptr) return nullptr;
-  PyObject* result = PyObject_CallMethodNoArgs(obj, name);
-  Py_DECREF(name);
-  return result;
+  return Ref(PyObject_CallMethodNoArgs(obj, name.get()));
 }
 
 // obj.__arrow_c_array__(): its schema and array.
 bool export_array(PyObject* obj, Holdings& h, ArrowSchema*& schema, ArrowArray*& array) {
-  PyObject* pair = call_export(obj, "__arrow_c_array__");
+  Ref pair = call_export(obj, "__arrow_c_array__");
   if (pair == nullptr) return false;
-  bool ok = false;
-  if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
-    fail(PyExc_TypeError, "__arrow_c_array__ must return a tuple of two capsules, got '" + type_of(pair) + "'");
-  } else {
-    ok = take_capsule(PyTuple_GET_ITEM(pair, 0), "arrow_schema", h.schemas, schema) &&
-         take_capsule(PyTuple_GET_ITEM(pair, 1), "arrow_array", h.arrays, array);
+  if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
+    return fail(PyExc_TypeError,
+                "__arrow_c_array__ must return a tuple of two capsules, got '" + type_of(pair.get()) + "'");
   }
-  Py_DECREF(pair);
-  return ok;
+  return take_capsule(PyTuple_GET_ITEM(pair.get(), 0), "arrow_schema", h.schemas, schema) &&
+         take_capsule(PyTuple_GET_ITEM(pair.get(), 1), "arrow_array", h.arrays, array);
 }
 
 bool stream_failed(ArrowArrayStream* stream, int code, const char* what) {
   if (PyErr_Occurred()) return false;
   const char* text = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
-  return fail(PyExc_ValueError, std::string("Arrow stream failed to give its ") + what + " (error " +
+  return fail(code == ENOMEM ? PyExc_MemoryError : PyExc_ValueError, std::string("Arrow stream failed to give its ") + what + " (error " +
                                     std::to_string(code) + (text != nullptr ? "): " + std::string(text) : ")"));
 }
 
 // obj.__arrow_c_stream__(): its schema and every array it gives.
 bool export_stream(PyObject* obj, Holdings& h, ArrowSchema*& schema, std::vector<ArrowArray*>& arrays) {
-  PyObject* capsule = call_export(obj, "__arrow_c_stream__");
-  if (capsule == nullptr) return false;
   ArrowArrayStream* stream = nullptr;
-  const bool taken = take_capsule(capsule, "arrow_array_stream", h.streams, stream);
-  Py_DECREF(capsule);
-  if (!taken) return false;
+  {
+    Ref capsule = call_export(obj, "__arrow_c_stream__");
+    if (capsule == nullptr || !take_capsule(capsule.get(), "arrow_array_stream", h.streams, stream)) return false;
+  }
   if (stream->get_schema == nullptr || stream->get_next == nullptr) {
     return fail(PyExc_ValueError, "Arrow stream without its callbacks");
   }
@@ -97,6 +92,7 @@ bool export_stream(PyObject* obj, Holdings& h, ArrowSchema*& schema, std::vector
   if (const int rc = stream->get_schema(stream, schema); rc != 0) return stream_failed(stream, rc, "schema");
   if (schema->release == nullptr) return fail(PyExc_ValueError, "Arrow stream gave a released schema");
   for (;;) {
+    if (PyErr_CheckSignals() < 0) return false;  // a long stream can be interrupted
     h.arrays.push_back(std::make_unique<ArrowArray>());
     ArrowArray* array = h.arrays.back().get();
     std::memset(array, 0, sizeof *array);
@@ -104,6 +100,10 @@ bool export_stream(PyObject* obj, Holdings& h, ArrowSchema*& schema, std::vector
     if (array->release == nullptr) return true;
     arrays.push_back(array);
   }
+}
+
+bool too_many_rows(const std::string& what) {
+  return fail(PyExc_ValueError, what + "more than " + std::to_string(MAX_ROWS) + " rows");
 }
 
 bool read_table(ArrowSchema* schema, const std::vector<ArrowArray*>& batches, const std::vector<VarId>& vars,
@@ -116,29 +116,23 @@ bool read_table(ArrowSchema* schema, const std::vector<ArrowArray*>& batches, co
   rows = 0;
   for (ArrowArray* batch : batches) {
     if (auto error = append_batch(*schema, *batch, *child_of, columns)) return fail_view("", *error);
+    if (batch->length > MAX_ROWS - rows) return too_many_rows("a table of ");
     rows += batch->length;
   }
   return true;
 }
 
 bool uuid_key(PyObject* key, UuidBytes& out) {
-  PyObject* module = PyImport_ImportModule("uuid");
+  Ref module(PyImport_ImportModule("uuid"));
   if (module == nullptr) return false;
-  PyObject* cls = PyObject_GetAttrString(module, "UUID");
-  Py_DECREF(module);
-  if (cls == nullptr) return false;
-  const int is = PyObject_IsInstance(key, cls);
-  Py_DECREF(cls);
-  if (is <= 0) return false;
-  PyObject* value = PyObject_GetAttrString(key, "int");
+  Ref cls(PyObject_GetAttrString(module.get(), "UUID"));
+  if (cls == nullptr || PyObject_IsInstance(key, cls.get()) <= 0) return false;
+  Ref value(PyObject_GetAttrString(key, "int"));
   if (value == nullptr) return false;
-  PyObject* bytes = PyObject_CallMethod(value, "to_bytes", "is", 16, "big");
-  Py_DECREF(value);
-  if (bytes == nullptr) return false;
-  const bool ok = PyBytes_Check(bytes) && PyBytes_GET_SIZE(bytes) == 16;
-  if (ok) std::memcpy(out.data(), PyBytes_AS_STRING(bytes), 16);
-  Py_DECREF(bytes);
-  return ok;
+  Ref bytes(PyObject_CallMethod(value.get(), "to_bytes", "is", 16, "big"));
+  if (bytes == nullptr || !PyBytes_Check(bytes.get()) || PyBytes_GET_SIZE(bytes.get()) != 16) return false;
+  std::memcpy(out.data(), PyBytes_AS_STRING(bytes.get()), 16);
+  return true;
 }
 
 bool read_key(PyObject* key, VarId& out) {
@@ -195,12 +189,10 @@ int convert(PyObject* v, const std::string& key, Decimal& out, RowError& error) 
     }
     if (!drop_error()) return -1;
   }
-  if (PyObject* text = PyObject_Str(v)) {
+  if (Ref text{PyObject_Str(v)}) {
     Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    const bool parsed = utf8 != nullptr && parse_text(std::string_view(utf8, static_cast<size_t>(size)), out);
-    Py_DECREF(text);
-    if (parsed) return 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (utf8 != nullptr && parse_text(std::string_view(utf8, static_cast<size_t>(size)), out)) return 0;
     if (PyErr_Occurred() && !drop_error()) return -1;
   } else if (!drop_error()) {
     return -1;
@@ -233,25 +225,23 @@ int convert(PyObject* v, const std::string& key, Decimal& out, RowError& error) 
 }
 
 bool read_sequence(PyObject* obj, Column& column, Holdings& h) {
-  PyObject* list = PySequence_List(obj);  // our own copy: converting a value cannot change it
-  if (list == nullptr) return false;
+  // A tuple of our own: nothing a conversion runs can change it, and it holds
+  // every value while it is read.
+  Ref values(PySequence_Tuple(obj));
+  if (values == nullptr) return false;
   auto prepared = std::make_unique<PreparedValues>();
-  const Py_ssize_t n = PyList_GET_SIZE(list);
+  const Py_ssize_t n = PyTuple_GET_SIZE(values.get());
   prepared->values.resize(static_cast<size_t>(n));
   prepared->state.resize(static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* item = Py_NewRef(PyList_GET_ITEM(list, i));
     RowError error;
-    const int state = convert(item, column.key, prepared->values[static_cast<size_t>(i)], error);
-    Py_DECREF(item);
-    if (state < 0) {
-      Py_DECREF(list);
-      return false;
-    }
+    const int state = convert(PyTuple_GET_ITEM(values.get(), i), column.key, prepared->values[static_cast<size_t>(i)],
+                              error);
+    if (state < 0) return false;
     prepared->state[static_cast<size_t>(i)] = static_cast<uint8_t>(state);
     if (state == 2) prepared->errors.emplace_back(i, std::move(error));
   }
-  Py_DECREF(list);
+  values.reset();
   ArrayView view;
   view.type = ValueType::Prepared;
   view.length = n;
@@ -270,7 +260,7 @@ bool read_column(PyObject* obj, Column& column, Holdings& h) {
     if (!export_array(obj, h, schema, array)) return false;
     auto view = view_array(*schema, *array, 0, array->length);
     if (!view.ok()) return fail_view(where, view.error());
-    column.append(std::move(*view));
+    column.append(std::move(*view));  // one array: its length was checked
     return true;
   }
   if (PyErr_Occurred()) return false;
@@ -281,6 +271,7 @@ bool read_column(PyObject* obj, Column& column, Holdings& h) {
     for (ArrowArray* array : arrays) {
       auto view = view_array(*schema, *array, 0, array->length);
       if (!view.ok()) return fail_view(where, view.error());
+      if (!column.can_take(view->length)) return too_many_rows(where);
       column.append(std::move(*view));
     }
     return true;
@@ -295,42 +286,40 @@ bool read_column(PyObject* obj, Column& column, Holdings& h) {
 
 bool read_mapping(PyObject* data, const std::vector<VarId>& vars, std::vector<Column>& columns, int64_t& rows,
                   Holdings& h) {
-  PyObject* items = PyMapping_Items(data);
+  // The pairs in a tuple of our own (items() may return a list that its mapping
+  // keeps and changes), and a reference to each column read: a conversion, a key's
+  // class or an export may run code that empties the mapping.
+  Ref items;
+  if (Ref listed{PyMapping_Items(data)}) items.reset(PySequence_Tuple(listed.get()));
   if (items == nullptr) return false;
-  std::vector<PyObject*> sources(vars.size(), nullptr);  // borrowed from `items`
-  const Py_ssize_t n = PyList_GET_SIZE(items);
-  bool ok = true;
-  for (Py_ssize_t i = 0; ok && i < n; ++i) {
-    PyObject* item = PyList_GET_ITEM(items, i);
+  std::vector<Ref> sources(vars.size());
+  const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = PyTuple_GET_ITEM(items.get(), i);
     if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
-      ok = fail(PyExc_TypeError, "mapping items must be (key, column) pairs");
-      break;
+      return fail(PyExc_TypeError, "mapping items must be (key, column) pairs");
     }
     VarId key;
-    if (!read_key(PyTuple_GET_ITEM(item, 0), key)) {
-      ok = false;
-      break;
-    }
+    if (!read_key(PyTuple_GET_ITEM(item, 0), key)) return false;
     for (size_t j = 0; j < vars.size(); ++j) {
-      if (vars[j] == key) sources[j] = PyTuple_GET_ITEM(item, 1);
+      if (vars[j] == key) sources[j].reset(Py_NewRef(PyTuple_GET_ITEM(item, 1)));
     }
   }
-  for (size_t j = 0; ok && j < vars.size(); ++j) {
-    if (sources[j] == nullptr) ok = fail(PyExc_RuntimeError, "Variable not found: " + columns[j].key);
+  for (size_t j = 0; j < vars.size(); ++j) {
+    if (sources[j] == nullptr) return fail(PyExc_RuntimeError, "Variable not found: " + columns[j].key);
   }
-  for (size_t j = 0; ok && j < vars.size(); ++j) ok = read_column(sources[j], columns[j], h);
-  if (ok && vars.empty()) {
-    if (n == 0) {
-      ok = fail(PyExc_ValueError, "data has no columns: the number of rows is unknown");
-    } else {
-      Column first;
-      first.key = "?";
-      ok = read_column(PyTuple_GET_ITEM(PyList_GET_ITEM(items, 0), 1), first, h);
-      rows = first.length;
-    }
+  for (size_t j = 0; j < vars.size(); ++j) {
+    if (!read_column(sources[j].get(), columns[j], h)) return false;
   }
-  Py_DECREF(items);
-  if (!ok || vars.empty()) return ok;
+  if (vars.empty()) {
+    if (n == 0) return fail(PyExc_ValueError, "data has no columns: the number of rows is unknown");
+    Ref source(Py_NewRef(PyTuple_GET_ITEM(PyTuple_GET_ITEM(items.get(), 0), 1)));
+    Column first;
+    first.key = "?";
+    if (!read_column(source.get(), first, h)) return false;
+    rows = first.length;
+    return true;
+  }
   rows = columns[0].length;
   for (size_t j = 1; j < columns.size(); ++j) {
     if (columns[j].length != rows) {
@@ -345,11 +334,14 @@ bool read_mapping(PyObject* data, const std::vector<VarId>& vars, std::vector<Co
 }  // namespace
 
 bool must_propagate() {
-  return PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit) ||
-         PyErr_ExceptionMatches(PyExc_MemoryError);
+  return PyErr_ExceptionMatches(PyExc_MemoryError) || !PyErr_ExceptionMatches(PyExc_Exception);
 }
 
+// Release callbacks may run Python code (a producer dropping its objects): the
+// error of the call, if any, is put aside meanwhile.
 Holdings::~Holdings() {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
   for (auto& a : arrays) {
     if (a->release != nullptr) a->release(a.get());
   }
@@ -359,6 +351,7 @@ Holdings::~Holdings() {
   for (auto& s : streams) {
     if (s->release != nullptr) s->release(s.get());
   }
+  PyErr_Restore(type, value, traceback);
 }
 
 bool read_data(PyObject* data, const std::vector<VarId>& vars, std::vector<Column>& columns, int64_t& rows,

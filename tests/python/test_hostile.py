@@ -117,10 +117,13 @@ def test_memory_exhaustion_raises_memory_error():
         e = CompiledExpression('1')
         batch = [e] * 20_000_000
         text = '[' + ' ' * 150_000_000 + ']'
+        column = {'a': [e] * 5_000_000}  # its copy fits, the values read from it do not
+        import py_vexlor._columnar
         refs = sys.getrefcount(e)
         limit(60_000_000)
         for call in (lambda: py_vexlor.evaluate_batch(batch),
-                     lambda: CompiledExpression.from_bytecode_json(text)):
+                     lambda: CompiledExpression.from_bytecode_json(text),
+                     lambda: py_vexlor.evaluate_columns('a', column, threads=1)):
             try:
                 call()
                 raise AssertionError('no MemoryError')
@@ -130,6 +133,81 @@ def test_memory_exhaustion_raises_memory_error():
         e.__setstate__(('1', 15))  # no shared use was left behind
         assert py_vexlor.evaluate_batch([e, e]) == [1, 1]
     """, timeout=120)
+
+
+def test_columns_mapping_emptied_while_its_columns_are_read():
+    # items() hands out a list the mapping keeps; converting a value of the first
+    # column empties it and refills the freed memory, while the second is unread.
+    result = run_child("""
+        import py_vexlor
+        store = []
+        class Col:
+            def __len__(self): return 2
+            def __getitem__(self, i): return [1, 2][i]
+        class V:
+            def __str__(self):
+                store.clear()
+                junk = [bytes(40) + b'\\xff' * 40 for _ in range(10000)]
+                return '1'
+        class M(dict):
+            def items(self): return store
+        store[:] = [('a', [V(), V()]), ('b', Col())]
+        print(py_vexlor.evaluate_columns('a + b', M(a=0)).to_pylist())
+    """)
+    assert result.stdout.strip() == "[Decimal('2'), Decimal('3')]"
+
+
+def test_columnar_sub_interpreter_import_fails_cleanly():
+    pytest.importorskip("_testcapi")
+    result = run_child("""
+        import _testcapi
+        import py_vexlor, py_vexlor._columnar as c
+        load = ('import importlib.util; s = importlib.util.spec_from_file_location('
+                f'"py_vexlor._columnar", {c.__file__!r}); s.loader.exec_module(importlib.util.module_from_spec(s))')
+        assert _testcapi.run_in_subinterp(load) != 0
+        assert py_vexlor.evaluate_columns('a + 1', {'a': [1]}).to_pylist() == [2]
+    """)
+    assert "py_vexlor._columnar does not support sub-interpreters" in result.stderr
+
+
+def test_columns_of_more_rows_than_can_be_counted():
+    # Null arrays need no buffers, so their lengths can be anything: the sum of
+    # the chunks' lengths used to wrap around.
+    pa = pytest.importorskip("pyarrow")
+    big = pa.Array.from_buffers(pa.null(), 2**61, [None])
+    batch = pa.record_batch([big], names=["a"])
+    for expr, data in [
+        ("a + b", {"a": pa.chunked_array([big] * 4 + [pa.nulls(2)]), "b": [1, 2]}),
+        ("1", pa.RecordBatchReader.from_batches(batch.schema, [batch] * 4)),
+    ]:
+        with pytest.raises(ValueError, match="more than 4611686018427387903 rows"):
+            py_vexlor.evaluate_columns(expr, data)
+
+
+def test_columns_stream_out_of_memory_is_memory_error():
+    # A producer that runs out of memory says ENOMEM: the caller gets MemoryError.
+    pa = pytest.importorskip("pyarrow")
+    batch = pa.record_batch([pa.array([1])], names=["a"])
+
+    def batches():
+        yield batch
+        raise MemoryError
+
+    with pytest.raises(MemoryError, match=r"\(error 12\)"):
+        py_vexlor.evaluate_columns("a", pa.RecordBatchReader.from_batches(batch.schema, batches()))
+
+
+def test_columns_exported_result_outlives_its_object():
+    pa = pytest.importorskip("pyarrow")
+    r = py_vexlor.evaluate_columns("a * 2", {"a": [Decimal("1.5"), None]})
+    first, second, stream = r.__arrow_c_array__(), r.__arrow_c_array__(), r.__arrow_c_stream__()
+    del r
+    want = [Decimal("3.0"), None]
+    assert pa.Array._import_from_c_capsule(*first).to_pylist() == want
+    assert pa.Array._import_from_c_capsule(*second).to_pylist() == want
+    assert pa.ChunkedArray._import_from_c_capsule(stream).to_pylist() == want
+    with pytest.raises(pa.ArrowInvalid, match="released"):
+        pa.Array._import_from_c_capsule(*first)
 
 
 class Raising:
@@ -150,11 +228,27 @@ class Raising:
         raise TypeError("no index")
 
 
+class Halt(BaseException):
+    pass
+
+
+class RaisingStream:
+    def __init__(self, error):
+        self.error = error
+
+    def __arrow_c_stream__(self, requested_schema=None):
+        raise self.error
+
+
 @pytest.mark.parametrize("method", ["__str__", "__float__", "__index__"])
-@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, MemoryError])
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, MemoryError, Halt])
 def test_interrupts_reach_the_caller(method, error):
     with pytest.raises(error):
         py_vexlor.evaluate("a", {"a": Raising(method, error)})
+    with pytest.raises(error):
+        py_vexlor.evaluate_columns("a", {"a": [1, Raising(method, error)]})
+    with pytest.raises(error):
+        py_vexlor.evaluate_columns("a", {"a": RaisingStream(error)} if method == "__str__" else RaisingStream(error))
 
 
 def test_decimal_lookalike_takes_the_text_path():
