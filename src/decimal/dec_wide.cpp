@@ -1,101 +1,516 @@
 #include "decimal/dec_wide.hpp"
 
+#include "decimal/wide.hpp"
+
 namespace vexlor::detail {
 
 namespace {
 
-using U384 = Words<12>;
+using wide::hi64;
+using wide::lo64;
+using wide::make_u128;
+using wide::mul64;
+using wide::u128;
 
-// Rounds an exact magnitude with `scale` (possibly above the wide limit) to a
-// DecWide: drops the fewest digits (at least scale - MAX_WIDE_SCALE) that make
-// the half-even rounded coefficient fit 192 bits. Nothing when the scale would
-// turn negative.
-uint32_t decimal_digits(U384 n) {
-  uint32_t digits = 0;
-  while (!n.fits_words(1)) {
-    n.div_small(POW10_U32[9]);
-    digits += 9;
+// Room for a 192-bit coefficient times 10^116, or a product of two coefficients.
+constexpr int MAX_LIMBS = 12;
+// Beyond this scale difference the operand of the finer scale lies below half
+// a unit of any digit the sum can keep.
+constexpr int64_t ALIGN_LIMIT = 117;
+constexpr int POW10_LIMBS = 8;
+constexpr int POW10_COUNT = 136;
+constexpr uint64_t TEN19 = 10000000000000000000ull;
+constexpr uint64_t TEN19_INV = 0xd83c94fb6d2ac34aull;  // floor((2^128 - 1) / 10^19) - 2^64
+constexpr uint64_t HALF_TEN19 = TEN19 / 2;
+
+struct Pow10Table {
+  uint64_t w[POW10_COUNT][POW10_LIMBS];
+  int len[POW10_COUNT];
+};
+
+constexpr Pow10Table make_pow10() {
+  Pow10Table t{};
+  t.w[0][0] = 1;
+  t.len[0] = 1;
+  for (int k = 1; k < POW10_COUNT; ++k) {
+    uint64_t carry = 0;
+    for (int i = 0; i < POW10_LIMBS; ++i) {
+      const u128 p = mul64(t.w[k - 1][i], 10) + u128(carry);
+      t.w[k][i] = lo64(p);
+      carry = hi64(p);
+    }
+    int n = POW10_LIMBS;
+    while (n > 1 && t.w[k][n - 1] == 0) --n;
+    t.len[k] = n;
   }
-  for (uint32_t v = n.w[0]; v != 0; v /= 10) ++digits;
-  return digits;
+  return t;
 }
 
-std::optional<DecWide> reduce(const U384& n, uint32_t scale, bool negative) {
-  uint32_t drop = 0;
-  if (scale > DecWide::MAX_WIDE_SCALE) {
-    // Keep the wide scale, or as many significant digits when the value is small.
-    const uint32_t digits = decimal_digits(n);
-    const uint32_t by_digits = digits > DecWide::MAX_WIDE_SCALE ? digits - DecWide::MAX_WIDE_SCALE : 0;
-    const uint32_t by_scale = scale - DecWide::MAX_WIDE_SCALE;
-    drop = by_scale < by_digits ? by_scale : by_digits;
-    if (scale - drop > DecWide::SCALE_CAP) drop = scale - DecWide::SCALE_CAP;
-  }
-  const size_t bits = n.bit_length();
-  if (bits > 192) {
-    const uint32_t estimate = static_cast<uint32_t>((bits - 192) * 77 / 256);
-    if (estimate > drop) drop = estimate;
-  }
-  if (drop > scale) return std::nullopt;
-  U384 q;
-  for (;; ++drop) {
-    if (drop > scale) return std::nullopt;
-    q = n;
-    q.div_pow10_round(drop);
-    if (q.fits_words(6)) break;
-  }
-  DecWide r;
-  r.scale = scale - drop;
-  r.coeff = U192::from(q);
-  r.negative = negative && !r.coeff.is_zero();
-  return r;
-}
+constexpr Pow10Table POW10 = make_pow10();
 
-// The coefficient brought to `scale` (>= its own), exactly, in 384 bits.
-U384 aligned(const DecWide& v, uint32_t scale) {
-  U384 n = U384::from(v.coeff);
-  n.mul_pow10(scale - v.scale);  // at most 192 + 57 * 3.33 bits: cannot overflow
+constexpr uint64_t pow10_u64(int k) { return POW10.w[k][0]; }  // k <= 19
+
+int trim(const uint64_t* a, int n) {
+  while (n > 0 && a[n - 1] == 0) --n;
   return n;
 }
 
-std::optional<DecWide> add_signed(const DecWide& a, const DecWide& b, bool negate_b) {
-  const bool b_negative = negate_b ? !b.negative : b.negative;
-  const uint32_t scale = a.scale > b.scale ? a.scale : b.scale;
-  U384 x = aligned(a, scale);
-  U384 y = aligned(b, scale);
-  if (a.negative == b_negative) {
-    x.add(y);
-    return reduce(x, scale, a.negative);
+int bit_length(const uint64_t* a, int n) {
+  n = trim(a, n);
+  if (n == 0) return 0;
+  return 64 * (n - 1) + 64 - std::countl_zero(a[n - 1]);
+}
+
+int compare(const uint64_t* a, int na, const uint64_t* b, int nb) {
+  na = trim(a, na);
+  nb = trim(b, nb);
+  if (na != nb) return na < nb ? -1 : 1;
+  for (int i = na; i-- > 0;)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return 0;
+}
+
+// a (n limbs) *= m; returns the new length (one more limb at most).
+int mul_small(uint64_t* a, int n, uint64_t m) {
+  uint64_t carry = 0;
+  for (int i = 0; i < n; ++i) {
+    const u128 p = mul64(a[i], m) + u128(carry);
+    a[i] = lo64(p);
+    carry = hi64(p);
   }
-  if (x.compare(y) >= 0) {
-    x.sub(y);
-    return reduce(x, scale, a.negative);
+  if (carry != 0) a[n++] = carry;
+  return n;
+}
+
+// r = a * b (limb counts na, nb); returns the length na + nb.
+int mul_limbs(uint64_t* r, const uint64_t* a, int na, const uint64_t* b, int nb) {
+  for (int i = 0; i < na + nb; ++i) r[i] = 0;
+  for (int i = 0; i < na; ++i) {
+    uint64_t carry = 0;
+    for (int j = 0; j < nb; ++j) {
+      const u128 p = mul64(a[i], b[j]) + u128(r[i + j]) + u128(carry);
+      r[i + j] = lo64(p);
+      carry = hi64(p);
+    }
+    r[i + nb] = carry;
   }
-  y.sub(x);
-  return reduce(y, scale, b_negative);
+  return na + nb;
+}
+
+// Divides (u1:u0) by 10^19 with its precomputed reciprocal; u1 < 10^19.
+inline uint64_t div_ten19_step(uint64_t u1, uint64_t u0, uint64_t& rem) {
+  const u128 q = mul64(TEN19_INV, u1) + make_u128(u1, u0);
+  uint64_t q1 = hi64(q) + 1;
+  const uint64_t q0 = lo64(q);
+  uint64_t r = u0 - q1 * TEN19;
+  if (r > q0) {
+    --q1;
+    r += TEN19;
+  }
+  if (r >= TEN19) {
+    ++q1;
+    r -= TEN19;
+  }
+  rem = r;
+  return q1;
+}
+
+// a /= 10^19 in place; returns the remainder.
+uint64_t div_ten19(uint64_t* a, int n) {
+  uint64_t r = 0;
+  for (int i = n; i-- > 0;) a[i] = div_ten19_step(r, a[i], r);
+  return r;
+}
+
+struct Dropped {
+  bool round_up;   // the dropped part is above half, or half with a sticky rest or an odd quotient
+  bool inexact;
+};
+
+// a (n limbs, room for n + 1) /= 10^k in place (k >= 1), truncating; reports
+// how the dropped digits round. Returns the new length through n.
+Dropped div_pow10(uint64_t* a, int& n, int k) {
+  const int passes = (k + 18) / 19;
+  const int up = passes * 19 - k;
+  if (up > 0) n = mul_small(a, n, pow10_u64(up));
+  bool sticky = false;
+  uint64_t last = 0;
+  for (int p = 0; p < passes; ++p) {
+    last = div_ten19(a, n);
+    n = trim(a, n);
+    if (p + 1 < passes) sticky |= last != 0;
+  }
+  const bool odd = n > 0 && (a[0] & 1) != 0;
+  const bool up_round = last > HALF_TEN19 || (last == HALF_TEN19 && (sticky || odd));
+  return {up_round, sticky || last != 0};
+}
+
+int add_one(uint64_t* a, int n) {
+  for (int i = 0; i < n; ++i)
+    if (++a[i] != 0) return n;
+  a[n] = 1;
+  return n + 1;
+}
+
+// The exact value a / 10^scale (n limbs) rounded to fit 192 bits.
+std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negative) {
+  n = trim(a, n);
+  DecWide r;
+  if (n <= 3) {
+    for (int i = 0; i < n; ++i) r.c[i] = a[i];
+    r.scale = scale;
+    r.negative = negative && n > 0;
+    return r;
+  }
+  // The smallest k with a < 10^k * 2^192, that is with the limbs above the
+  // third below 10^k (a lower bound first: 1233 / 4096 < log10 2).
+  int k = ((bit_length(a, n) - 193) * 1233) >> 12;
+  while (k < POW10_COUNT && compare(a + 3, n - 3, POW10.w[k], POW10.len[k]) >= 0) ++k;
+  for (;; ++k) {
+    if (k > scale) return std::nullopt;
+    uint64_t q[MAX_LIMBS + 2];
+    for (int i = 0; i < n; ++i) q[i] = a[i];
+    int qn = n;
+    const Dropped d = div_pow10(q, qn, k);
+    if (d.round_up) qn = add_one(q, qn);
+    if (qn <= 3) {
+      for (int i = 0; i < qn; ++i) r.c[i] = q[i];
+      r.scale = scale - k;
+      r.negative = negative && qn > 0;
+      return r;
+    }
+  }
+}
+
+// a's coefficient times 10^shift into out (shift < ALIGN_LIMIT); returns the length.
+int scaled_up(uint64_t* out, const DecWide& a, int64_t shift) {
+  if (shift == 0) {
+    for (int i = 0; i < 3; ++i) out[i] = a.c[i];
+    return 3;
+  }
+  const int k = static_cast<int>(shift);
+  return mul_limbs(out, a.c, 3, POW10.w[k], POW10.len[k]);
+}
+
+int compare_magnitudes(const DecWide& a, const DecWide& b) {
+  if (a.scale == b.scale) return compare(a.c, 3, b.c, 3);
+  const bool a_coarse = a.scale < b.scale;
+  const DecWide& coarse = a_coarse ? a : b;
+  const DecWide& fine = a_coarse ? b : a;
+  int result;
+  if (coarse.is_zero()) {
+    result = fine.is_zero() ? 0 : -1;
+  } else if (fine.scale - coarse.scale >= ALIGN_LIMIT) {
+    result = 1;
+  } else {
+    uint64_t x[MAX_LIMBS + 2];
+    const int nx = scaled_up(x, coarse, fine.scale - coarse.scale);
+    result = compare(x, nx, fine.c, 3);
+  }
+  return a_coarse ? result : -result;
+}
+
+std::optional<DecWide> add_signed(const DecWide& a, const DecWide& b, bool b_negative) {
+  if (b.is_zero()) return a;
+  if (a.is_zero()) {
+    DecWide r = b;
+    r.negative = b_negative;
+    return r;
+  }
+  const bool a_coarse = a.scale <= b.scale;
+  const DecWide& coarse = a_coarse ? a : b;
+  const DecWide& fine = a_coarse ? b : a;
+  const bool coarse_negative = a_coarse ? a.negative : b_negative;
+  const bool fine_negative = a_coarse ? b_negative : a.negative;
+  if (fine.scale - coarse.scale >= ALIGN_LIMIT) {
+    DecWide r = coarse;
+    r.negative = coarse_negative;
+    return r;
+  }
+  uint64_t x[MAX_LIMBS + 2];
+  int nx = scaled_up(x, coarse, fine.scale - coarse.scale);
+  for (int i = nx; i <= MAX_LIMBS; ++i) x[i] = 0;
+  if (nx < 3) nx = 3;
+  bool negative = coarse_negative;
+  if (coarse_negative == fine_negative) {
+    uint64_t carry = 0;
+    for (int i = 0; i < nx; ++i) {
+      const u128 s = u128(x[i]) + u128(i < 3 ? fine.c[i] : 0) + u128(carry);
+      x[i] = lo64(s);
+      carry = hi64(s);
+    }
+    if (carry) x[nx++] = carry;
+  } else if (compare(x, nx, fine.c, 3) >= 0) {
+    uint64_t borrow = 0;
+    for (int i = 0; i < nx; ++i) {
+      const uint64_t y = i < 3 ? fine.c[i] : 0;
+      const uint64_t d = x[i] - y - borrow;
+      borrow = (x[i] < y || (x[i] == y && borrow)) ? 1 : 0;
+      x[i] = d;
+    }
+  } else {  // |fine| > |coarse|: both fit three limbs
+    uint64_t borrow = 0;
+    for (int i = 0; i < 3; ++i) {
+      const uint64_t d = fine.c[i] - x[i] - borrow;
+      borrow = (fine.c[i] < x[i] || (fine.c[i] == x[i] && borrow)) ? 1 : 0;
+      x[i] = d;
+    }
+    nx = 3;
+    negative = fine_negative;
+  }
+  return fit(x, nx, fine.scale, negative);
+}
+
+// Develops num / den (truncated to q, remainder rem) digit by digit until one
+// more digit would leave 192 bits, then rounds half to even; `scale` is the
+// scale of q on entry. Small divisor version.
+DecWide develop_small(uint64_t q[4], uint64_t rem, uint32_t den, int64_t scale, bool negative) {
+  for (;;) {
+    const int bits = bit_length(q, 3);
+    int digits = bits >= 191 ? 0 : ((191 - bits) * 1233) >> 12;
+    if (digits > 9) digits = 9;
+    if (digits == 0) {
+      // One more digit, if the quotient still fits 192 bits with it.
+      uint64_t t[4] = {q[0], q[1], q[2], 0};
+      int n = mul_small(t, 3, 10);
+      const uint64_t r10 = rem * 10;
+      const uint64_t digit = r10 / den;
+      (void)n;
+      uint64_t carry = digit;
+      for (int i = 0; i < 4 && carry; ++i) {
+        t[i] += carry;
+        carry = t[i] < carry ? 1 : 0;
+      }
+      if (t[3] != 0) break;
+      q[0] = t[0], q[1] = t[1], q[2] = t[2];
+      rem = r10 % den;
+      ++scale;
+      continue;
+    }
+    const uint64_t m = pow10_u64(digits);
+    const uint64_t t = rem * m;  // rem < 2^32, m <= 10^9
+    mul_small(q, 3, m);
+    const uint64_t chunk = t / den;
+    rem = t % den;
+    uint64_t carry = chunk;
+    for (int i = 0; i < 3 && carry; ++i) {
+      q[i] += carry;
+      carry = q[i] < carry ? 1 : 0;
+    }
+    scale += digits;
+  }
+  const uint64_t twice = rem * 2;
+  const bool up = twice > den || (twice == den && (q[0] & 1));
+  DecWide r;
+  r.negative = negative;
+  r.scale = scale;
+  if (up) {
+    q[3] = 0;
+    if (add_one(q, 3) > 3) {
+      // 2^192 - 1 rounded up: one digit fewer. Its last digit is 5 with a
+      // non-zero rest, so the shorter quotient rounds up.
+      uint64_t s[4] = {~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}, 0};
+      int n = 3;
+      div_pow10(s, n, 1);
+      add_one(s, n);
+      r.c[0] = s[0], r.c[1] = s[1], r.c[2] = s[2];
+      r.scale = scale - 1;
+      return r;
+    }
+  }
+  r.c[0] = q[0], r.c[1] = q[1], r.c[2] = q[2];
+  return r;
+}
+
+// Long division of 32-bit digit strings (lowest first): q = u / v, r = u % v,
+// for m >= n >= 1 and v[n - 1] != 0; q gets m - n + 1 digits, r gets n.
+void long_divide(const uint32_t* u, int m, const uint32_t* v, int n, uint32_t* q, uint32_t* r) {
+  constexpr uint64_t BASE = uint64_t{1} << 32;
+  if (n == 1) {
+    uint64_t rem = 0;
+    for (int j = m; j-- > 0;) {
+      const uint64_t cur = (rem << 32) | u[j];
+      q[j] = static_cast<uint32_t>(cur / v[0]);
+      rem = cur % v[0];
+    }
+    r[0] = static_cast<uint32_t>(rem);
+    return;
+  }
+  const int s = std::countl_zero(v[n - 1]);
+  uint32_t vn[10], un[26];
+  for (int i = n - 1; i > 0; --i) vn[i] = (v[i] << s) | (s ? v[i - 1] >> (32 - s) : 0);
+  vn[0] = v[0] << s;
+  un[m] = s ? u[m - 1] >> (32 - s) : 0;
+  for (int i = m - 1; i > 0; --i) un[i] = (u[i] << s) | (s ? u[i - 1] >> (32 - s) : 0);
+  un[0] = u[0] << s;
+  for (int j = m - n; j >= 0; --j) {
+    const uint64_t top = (uint64_t{un[j + n]} << 32) | un[j + n - 1];
+    uint64_t qhat = top / vn[n - 1];
+    uint64_t rhat = top % vn[n - 1];
+    while (qhat >= BASE || qhat * vn[n - 2] > ((rhat << 32) | un[j + n - 2])) {
+      --qhat;
+      rhat += vn[n - 1];
+      if (rhat >= BASE) break;
+    }
+    int64_t borrow = 0;
+    for (int i = 0; i < n; ++i) {
+      const uint64_t p = qhat * vn[i];
+      const int64_t t = int64_t{un[i + j]} - borrow - static_cast<int64_t>(p & 0xFFFFFFFFu);
+      un[i + j] = static_cast<uint32_t>(t);
+      borrow = static_cast<int64_t>(p >> 32) - (t >> 32);
+    }
+    const int64_t t = int64_t{un[j + n]} - borrow;
+    un[j + n] = static_cast<uint32_t>(t);
+    q[j] = static_cast<uint32_t>(qhat);
+    if (t < 0) {
+      --q[j];
+      uint64_t carry = 0;
+      for (int i = 0; i < n; ++i) {
+        const uint64_t sum = uint64_t{un[i + j]} + vn[i] + carry;
+        un[i + j] = static_cast<uint32_t>(sum);
+        carry = sum >> 32;
+      }
+      un[j + n] += static_cast<uint32_t>(carry);
+    }
+  }
+  for (int i = 0; i < n; ++i) r[i] = (un[i] >> s) | (s ? static_cast<uint32_t>(uint64_t{un[i + 1]} << (32 - s)) : 0);
+}
+
+int to_digits32(const uint64_t* a, int n, uint32_t* out) {
+  for (int i = 0; i < n; ++i) {
+    out[2 * i] = static_cast<uint32_t>(a[i]);
+    out[2 * i + 1] = static_cast<uint32_t>(a[i] >> 32);
+  }
+  int m = 2 * n;
+  while (m > 0 && out[m - 1] == 0) --m;
+  return m;
+}
+
+void from_digits32(const uint32_t* d, int m, uint64_t* a, int n) {
+  for (int i = 0; i < n; ++i) {
+    const uint64_t lo = 2 * i < m ? d[2 * i] : 0;
+    const uint64_t hi = 2 * i + 1 < m ? d[2 * i + 1] : 0;
+    a[i] = lo | (hi << 32);
+  }
 }
 
 }  // namespace
 
-std::optional<DecWide> DecWide::add(const DecWide& o) const { return add_signed(*this, o, false); }
-std::optional<DecWide> DecWide::sub(const DecWide& o) const { return add_signed(*this, o, true); }
+std::optional<DecWide> DecWide::add(const DecWide& o) const { return add_signed(*this, o, o.negative); }
+std::optional<DecWide> DecWide::sub(const DecWide& o) const { return add_signed(*this, o, !o.negative); }
 
 std::optional<DecWide> DecWide::mul(const DecWide& o) const {
-  return reduce(mul_full(coeff, o.coeff), scale + o.scale, negative != o.negative);
+  uint64_t p[6];
+  const int na = trim(c, 3), nb = trim(o.c, 3);
+  if (na == 0 || nb == 0) return DecWide{};
+  const int n = mul_limbs(p, c, na, o.c, nb);
+  return fit(p, n, scale + o.scale, negative != o.negative);
 }
 
-std::optional<DecWide> DecWide::div_u32(uint32_t d) const {
-  // Bring the dividend to the full wide scale first (as far as 192 bits allow),
-  // so the quotient keeps every digit the format can hold.
-  uint32_t up = scale < MAX_WIDE_SCALE ? MAX_WIDE_SCALE - scale : 0;
-  U384 n;
-  for (;; --up) {
-    n = U384::from(coeff);
-    n.mul_pow10(up);
-    if (n.fits_words(6) || up == 0) break;
+DecWide DecWide::div_u32(uint32_t d) const {
+  if (is_zero()) return DecWide{};
+  // The integer quotient, 32 bits at a time.
+  uint64_t q[4] = {0, 0, 0, 0};
+  uint64_t rem = 0;
+  for (int i = 3; i-- > 0;) {
+    const uint64_t hi = (rem << 32) | (c[i] >> 32);
+    const uint64_t qh = hi / d;
+    rem = hi % d;
+    const uint64_t lo = (rem << 32) | (c[i] & 0xFFFFFFFFu);
+    const uint64_t ql = lo / d;
+    rem = lo % d;
+    q[i] = (qh << 32) | ql;
   }
-  const uint32_t rem = n.div_small(d);
-  if (uint64_t{rem} * 2 > d || (uint64_t{rem} * 2 == d && n.is_odd())) n.add_small(1);
-  return reduce(n, scale + up, negative);
+  return develop_small(q, rem, d, scale, negative);
+}
+
+DecWide DecWide::atanh_argument(const DecWide& r) {
+  // num = |c - 10^s| and den = c + 10^s at r's scale s (at most 58: r > 1/e).
+  const int s = static_cast<int>(r.scale);
+  uint64_t num[5] = {0, 0, 0, 0, 0}, den[5] = {0, 0, 0, 0, 0}, rc[5] = {r.c[0], r.c[1], r.c[2], 0, 0};
+  for (int i = 0; i < POW10.len[s]; ++i) num[i] = den[i] = POW10.w[s][i];
+  const bool below_one = compare(rc, 4, num, 4) < 0;
+  const uint64_t* big_one = below_one ? num : rc;
+  uint64_t small_one[5];
+  for (int i = 0; i < 5; ++i) small_one[i] = below_one ? rc[i] : num[i];
+  uint64_t borrow = 0, carry = 0, diff[5];
+  for (int i = 0; i < 4; ++i) {
+    const uint64_t d = big_one[i] - small_one[i] - borrow;
+    borrow = (big_one[i] < small_one[i] || (big_one[i] == small_one[i] && borrow)) ? 1 : 0;
+    diff[i] = d;
+    const u128 sum = u128(den[i]) + u128(rc[i]) + u128(carry);
+    den[i] = lo64(sum);
+    carry = hi64(sum);
+  }
+  for (int i = 0; i < 4; ++i) num[i] = diff[i];
+  if (trim(num, 4) == 0) return DecWide{};
+  const int bn = bit_length(num, 4), bd = bit_length(den, 4);
+  // A digit count whose quotient surely fits: num * 10^u / den < 2^(bn - bd + 1) * 10^u.
+  int u = ((191 - bn + bd - 1) * 1233) >> 12;
+  if (u < 0) u = 0;
+  uint64_t big[12] = {};
+  const int nb = mul_limbs(big, num, 4, POW10.w[u], POW10.len[u]);
+  uint32_t u32[24], v32[10], q32[24] = {}, r32[10] = {};
+  const int m = to_digits32(big, nb, u32);
+  const int n = to_digits32(den, 4, v32);
+  uint64_t q[4] = {0, 0, 0, 0}, rem[4] = {0, 0, 0, 0};
+  if (m >= n) {
+    long_divide(u32, m, v32, n, q32, r32);
+    from_digits32(q32, m - n + 1, q, 4);
+    from_digits32(r32, n, rem, 4);
+  } else {
+    from_digits32(u32, m, rem, 4);
+  }
+  int64_t scale = u;
+  // Further digits, one at a time, while the quotient still fits 192 bits.
+  for (;;) {
+    uint64_t t[5] = {rem[0], rem[1], rem[2], rem[3], 0};
+    mul_small(t, 4, 10);
+    uint64_t digit = 0;
+    while (compare(t, 5, den, 4) >= 0) {
+      uint64_t b = 0;
+      for (int i = 0; i < 5; ++i) {
+        const uint64_t y = i < 4 ? den[i] : 0;
+        const uint64_t d = t[i] - y - b;
+        b = (t[i] < y || (t[i] == y && b)) ? 1 : 0;
+        t[i] = d;
+      }
+      ++digit;
+    }
+    uint64_t next[5] = {q[0], q[1], q[2], 0, 0};
+    mul_small(next, 3, 10);
+    uint64_t c2 = digit;
+    for (int i = 0; i < 4 && c2; ++i) {
+      next[i] += c2;
+      c2 = next[i] < c2 ? 1 : 0;
+    }
+    if (next[3] != 0) break;
+    q[0] = next[0], q[1] = next[1], q[2] = next[2];
+    for (int i = 0; i < 4; ++i) rem[i] = t[i];
+    ++scale;
+  }
+  // Half to even on the remainder.
+  uint64_t twice[5] = {rem[0], rem[1], rem[2], rem[3], 0};
+  mul_small(twice, 4, 2);
+  const int half = compare(twice, 5, den, 4);
+  DecWide z;
+  z.negative = below_one;
+  z.scale = scale;
+  if (half > 0 || (half == 0 && (q[0] & 1))) {
+    q[3] = 0;
+    if (add_one(q, 3) > 3) {
+      uint64_t sh[4] = {~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}, 0};
+      int len = 3;
+      div_pow10(sh, len, 1);
+      add_one(sh, len);
+      z.c[0] = sh[0], z.c[1] = sh[1], z.c[2] = sh[2];
+      z.scale = scale - 1;
+      return z;
+    }
+  }
+  z.c[0] = q[0], z.c[1] = q[1], z.c[2] = q[2];
+  z.negative = below_one && !z.is_zero();
+  return z;
 }
 
 int DecWide::cmp(const DecWide& o) const {
@@ -103,19 +518,39 @@ int DecWide::cmp(const DecWide& o) const {
   if (za && zb) return 0;
   const bool na = negative && !za, nb = o.negative && !zb;
   if (na != nb) return na ? -1 : 1;
-  const uint32_t s = scale > o.scale ? scale : o.scale;
-  const int mag = aligned(*this, s).compare(aligned(o, s));
+  const int mag = compare_magnitudes(*this, o);
   return na ? -mag : mag;
 }
 
-bool DecWide::vanishes_at_max_scale() const {
-  if (scale <= MAX_SCALE) return coeff.is_zero();
-  U384 twice = U384::from(coeff);
-  twice.shl1();
-  U384 unit;
-  unit.w[0] = 1;
-  unit.mul_pow10(scale - MAX_SCALE);
-  return twice.compare(unit) <= 0;
+bool DecWide::below_half_unit() const {
+  if (scale <= MAX_SCALE) return is_zero();
+  const int64_t k = scale - MAX_SCALE;
+  if (k >= 59) return true;  // 2 * coefficient < 2^193 < 10^59
+  uint64_t twice[4] = {c[0] << 1, (c[1] << 1) | (c[0] >> 63), (c[2] << 1) | (c[1] >> 63), c[2] >> 63};
+  return compare(twice, 4, POW10.w[k], POW10.len[k]) <= 0;
+}
+
+std::optional<Decimal> DecWide::to_decimal() const {
+  int64_t k = scale > MAX_SCALE ? scale - MAX_SCALE : 0;
+  uint64_t q[5] = {c[0], c[1], c[2], 0, 0};
+  int n = trim(q, 3);
+  if (k >= 59) {
+    n = 0;  // below a unit of the 28th decimal
+  } else if (k > 0) {
+    div_pow10(q, n, static_cast<int>(k));
+  }
+  // Further digits while the quotient needs more than 96 bits.
+  while (n > 2 || (n == 2 && (q[1] >> 32) != 0)) {
+    int extra = ((bit_length(q, n) - 96) * 1233) >> 12;
+    if (extra < 1) extra = 1;
+    div_pow10(q, n, extra);
+    k += extra;
+  }
+  if (k > scale) return std::nullopt;
+  const uint64_t lo = n > 0 ? q[0] : 0;
+  const uint32_t hi = n > 1 ? static_cast<uint32_t>(q[1]) : 0;
+  const bool zero = lo == 0 && hi == 0;
+  return Decimal::from_parts(lo, hi, static_cast<uint32_t>(scale - k), negative && !zero);
 }
 
 }  // namespace vexlor::detail

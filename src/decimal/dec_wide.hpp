@@ -210,39 +210,47 @@ std::optional<Decimal> round_to_decimal(const Words<N>& c, uint32_t scale, bool 
   return Decimal::from_parts(lo, hi, scale - drop, negative && !zero);
 }
 
-// Extended decimal: (-1)^negative * coefficient / 10^scale with a 192-bit
-// coefficient. Results round half to even to MAX_WIDE_SCALE decimals, or to
-// MAX_WIDE_SCALE significant digits when that keeps more (small values), and
-// further when 192 bits do not hold them.
+// Extended decimal of the power functions: (-1)^negative * coefficient /
+// 10^scale with a 192-bit coefficient (three 64-bit limbs, lowest first) and a
+// scale of its own, never negative and not limited to 28. Every result is the
+// exact value rounded half to even, dropping the fewest digits that make the
+// coefficient fit 192 bits; a result that does not fit even at scale 0 is a
+// failure. Only values matter: operations may return any representation of
+// the rounded value (trailing zeros are not significant).
 struct DecWide {
-  static constexpr uint32_t MAX_WIDE_SCALE = 32;
-  // Values below 10^-(SCALE_CAP - MAX_WIDE_SCALE) lose their digits: far
-  // below anything a Decimal holds.
-  static constexpr uint32_t SCALE_CAP = 96;
-
   bool negative = false;
-  uint32_t scale = 0;
-  U192 coeff;
+  int64_t scale = 0;
+  uint64_t c[3] = {0, 0, 0};
 
   static DecWide from_decimal(const Decimal& d) {
     DecWide r;
-    r.negative = d.is_sign_negative();
+    r.negative = d.is_sign_negative() && !d.is_zero();
     r.scale = d.scale();
-    r.coeff = U192::from_coefficient(d);
+    r.c[0] = d.lo();
+    r.c[1] = d.hi();
     return r;
   }
-  static DecWide one() { return from_decimal(Decimal::one()); }
-  bool is_zero() const { return coeff.is_zero(); }
+  static DecWide one() {
+    DecWide r;
+    r.c[0] = 1;
+    return r;
+  }
+  bool is_zero() const { return (c[0] | c[1] | c[2]) == 0; }
 
   std::optional<DecWide> add(const DecWide& o) const;
   std::optional<DecWide> sub(const DecWide& o) const;
   std::optional<DecWide> mul(const DecWide& o) const;
-  std::optional<DecWide> div_u32(uint32_t d) const;  // d != 0
-  int cmp(const DecWide& o) const;                   // as numbers: -1, 0, 1
-  // True when |value| <= half of 10^-28: rounded to 28 decimals it vanishes.
-  bool vanishes_at_max_scale() const;
-  // Rounds half to even to at most 28 fractional digits and 96 bits.
-  std::optional<Decimal> to_decimal() const { return round_to_decimal(coeff, scale, negative); }
+  // The quotient by d (non-zero), developed to as many digits as 192 bits hold.
+  DecWide div_u32(uint32_t d) const;
+  // (r - 1) / (r + 1) for 1/e < r < 2 with a scale of at most 58, developed
+  // like div_u32.
+  static DecWide atanh_argument(const DecWide& r);
+  int cmp(const DecWide& o) const;  // as numbers: -1, 0, 1
+  // True when |value| <= half a unit of the 28th decimal.
+  bool below_half_unit() const;
+  // Drops the digits beyond the 28th decimal, and any more that 96 bits need,
+  // toward zero; nothing when even scale 0 does not fit.
+  std::optional<Decimal> to_decimal() const;
 };
 
 }  // namespace vexlor::detail
