@@ -97,23 +97,70 @@ int mul_limbs(uint64_t* r, const uint64_t* a, int na, const uint64_t* b, int nb)
   return na + nb;
 }
 
-// Divides (u1:u0) by 10^19 with its precomputed reciprocal; u1 < 10^19.
-inline uint64_t div_ten19_step(uint64_t u1, uint64_t u0, uint64_t& rem) {
-  const u128 q = mul64(TEN19_INV, u1) + make_u128(u1, u0);
+// Divides (u1:u0) by a divisor with its top bit set, using its reciprocal
+// v = floor((2^128 - 1) / d) - 2^64; u1 < d.
+inline uint64_t div_2by1(uint64_t u1, uint64_t u0, uint64_t d, uint64_t v, uint64_t& rem) {
+  const u128 q = mul64(v, u1) + make_u128(u1, u0);
   uint64_t q1 = hi64(q) + 1;
   const uint64_t q0 = lo64(q);
-  uint64_t r = u0 - q1 * TEN19;
+  uint64_t r = u0 - q1 * d;
   if (r > q0) {
     --q1;
-    r += TEN19;
+    r += d;
   }
-  if (r >= TEN19) {
+  if (r >= d) {
     ++q1;
-    r -= TEN19;
+    r -= d;
   }
   rem = r;
   return q1;
 }
+
+inline uint64_t div_ten19_step(uint64_t u1, uint64_t u0, uint64_t& rem) {
+  return div_2by1(u1, u0, TEN19, TEN19_INV, rem);
+}
+
+// floor((2^128 - 1) / d) - 2^64 for d with its top bit set.
+constexpr uint64_t reciprocal_of(uint64_t d) {
+  uint64_t r = ~d;  // the high limb of 2^128 - 1 - 2^64 d, below d
+  uint64_t q = 0;
+  for (int i = 0; i < 64; ++i) {
+    const bool carry = (r >> 63) != 0;
+    r = (r << 1) | 1;
+    q <<= 1;
+    if (carry || r >= d) {
+      r -= d;
+      q |= 1;
+    }
+  }
+  return q;
+}
+
+struct SmallDivisor {
+  uint64_t normalized = 0;
+  uint64_t reciprocal = 0;
+  int shift = 0;
+};
+
+constexpr SmallDivisor small_divisor(uint32_t d) {
+  SmallDivisor s;
+  s.shift = std::countl_zero(uint64_t{d});
+  s.normalized = uint64_t{d} << s.shift;
+  s.reciprocal = reciprocal_of(s.normalized);
+  return s;
+}
+
+// The divisors of the two series.
+constexpr int TABLED_DIVISORS = 200;
+struct DivisorTable {
+  SmallDivisor d[TABLED_DIVISORS];
+};
+constexpr DivisorTable make_divisors() {
+  DivisorTable t{};
+  for (uint32_t i = 1; i < TABLED_DIVISORS; ++i) t.d[i] = small_divisor(i);
+  return t;
+}
+constexpr DivisorTable DIVISORS = make_divisors();
 
 // a /= 10^19 in place; returns the remainder.
 uint64_t div_ten19(uint64_t* a, int n) {
@@ -123,12 +170,14 @@ uint64_t div_ten19(uint64_t* a, int n) {
 }
 
 struct Dropped {
-  bool round_up;   // the dropped part is above half, or half with a sticky rest or an odd quotient
+  bool above_half;  // the dropped part is more than half a unit
+  bool half;        // exactly half a unit
   bool inexact;
+  bool round_up(bool odd) const { return above_half || (half && odd); }
 };
 
 // a (n limbs, room for n + 1) /= 10^k in place (k >= 1), truncating; reports
-// how the dropped digits round. Returns the new length through n.
+// what the dropped digits were worth. Returns the new length through n.
 Dropped div_pow10(uint64_t* a, int& n, int k) {
   const int passes = (k + 18) / 19;
   const int up = passes * 19 - k;
@@ -140,9 +189,7 @@ Dropped div_pow10(uint64_t* a, int& n, int k) {
     n = trim(a, n);
     if (p + 1 < passes) sticky |= last != 0;
   }
-  const bool odd = n > 0 && (a[0] & 1) != 0;
-  const bool up_round = last > HALF_TEN19 || (last == HALF_TEN19 && (sticky || odd));
-  return {up_round, sticky || last != 0};
+  return {last > HALF_TEN19 || (last == HALF_TEN19 && sticky), last == HALF_TEN19 && !sticky, sticky || last != 0};
 }
 
 int add_one(uint64_t* a, int n) {
@@ -172,7 +219,7 @@ std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negativ
     for (int i = 0; i < n; ++i) q[i] = a[i];
     int qn = n;
     const Dropped d = div_pow10(q, qn, k);
-    if (d.round_up) qn = add_one(q, qn);
+    if (d.round_up(qn > 0 && (q[0] & 1))) qn = add_one(q, qn);
     if (qn <= 3) {
       for (int i = 0; i < qn; ++i) r.c[i] = q[i];
       r.scale = scale - k;
@@ -210,6 +257,53 @@ int compare_magnitudes(const DecWide& a, const DecWide& b) {
   return a_coarse ? result : -result;
 }
 
+// Same-sign sum of a coarse operand whose coefficient cannot take the whole
+// scale difference within 192 bits: only the fine operand is divided. Nothing
+// when the sum is not of that kind (the general path then takes it).
+std::optional<DecWide> add_coarse_full(const DecWide& coarse, const DecWide& fine, int64_t diff, bool negative) {
+  // j: the most digits the coarse coefficient takes within 192 bits.
+  int j = ((192 - bit_length(coarse.c, 3)) * 1233) >> 12;
+  if (j >= diff) return std::nullopt;
+  uint64_t x[5] = {coarse.c[0], coarse.c[1], coarse.c[2], 0, 0};
+  for (int rest = j; rest > 0; rest -= 19) mul_small(x, 3, pow10_u64(rest > 19 ? 19 : rest));
+  for (;;) {
+    uint64_t y[5] = {x[0], x[1], x[2], 0, 0};
+    if (j + 1 >= diff || mul_small(y, 3, 10) > 3) break;
+    x[0] = y[0], x[1] = y[1], x[2] = y[2];
+    ++j;
+  }
+  for (;;) {
+    const int k = static_cast<int>(diff) - j;
+    uint64_t f[5] = {fine.c[0], fine.c[1], fine.c[2], 0, 0};
+    int n = trim(f, 3);
+    Dropped d{false, false, n > 0};
+    if (k >= 59) {
+      n = 0;  // 2 * fine < 10^59 <= 10^k: less than half a unit
+    } else if (n > 0) {
+      d = div_pow10(f, n, k);
+    }
+    uint64_t sum[5] = {x[0], x[1], x[2], 0, 0};
+    uint64_t carry = 0;
+    for (int i = 0; i < 4; ++i) {
+      const u128 t = u128(sum[i]) + u128(i < n ? f[i] : 0) + u128(carry);
+      sum[i] = lo64(t);
+      carry = hi64(t);
+    }
+    if (d.round_up(sum[0] & 1)) add_one(sum, 4);
+    if (sum[3] == 0) {
+      DecWide r;
+      r.c[0] = sum[0], r.c[1] = sum[1], r.c[2] = sum[2];
+      r.scale = fine.scale - k;
+      r.negative = negative;
+      return r;
+    }
+    if (j == 0) return std::nullopt;
+    int len = 3;
+    div_pow10(x, len, 1);  // exact: x holds coarse * 10^j
+    --j;
+  }
+}
+
 std::optional<DecWide> add_signed(const DecWide& a, const DecWide& b, bool b_negative) {
   if (b.is_zero()) return a;
   if (a.is_zero()) {
@@ -226,6 +320,9 @@ std::optional<DecWide> add_signed(const DecWide& a, const DecWide& b, bool b_neg
     DecWide r = coarse;
     r.negative = coarse_negative;
     return r;
+  }
+  if (coarse_negative == fine_negative && fine.scale > coarse.scale) {
+    if (const auto r = add_coarse_full(coarse, fine, fine.scale - coarse.scale, coarse_negative)) return r;
   }
   uint64_t x[MAX_LIMBS + 2];
   int nx = scaled_up(x, coarse, fine.scale - coarse.scale);
@@ -261,43 +358,24 @@ std::optional<DecWide> add_signed(const DecWide& a, const DecWide& b, bool b_neg
   return fit(x, nx, fine.scale, negative);
 }
 
-// Develops num / den (truncated to q, remainder rem) digit by digit until one
-// more digit would leave 192 bits, then rounds half to even; `scale` is the
-// scale of q on entry. Small divisor version.
-DecWide develop_small(uint64_t q[4], uint64_t rem, uint32_t den, int64_t scale, bool negative) {
+// q (3 limbs, the truncated quotient num / den at `scale`) and its remainder:
+// appends digits one at a time while the quotient still fits 192 bits, then
+// rounds half to even.
+DecWide finish_small(uint64_t q[4], uint64_t rem, uint32_t den, int64_t scale, bool negative) {
   for (;;) {
-    const int bits = bit_length(q, 3);
-    int digits = bits >= 191 ? 0 : ((191 - bits) * 1233) >> 12;
-    if (digits > 9) digits = 9;
-    if (digits == 0) {
-      // One more digit, if the quotient still fits 192 bits with it.
-      uint64_t t[4] = {q[0], q[1], q[2], 0};
-      int n = mul_small(t, 3, 10);
-      const uint64_t r10 = rem * 10;
-      const uint64_t digit = r10 / den;
-      (void)n;
-      uint64_t carry = digit;
-      for (int i = 0; i < 4 && carry; ++i) {
-        t[i] += carry;
-        carry = t[i] < carry ? 1 : 0;
-      }
-      if (t[3] != 0) break;
-      q[0] = t[0], q[1] = t[1], q[2] = t[2];
-      rem = r10 % den;
-      ++scale;
-      continue;
+    uint64_t t[4] = {q[0], q[1], q[2], 0};
+    mul_small(t, 3, 10);
+    const uint64_t r10 = rem * 10;
+    const uint64_t digit = r10 / den;
+    uint64_t carry = digit;
+    for (int i = 0; i < 4 && carry; ++i) {
+      t[i] += carry;
+      carry = t[i] < carry ? 1 : 0;
     }
-    const uint64_t m = pow10_u64(digits);
-    const uint64_t t = rem * m;  // rem < 2^32, m <= 10^9
-    mul_small(q, 3, m);
-    const uint64_t chunk = t / den;
-    rem = t % den;
-    uint64_t carry = chunk;
-    for (int i = 0; i < 3 && carry; ++i) {
-      q[i] += carry;
-      carry = q[i] < carry ? 1 : 0;
-    }
-    scale += digits;
+    if (t[3] != 0) break;
+    q[0] = t[0], q[1] = t[1], q[2] = t[2];
+    rem = r10 - digit * den;
+    ++scale;
   }
   const uint64_t twice = rem * 2;
   const bool up = twice > den || (twice == den && (q[0] & 1));
@@ -394,56 +472,9 @@ void from_digits32(const uint32_t* d, int m, uint64_t* a, int n) {
   }
 }
 
-}  // namespace
-
-std::optional<DecWide> DecWide::add(const DecWide& o) const { return add_signed(*this, o, o.negative); }
-std::optional<DecWide> DecWide::sub(const DecWide& o) const { return add_signed(*this, o, !o.negative); }
-
-std::optional<DecWide> DecWide::mul(const DecWide& o) const {
-  uint64_t p[6];
-  const int na = trim(c, 3), nb = trim(o.c, 3);
-  if (na == 0 || nb == 0) return DecWide{};
-  const int n = mul_limbs(p, c, na, o.c, nb);
-  return fit(p, n, scale + o.scale, negative != o.negative);
-}
-
-DecWide DecWide::div_u32(uint32_t d) const {
-  if (is_zero()) return DecWide{};
-  // The integer quotient, 32 bits at a time.
-  uint64_t q[4] = {0, 0, 0, 0};
-  uint64_t rem = 0;
-  for (int i = 3; i-- > 0;) {
-    const uint64_t hi = (rem << 32) | (c[i] >> 32);
-    const uint64_t qh = hi / d;
-    rem = hi % d;
-    const uint64_t lo = (rem << 32) | (c[i] & 0xFFFFFFFFu);
-    const uint64_t ql = lo / d;
-    rem = lo % d;
-    q[i] = (qh << 32) | ql;
-  }
-  return develop_small(q, rem, d, scale, negative);
-}
-
-DecWide DecWide::atanh_argument(const DecWide& r) {
-  // num = |c - 10^s| and den = c + 10^s at r's scale s (at most 58: r > 1/e).
-  const int s = static_cast<int>(r.scale);
-  uint64_t num[5] = {0, 0, 0, 0, 0}, den[5] = {0, 0, 0, 0, 0}, rc[5] = {r.c[0], r.c[1], r.c[2], 0, 0};
-  for (int i = 0; i < POW10.len[s]; ++i) num[i] = den[i] = POW10.w[s][i];
-  const bool below_one = compare(rc, 4, num, 4) < 0;
-  const uint64_t* big_one = below_one ? num : rc;
-  uint64_t small_one[5];
-  for (int i = 0; i < 5; ++i) small_one[i] = below_one ? rc[i] : num[i];
-  uint64_t borrow = 0, carry = 0, diff[5];
-  for (int i = 0; i < 4; ++i) {
-    const uint64_t d = big_one[i] - small_one[i] - borrow;
-    borrow = (big_one[i] < small_one[i] || (big_one[i] == small_one[i] && borrow)) ? 1 : 0;
-    diff[i] = d;
-    const u128 sum = u128(den[i]) + u128(rc[i]) + u128(carry);
-    den[i] = lo64(sum);
-    carry = hi64(sum);
-  }
-  for (int i = 0; i < 4; ++i) num[i] = diff[i];
-  if (trim(num, 4) == 0) return DecWide{};
+// num / den (4 limbs each, den != 0) / 10^-scale_offset, developed to as many
+// digits as 192 bits hold and rounded half to even.
+DecWide wide_quotient(const uint64_t* num, const uint64_t* den, int64_t scale_offset, bool negative) {
   const int bn = bit_length(num, 4), bd = bit_length(den, 4);
   // A digit count whose quotient surely fits: num * 10^u / den < 2^(bn - bd + 1) * 10^u.
   int u = ((191 - bn + bd - 1) * 1233) >> 12;
@@ -461,7 +492,7 @@ DecWide DecWide::atanh_argument(const DecWide& r) {
   } else {
     from_digits32(u32, m, rem, 4);
   }
-  int64_t scale = u;
+  int64_t scale = scale_offset + u;
   // Further digits, one at a time, while the quotient still fits 192 bits.
   for (;;) {
     uint64_t t[5] = {rem[0], rem[1], rem[2], rem[3], 0};
@@ -494,7 +525,7 @@ DecWide DecWide::atanh_argument(const DecWide& r) {
   mul_small(twice, 4, 2);
   const int half = compare(twice, 5, den, 4);
   DecWide z;
-  z.negative = below_one;
+  z.negative = negative;
   z.scale = scale;
   if (half > 0 || (half == 0 && (q[0] & 1))) {
     q[3] = 0;
@@ -509,8 +540,83 @@ DecWide DecWide::atanh_argument(const DecWide& r) {
     }
   }
   z.c[0] = q[0], z.c[1] = q[1], z.c[2] = q[2];
-  z.negative = below_one && !z.is_zero();
+  z.negative = negative && !z.is_zero();
   return z;
+}
+
+}  // namespace
+
+std::optional<DecWide> DecWide::add(const DecWide& o) const { return add_signed(*this, o, o.negative); }
+std::optional<DecWide> DecWide::sub(const DecWide& o) const { return add_signed(*this, o, !o.negative); }
+
+std::optional<DecWide> DecWide::mul(const DecWide& o) const {
+  uint64_t p[6];
+  const int na = trim(c, 3), nb = trim(o.c, 3);
+  if (na == 0 || nb == 0) return DecWide{};
+  const int n = mul_limbs(p, c, na, o.c, nb);
+  return fit(p, n, scale + o.scale, negative != o.negative);
+}
+
+DecWide DecWide::div_u32(uint32_t d) const {
+  if (is_zero()) return DecWide{};
+  const SmallDivisor div = d < TABLED_DIVISORS ? DIVISORS.d[d] : small_divisor(d);
+  // Digits to append first, surely within 192 bits: c 10^u / d < 2^(b + 1 - lb) 10^u.
+  const int b = bit_length(c, 3);
+  const int lb = 64 - std::countl_zero(uint64_t{d});
+  int u = ((191 - b + lb - 1) * 1233) >> 12;
+  if (u < 0) u = 0;
+  uint64_t n[12] = {c[0], c[1], c[2], 0};
+  int len = 3;
+  if (u <= 19) {
+    len = mul_small(n, 3, pow10_u64(u));
+  } else {
+    len = mul_limbs(n, c, 3, POW10.w[u], POW10.len[u]);
+  }
+  len = trim(n, len);
+  // Normalize and divide from the top limb.
+  n[len] = 0;
+  if (div.shift > 0) {
+    for (int i = len; i > 0; --i) n[i] = (n[i] << div.shift) | (n[i - 1] >> (64 - div.shift));
+    n[0] <<= div.shift;
+  }
+  uint64_t rem = 0;
+  uint64_t q[4] = {0, 0, 0, 0};
+  for (int i = len; i >= 0; --i) {
+    const uint64_t qi = div_2by1(rem, n[i], div.normalized, div.reciprocal, rem);
+    if (i < 4) q[i] = qi;
+  }
+  rem >>= div.shift;
+  return finish_small(q, rem, d, scale + u, negative);
+}
+
+DecWide DecWide::atanh_argument(const DecWide& r) {
+  // num = |c - 10^s| and den = c + 10^s at r's scale s (at most 58: r > 1/e).
+  const int s = static_cast<int>(r.scale);
+  uint64_t num[5] = {0, 0, 0, 0, 0}, den[5] = {0, 0, 0, 0, 0}, rc[5] = {r.c[0], r.c[1], r.c[2], 0, 0};
+  for (int i = 0; i < POW10.len[s]; ++i) num[i] = den[i] = POW10.w[s][i];
+  const bool below_one = compare(rc, 4, num, 4) < 0;
+  const uint64_t* big_one = below_one ? num : rc;
+  uint64_t small_one[5];
+  for (int i = 0; i < 5; ++i) small_one[i] = below_one ? rc[i] : num[i];
+  uint64_t borrow = 0, carry = 0, diff[5];
+  for (int i = 0; i < 4; ++i) {
+    const uint64_t d = big_one[i] - small_one[i] - borrow;
+    borrow = (big_one[i] < small_one[i] || (big_one[i] == small_one[i] && borrow)) ? 1 : 0;
+    diff[i] = d;
+    const u128 sum = u128(den[i]) + u128(rc[i]) + u128(carry);
+    den[i] = lo64(sum);
+    carry = hi64(sum);
+  }
+  for (int i = 0; i < 4; ++i) num[i] = diff[i];
+  if (trim(num, 4) == 0) return DecWide{};
+  return wide_quotient(num, den, 0, below_one);
+}
+
+DecWide DecWide::reciprocal(const Decimal& x) {
+  const uint64_t one[4] = {1, 0, 0, 0};
+  const uint64_t den[4] = {x.lo(), x.hi(), 0, 0};
+  // 1 / (c / 10^s) = (1 / c) * 10^s: the quotient's scale less s.
+  return wide_quotient(one, den, -static_cast<int64_t>(x.scale()), x.is_sign_negative());
 }
 
 int DecWide::cmp(const DecWide& o) const {
@@ -551,6 +657,25 @@ std::optional<Decimal> DecWide::to_decimal() const {
   const uint32_t hi = n > 1 ? static_cast<uint32_t>(q[1]) : 0;
   const bool zero = lo == 0 && hi == 0;
   return Decimal::from_parts(lo, hi, static_cast<uint32_t>(scale - k), negative && !zero);
+}
+
+std::optional<Decimal> DecWide::to_decimal_rounded() const {
+  int64_t k = scale > MAX_SCALE ? scale - MAX_SCALE : 0;
+  if (k >= 59) return Decimal::from_parts(0, 0, MAX_SCALE, false);  // below half a unit
+  for (;; ++k) {
+    if (k > scale) return std::nullopt;
+    uint64_t q[5] = {c[0], c[1], c[2], 0, 0};
+    int n = trim(q, 3);
+    if (k > 0 && n > 0) {
+      const Dropped d = div_pow10(q, n, static_cast<int>(k));
+      if (d.round_up(n > 0 && (q[0] & 1))) n = add_one(q, n);
+    }
+    if (n > 2 || (n == 2 && (q[1] >> 32) != 0)) continue;
+    const uint64_t lo = n > 0 ? q[0] : 0;
+    const uint32_t hi = n > 1 ? static_cast<uint32_t>(q[1]) : 0;
+    const bool zero = lo == 0 && hi == 0;
+    return Decimal::from_parts(lo, hi, static_cast<uint32_t>(scale - k), negative && !zero);
+  }
 }
 
 }  // namespace vexlor::detail
