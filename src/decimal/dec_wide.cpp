@@ -199,6 +199,136 @@ int add_one(uint64_t* a, int n) {
   return n + 1;
 }
 
+// Division by 10^k of a value below 2^192 * 10^k through a reciprocal:
+// with D = 10^k in [2^s, 2^(s+1)) and R = floor(2^(s+194) / D), the estimate
+// floor(floor(N / 2^s) * R / 2^194) is at most 2 below the quotient.
+constexpr int BARRETT_MAX_K = 64;
+struct BarrettEntry {
+  uint64_t r[4];
+  int s;
+};
+struct BarrettTable {
+  BarrettEntry e[BARRETT_MAX_K + 1];
+};
+
+constexpr BarrettTable make_barrett() {
+  BarrettTable t{};
+  for (int k = 1; k <= BARRETT_MAX_K; ++k) {
+    const uint64_t* d = POW10.w[k];
+    const int len = POW10.len[k];
+    int bits = 64 * (len - 1);
+    for (uint64_t top = d[len - 1]; top != 0; top >>= 1) ++bits;
+    const int s = bits - 1;
+    // Long division of 2^(s + 194) by d, one bit at a time.
+    uint64_t rem[6] = {0, 0, 0, 0, 0, 0};
+    uint64_t q[4] = {0, 0, 0, 0};
+    for (int i = s + 194; i >= 0; --i) {
+      for (int j = 5; j > 0; --j) rem[j] = (rem[j] << 1) | (rem[j - 1] >> 63);
+      rem[0] = (rem[0] << 1) | (i == s + 194 ? 1 : 0);
+      int cmp = 0;
+      for (int j = 5; j >= 0 && cmp == 0; --j) {
+        const uint64_t dj = j < len ? d[j] : 0;
+        if (rem[j] != dj) cmp = rem[j] < dj ? -1 : 1;
+      }
+      if (cmp >= 0) {
+        uint64_t borrow = 0;
+        for (int j = 0; j < 6; ++j) {
+          const uint64_t dj = j < len ? d[j] : 0;
+          const uint64_t diff = rem[j] - dj - borrow;
+          borrow = (rem[j] < dj || (rem[j] == dj && borrow)) ? 1 : 0;
+          rem[j] = diff;
+        }
+        if (i < 256) q[i / 64] |= uint64_t{1} << (i % 64);
+      }
+    }
+    for (int j = 0; j < 4; ++j) t.e[k].r[j] = q[j];
+    t.e[k].s = s;
+  }
+  return t;
+}
+
+constexpr BarrettTable BARRETT = make_barrett();
+
+// Fixed-size comparison of little-endian limbs.
+template <int N>
+inline int compare_fixed(const uint64_t* a, const uint64_t* b) {
+  for (int i = N; i-- > 0;)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return 0;
+}
+
+template <int N>
+inline void sub_fixed(uint64_t* a, const uint64_t* b) {
+  uint64_t borrow = 0;
+  for (int i = 0; i < N; ++i) {
+    const uint64_t x = a[i], y = b[i];
+    a[i] = x - y - borrow;
+    borrow = (x < y) | ((x == y) & borrow);
+  }
+}
+
+// q = floor(a / 10^k) into 4 limbs (a: n <= 7 limbs, a < 2^192 * 10^k,
+// 1 <= k <= BARRETT_MAX_K), and what the dropped digits were worth.
+Dropped div_pow10_floor(const uint64_t* a, int n, int k, uint64_t q[4]) {
+  const BarrettEntry& b = BARRETT.e[k];
+  const uint64_t* d = POW10.w[k];  // zero beyond its length
+  uint64_t x[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < n; ++i) x[i] = a[i];
+  // n1 = a >> s: at most 193 bits.
+  const int ls = b.s >> 6, bs = b.s & 63;
+  uint64_t n1[4];
+  for (int i = 0; i < 4; ++i) n1[i] = bs ? (x[i + ls] >> bs) | (x[i + ls + 1] << (64 - bs)) : x[i + ls];
+  // q = (n1 * r) >> 194
+  uint64_t p[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    uint64_t carry = 0;
+    for (int j = 0; j < 4; ++j) {
+      const u128 t = mul64(n1[i], b.r[j]) + u128(p[i + j]) + u128(carry);
+      p[i + j] = lo64(t);
+      carry = hi64(t);
+    }
+    p[i + 4] = carry;
+  }
+  for (int i = 0; i < 3; ++i) q[i] = (p[i + 3] >> 2) | (p[i + 4] << 62);
+  q[3] = p[6] >> 2 | (p[7] << 62);
+  // r = a - q d modulo 2^320; the true remainder is below 3 d < 2^(s+3).
+  uint64_t qd[5] = {0, 0, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    uint64_t carry = 0;
+    for (int j = 0; i + j < 5; ++j) {
+      const u128 t = mul64(q[i], d[j]) + u128(qd[i + j]) + u128(carry);
+      qd[i + j] = lo64(t);
+      carry = hi64(t);
+    }
+  }
+  uint64_t r[5] = {x[0], x[1], x[2], x[3], x[4]};
+  sub_fixed<5>(r, qd);
+  for (int step = 0; step < 2 && compare_fixed<5>(r, d) >= 0; ++step) {
+    sub_fixed<5>(r, d);
+    for (int i = 0; i < 4; ++i)
+      if (++q[i] != 0) break;
+  }
+  uint64_t twice[5];
+  for (int i = 4; i > 0; --i) twice[i] = (r[i] << 1) | (r[i - 1] >> 63);
+  twice[0] = r[0] << 1;
+  const int half = (r[4] >> 63) ? 1 : compare_fixed<5>(twice, d);
+  const bool inexact = (r[0] | r[1] | r[2] | r[3] | r[4]) != 0;
+  return {half > 0, half == 0, inexact};
+}
+
+// q = round half to even of a / 10^k, as div_pow10_floor; returns the quotient's length.
+int div_pow10_rounded(const uint64_t* a, int n, int k, uint64_t q[4]) {
+  const Dropped d = div_pow10_floor(a, n, k, q);
+  if (d.round_up(q[0] & 1)) {
+    uint64_t carry = 1;
+    for (int i = 0; i < 4 && carry; ++i) {
+      q[i] += carry;
+      carry = q[i] == 0 ? 1 : 0;
+    }
+  }
+  return trim(q, 4);
+}
+
 // The exact value a / 10^scale (n limbs) rounded to fit 192 bits.
 std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negative) {
   n = trim(a, n);
@@ -215,6 +345,16 @@ std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negativ
   while (k < POW10_COUNT && compare(a + 3, n - 3, POW10.w[k], POW10.len[k]) >= 0) ++k;
   for (;; ++k) {
     if (k > scale) return std::nullopt;
+    if (k <= BARRETT_MAX_K && n <= 7) {
+      uint64_t q[4];
+      if (div_pow10_rounded(a, n, k, q) <= 3) {
+        r.c[0] = q[0], r.c[1] = q[1], r.c[2] = q[2];
+        r.scale = scale - k;
+        r.negative = negative && (q[0] | q[1] | q[2]) != 0;
+        return r;
+      }
+      continue;
+    }
     uint64_t q[MAX_LIMBS + 2];
     for (int i = 0; i < n; ++i) q[i] = a[i];
     int qn = n;
@@ -356,48 +496,6 @@ std::optional<DecWide> add_signed(const DecWide& a, const DecWide& b, bool b_neg
     negative = fine_negative;
   }
   return fit(x, nx, fine.scale, negative);
-}
-
-// q (3 limbs, the truncated quotient num / den at `scale`) and its remainder:
-// appends digits one at a time while the quotient still fits 192 bits, then
-// rounds half to even.
-DecWide finish_small(uint64_t q[4], uint64_t rem, uint32_t den, int64_t scale, bool negative) {
-  for (;;) {
-    uint64_t t[4] = {q[0], q[1], q[2], 0};
-    mul_small(t, 3, 10);
-    const uint64_t r10 = rem * 10;
-    const uint64_t digit = r10 / den;
-    uint64_t carry = digit;
-    for (int i = 0; i < 4 && carry; ++i) {
-      t[i] += carry;
-      carry = t[i] < carry ? 1 : 0;
-    }
-    if (t[3] != 0) break;
-    q[0] = t[0], q[1] = t[1], q[2] = t[2];
-    rem = r10 - digit * den;
-    ++scale;
-  }
-  const uint64_t twice = rem * 2;
-  const bool up = twice > den || (twice == den && (q[0] & 1));
-  DecWide r;
-  r.negative = negative;
-  r.scale = scale;
-  if (up) {
-    q[3] = 0;
-    if (add_one(q, 3) > 3) {
-      // 2^192 - 1 rounded up: one digit fewer. Its last digit is 5 with a
-      // non-zero rest, so the shorter quotient rounds up.
-      uint64_t s[4] = {~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}, 0};
-      int n = 3;
-      div_pow10(s, n, 1);
-      add_one(s, n);
-      r.c[0] = s[0], r.c[1] = s[1], r.c[2] = s[2];
-      r.scale = scale - 1;
-      return r;
-    }
-  }
-  r.c[0] = q[0], r.c[1] = q[1], r.c[2] = q[2];
-  return r;
 }
 
 // Long division of 32-bit digit strings (lowest first): q = u / v, r = u % v,
@@ -560,33 +658,55 @@ std::optional<DecWide> DecWide::mul(const DecWide& o) const {
 DecWide DecWide::div_u32(uint32_t d) const {
   if (is_zero()) return DecWide{};
   const SmallDivisor div = d < TABLED_DIVISORS ? DIVISORS.d[d] : small_divisor(d);
-  // Digits to append first, surely within 192 bits: c 10^u / d < 2^(b + 1 - lb) 10^u.
+  // The most digits u with floor(c 10^u / d) < 2^192, that is c 10^u < d 2^192:
+  // a lower bound from the bit lengths, then one digit at a time.
   const int b = bit_length(c, 3);
   const int lb = 64 - std::countl_zero(uint64_t{d});
   int u = ((191 - b + lb - 1) * 1233) >> 12;
   if (u < 0) u = 0;
-  uint64_t n[12] = {c[0], c[1], c[2], 0};
-  int len = 3;
+  uint64_t x[12] = {c[0], c[1], c[2], 0};
   if (u <= 19) {
-    len = mul_small(n, 3, pow10_u64(u));
+    mul_small(x, 3, pow10_u64(u));
   } else {
-    len = mul_limbs(n, c, 3, POW10.w[u], POW10.len[u]);
+    mul_limbs(x, c, 3, POW10.w[u], POW10.len[u]);
   }
-  len = trim(n, len);
-  // Normalize and divide from the top limb.
-  n[len] = 0;
+  for (;;) {
+    uint64_t y[5] = {x[0], x[1], x[2], x[3], 0};
+    mul_small(y, 4, 10);
+    if (y[4] != 0 || y[3] >= d) break;
+    x[0] = y[0], x[1] = y[1], x[2] = y[2], x[3] = y[3];
+    ++u;
+  }
+  // x = c 10^u < d 2^192: four limbs, the top one below d. Normalize and divide.
+  uint64_t n[5] = {x[0], x[1], x[2], x[3], 0};
   if (div.shift > 0) {
-    for (int i = len; i > 0; --i) n[i] = (n[i] << div.shift) | (n[i - 1] >> (64 - div.shift));
+    for (int i = 4; i > 0; --i) n[i] = (n[i] << div.shift) | (n[i - 1] >> (64 - div.shift));
     n[0] <<= div.shift;
   }
   uint64_t rem = 0;
   uint64_t q[4] = {0, 0, 0, 0};
-  for (int i = len; i >= 0; --i) {
-    const uint64_t qi = div_2by1(rem, n[i], div.normalized, div.reciprocal, rem);
-    if (i < 4) q[i] = qi;
-  }
+  div_2by1(rem, n[4], div.normalized, div.reciprocal, rem);
+  for (int i = 3; i >= 0; --i) q[i] = div_2by1(rem, n[i], div.normalized, div.reciprocal, rem);
   rem >>= div.shift;
-  return finish_small(q, rem, d, scale + u, negative);
+  DecWide r;
+  r.negative = negative;
+  r.scale = scale + u;
+  const uint64_t twice = rem * 2;
+  if (twice > d || (twice == d && (q[0] & 1))) {
+    if (add_one(q, 3) > 3) {
+      // 2^192 - 1 rounded up: one digit fewer. Its last digit is 5 with a
+      // non-zero rest, so the shorter quotient rounds up.
+      uint64_t t[4] = {~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}, 0};
+      int len = 3;
+      div_pow10(t, len, 1);
+      add_one(t, len);
+      r.c[0] = t[0], r.c[1] = t[1], r.c[2] = t[2];
+      r.scale -= 1;
+      return r;
+    }
+  }
+  r.c[0] = q[0], r.c[1] = q[1], r.c[2] = q[2];
+  return r;
 }
 
 DecWide DecWide::atanh_argument(const DecWide& r) {
