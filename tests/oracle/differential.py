@@ -510,6 +510,39 @@ def gen_pown(rng):
     return "powd %s %s" % (raw(b), raw(p)), m.powd(b, p), (b, p)
 
 
+# ---------------------------------------------------------------- accuracy of the powers
+
+ACCURACY_OPS = ("powf", "poww", "pown")
+
+
+def ulps_off(got, b, p):
+    """|got - exact| in units of the last place a Decimal of that magnitude can hold."""
+    sign, coef, scale = got[4:].split(":")
+    with decimal.localcontext() as ctx:
+        ctx.prec = 100
+        ctx.Emax, ctx.Emin = 10 ** 15, -10 ** 15
+        v = decimal.Decimal(int(coef, 16)).scaleb(-int(scale))
+        if sign == "1":
+            v = -v
+        mag = decimal.Decimal(b[1]).scaleb(-b[2])
+        exact = mag ** p
+        if b[0]:
+            integral = p == p.to_integral_value()
+            if not integral or p % 2 != 0:
+                exact = -exact
+        t = 28
+        while t > 0 and abs(exact).scaleb(t) >= (1 << 96) - decimal.Decimal("0.5"):
+            t -= 1
+        return abs(v - exact).scaleb(t)
+
+
+def exponent_of(inputs):
+    b, p = inputs
+    if isinstance(p, int):
+        return b, decimal.Decimal(p)
+    return b, decimal.Decimal(m.text(p))
+
+
 def gen_to_u64(rng):
     x = near_two64(rng) if rng.random() < 0.2 else unary_operand(rng)
     v = m.to_u64(x)
@@ -590,6 +623,8 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--ops", default=",".join(OPS))
     ap.add_argument("--show", type=int, default=10, help="mismatches to print")
+    ap.add_argument("--ulps", action="store_true",
+                    help="also measure the powers against the exact value (100 digits): worst error in ulps")
     ap.add_argument("--full", action="store_true",
                     help="run --cases for every operation (by default the slow ones run a fraction)")
     args = ap.parse_args()
@@ -604,6 +639,7 @@ def main():
         return 1
 
     rng = random.Random(args.seed)
+    worst = {}
     passed = failed = 0
     shown = 0
     start = time.time()
@@ -617,6 +653,12 @@ def main():
             cases = [OPS[op](rng) for _ in range(k)]
             got = run_driver(args.driver, [c[0] for c in cases])
             for (line, exp, inputs), g in zip(cases, got):
+                if args.ulps and op in ACCURACY_OPS and g.startswith("ok ") and inputs[0][1]:
+                    b, p = exponent_of(inputs)
+                    err = ulps_off(g, b, p)
+                    for key in ([op, op + " |p|<=10"] if op == "powf" and abs(p) <= 10 else [op]):
+                        if err > worst.get(key, (decimal.Decimal(-1),))[0]:
+                            worst[key] = (err, describe(inputs), g)
                 e = expect(exp)
                 if e == g:
                     op_pass += 1
@@ -630,6 +672,8 @@ def main():
         passed += op_pass
         failed += op_fail
         print("%-10s %9d passed %7d failed  (%.1fs)" % (op, op_pass, op_fail, time.time() - t0), flush=True)
+    for op, (err, inputs, g) in worst.items():
+        print("worst %-13s %.6g ulp  (%s -> %s)" % (op, err, inputs, g))
     print("total %.1fs" % (time.time() - start))
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
