@@ -408,7 +408,8 @@ std::optional<DecWide> add_coarse_full(const DecWide& coarse, const DecWide& fin
   for (int rest = j; rest > 0; rest -= 19) mul_small(x, 3, pow10_u64(rest > 19 ? 19 : rest));
   for (;;) {
     uint64_t y[5] = {x[0], x[1], x[2], 0, 0};
-    if (j + 1 >= diff || mul_small(y, 3, 10) > 3) break;
+    if (mul_small(y, 3, 10) > 3) break;
+    if (j + 1 >= diff) return std::nullopt;  // the whole difference fits: the sum may be exact
     x[0] = y[0], x[1] = y[1], x[2] = y[2];
     ++j;
   }

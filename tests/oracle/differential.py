@@ -510,6 +510,82 @@ def gen_pown(rng):
     return "powd %s %s" % (raw(b), raw(p)), m.powd(b, p), (b, p)
 
 
+# ---------------------------------------------------------------- the extended decimal
+
+W192 = 1 << 192
+
+
+def rand_wide(rng):
+    r = rng.random()
+    if r < 0.1:
+        c = W192 - rng.randint(1, 10 ** rng.randint(1, 20))
+    elif r < 0.25:
+        c = 10 ** rng.randint(0, 57) + rng.randint(-3, 3)
+    elif r < 0.35:
+        c = rng.randrange(1, 1000)
+    elif r < 0.45:  # full width with trailing zeros, or a rounding tie below
+        j = rng.randint(1, 30)
+        c = rng.randrange(1, W192 // 10 ** j) * 10 ** j + rng.choice([0, 5 * 10 ** (j - 1)])
+    else:
+        c = rng.getrandbits(rng.randint(1, 192))
+    c = min(max(c, 0), W192 - 1)
+    s = rng.choice([0, 1, 28, 56, 57, 58, rng.randint(0, 140)])
+    return (rng.random() < 0.4 and c != 0, c, s)
+
+
+def wraw(x):
+    return "W%d:%x:%d" % (1 if x[0] else 0, x[1], x[2])
+
+
+def wide_norm(x):
+    neg, c, s = x
+    while s > 0 and c % 10 == 0:
+        c //= 10
+        s -= 1
+    return "ok W%d:%x:%d" % (1 if neg and c else 0, c, s if c else 0)
+
+
+def wide_line(g):
+    """The driver's wide result as a normalized value."""
+    if not g.startswith("ok W"):
+        return g
+    sign, coef, scale = g[4:].split(":")
+    return wide_norm((sign == "1", int(coef, 16), int(scale)))
+
+
+def gen_wide(rng):
+    r = rng.random()
+    a = rand_wide(rng)
+    if r < 0.3:
+        b = rand_wide(rng)
+        if rng.random() < 0.5:  # neighbouring scales and same signs, as in the series
+            b = (a[0], b[1], a[2] + rng.randint(0, 60))
+        op = rng.choice(["add", "sub"])
+        exp = m.w_add(a, b if op == "add" else (not b[0] and b[1] != 0, b[1], b[2]))
+    elif r < 0.55:
+        b = rand_wide(rng)
+        op = "mul"
+        exp = m.w_mul(a, b)
+    elif r < 0.75:
+        d = rng.choice([rng.randint(1, 200), rng.randint(1, (1 << 32) - 1), 3, 7, 10, 99, 199])
+        line = "wide div %s %d" % (wraw(a), d)
+        return line, wide_norm(m.w_div_small(a, d)), (a, d)
+    elif r < 0.9:
+        s = rng.randint(0, 58)
+        lo = -(-3678794411714423215955237702 * 10 ** s // 10 ** 28) if s >= 28 else 1
+        hi = min(10 ** s + 10 ** max(0, s - 27), W192 - 1)
+        c = rng.randint(max(lo, 1), max(hi, 1))
+        x = (False, c, s)
+        one = 10 ** s
+        exp = m.w_quotient(abs(c - one), c + one, 0, c < one)
+        return "wide atanh " + wraw(x), wide_norm(exp), (x,)
+    else:
+        b = rand_wide(rng) if rng.random() < 0.5 else (a[0], a[1] * 10, a[2] + 1) if a[1] * 10 < W192 else a
+        return "wide cmp %s %s" % (wraw(a), wraw(b)), str(m.w_cmp(a, b)), (a, b)
+    line = "wide %s %s %s" % (op, wraw(a), wraw(b))
+    return line, "none" if exp is None else wide_norm(exp), (a, b)
+
+
 # ---------------------------------------------------------------- accuracy of the powers
 
 ACCURACY_OPS = ("powf", "poww", "pown")
@@ -579,6 +655,7 @@ OPS = {
     "powf": gen_powf,
     "poww": gen_poww,
     "pown": gen_pown,
+    "wide": gen_wide,
     "to_u64": gen_to_u64,
     "f64": gen_f64,
 }
@@ -660,6 +737,8 @@ def main():
                         if err > worst.get(key, (decimal.Decimal(-1),))[0]:
                             worst[key] = (err, describe(inputs), g)
                 e = expect(exp)
+                if op == "wide":
+                    g = wide_line(g)
                 if e == g:
                     op_pass += 1
                     continue
