@@ -1,3 +1,6 @@
+#include <array>
+#include <optional>
+
 #include "decimal/dec_wide.hpp"
 #include "decimal/decimal.hpp"
 
@@ -74,6 +77,37 @@ MathResult ln_wide(const Decimal& x) {
 
 namespace {
 
+// e^k (1 <= k < EXP_FIRST_OUT_OF_RANGE) by binary exponentiation of the
+// constant e, the bits of k read from the lowest.
+std::optional<DecWide> e_power_uncached(uint64_t k) {
+  DecWide acc = DecWide::one();
+  DecWide power = DecWide::from_decimal(E);
+  for (uint64_t rest = k; rest != 0;) {
+    if (rest & 1) {
+      const auto next = acc.mul(power);
+      if (!next) return std::nullopt;
+      acc = *next;
+    }
+    rest >>= 1;
+    if (rest != 0) {
+      const auto sq = power.mul(power);
+      if (!sq) return std::nullopt;
+      power = *sq;
+    }
+  }
+  return acc;
+}
+
+// The same powers, formed once (a function-local static: thread-safe).
+const std::optional<DecWide>& e_power(uint64_t k) {
+  static const auto table = [] {
+    std::array<std::optional<DecWide>, EXP_FIRST_OUT_OF_RANGE> t{};
+    for (uint64_t i = 1; i < EXP_FIRST_OUT_OF_RANGE; ++i) t[i] = e_power_uncached(i);
+    return t;
+  }();
+  return table[k];
+}
+
 // exp(x) for x >= 0 (the sign bit of x is ignored), normalized.
 MathResult exp_magnitude(const Decimal& x) {
   const Decimal whole_part = x.abs().trunc();
@@ -96,22 +130,9 @@ MathResult exp_magnitude(const Decimal& x) {
   }
 
   if (whole > 0) {
-    DecWide acc = DecWide::one();
-    DecWide power = DecWide::from_decimal(E);
-    for (uint64_t rest = whole; rest != 0;) {
-      if (rest & 1) {
-        const auto next = acc.mul(power);
-        if (!next) return MathResult::nothing();
-        acc = *next;
-      }
-      rest >>= 1;
-      if (rest != 0) {
-        const auto sq = power.mul(power);
-        if (!sq) return MathResult::nothing();
-        power = *sq;
-      }
-    }
-    const auto scaled = sum.mul(acc);
+    const std::optional<DecWide>& e_whole = e_power(whole);
+    if (!e_whole) return MathResult::nothing();
+    const auto scaled = sum.mul(*e_whole);
     if (!scaled) return MathResult::nothing();
     sum = *scaled;
   }
