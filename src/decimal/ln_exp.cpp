@@ -22,7 +22,8 @@ constexpr uint32_t EXP_LAST_DIVISOR = 99;
 // e^k is beyond the Decimal range from k = 67 on.
 constexpr uint64_t EXP_FIRST_OUT_OF_RANGE = 67;
 
-// 2 atanh(z) = ln r, with r = x e^-whole brought into (1/e, 1).
+// 2 atanh(z) = ln r, with r = x e^-whole brought to (1/e, 1) (a hair above 1
+// when the last step multiplies 1/e by e: the two constants multiply to more than 1).
 std::optional<Decimal> ln_positive(const Decimal& x, int64_t& whole) {
   const DecWide e = DecWide::from_decimal(E);
   const DecWide inv_e = DecWide::from_decimal(INV_E);
