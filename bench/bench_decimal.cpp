@@ -260,6 +260,113 @@ std::string outcome_summary(vexlor::ArithResult (*op)(const Decimal&, const Deci
 }
 
 
+// ---- powers ----
+//
+// One set of 1024 (base, exponent) pairs per path of the power:
+//   pow_frac      fractional exponents (ln and exp): amounts and rates to the
+//                 power of 0.5, 1.5, -0.25, 2.75 and the like;
+//   pow_int_wide  integer exponents of 1024 and more (binary exponentiation in
+//                 the extended decimal): compounding factors such as
+//                 1 + 0.05/365 to the power of 1024 to 4294967295;
+//   pow_int_neg   the same with negative exponents (the reciprocal power);
+//   pow_int_small integer exponents 3 to 1023 (Decimal products).
+enum class PowPath { Frac, IntWide, IntNeg, IntSmall };
+
+std::string random_exponent(SplitMix64& rng, PowPath path) {
+  switch (path) {
+    case PowPath::Frac: {
+      // m.dd or m.d with m in 0..3, never integral, either sign
+      std::string t;
+      do {
+        const unsigned scale = 1 + static_cast<unsigned>(rng.below(2));
+        t = place_point(std::to_string(1 + rng.below(scale == 1 ? 40 : 400)), scale);
+      } while (t.back() == '0');
+      return rng.below(4) == 0 ? "-" + t : t;
+    }
+    case PowPath::IntWide:
+    case PowPath::IntNeg: {
+      const uint64_t n = rng.below(4) == 0 ? 4294967295ULL - rng.below(1000) : 1024 + rng.below(1 + 100000 * (1 + rng.below(4)));
+      return (path == PowPath::IntNeg ? "-" : "") + std::to_string(n);
+    }
+    case PowPath::IntSmall:
+      return std::to_string(3 + rng.below(1021));
+  }
+  return "1";
+}
+
+std::string random_base(SplitMix64& rng, PowPath path) {
+  if (path == PowPath::IntWide || path == PowPath::IntNeg) {
+    // 1 + r / k for a rate r of up to 10% and k in {12, 365, 360, 1000}, at 28 digits
+    static constexpr std::array<unsigned, 4> periods = {12, 365, 360, 1000};
+    const uint64_t rate = 1 + rng.below(10000);  // in units of 0.001%
+    const unsigned k = periods[rng.below(periods.size())];
+    const Decimal r = vexlor::div_impl(Decimal::new_(static_cast<int64_t>(rate), 5), Decimal::new_(k, 0)).value;
+    const Decimal base = vexlor::add_impl(Decimal::one(), rng.below(4) == 0 ? -r : r).value;
+    return base.to_string();
+  }
+  std::string t = random_operand(rng, Mix::Amounts);
+  if (t[0] == '-' && path == PowPath::Frac && rng.below(2)) t.erase(0, 1);
+  return t;
+}
+
+struct PowOperands {
+  std::vector<Decimal> ours_base, ours_exp;
+  std::vector<BID_UINT128> bid_base, bid_exp;
+  size_t ok = 0;
+};
+
+const PowOperands& pow_operands(PowPath path) {
+  static PowOperands sets[4];
+  PowOperands& o = sets[static_cast<int>(path)];
+  if (o.ours_base.empty()) {
+    SplitMix64 rng(SEED + static_cast<uint64_t>(path));
+    for (size_t i = 0; i < PAIRS; ++i) {
+      const std::string b = random_base(rng, path), e = random_exponent(rng, path);
+      o.ours_base.push_back(parse_ours(b));
+      o.ours_exp.push_back(parse_ours(e));
+      o.bid_base.push_back(parse_bid(b));
+      o.bid_exp.push_back(parse_bid(e));
+      o.ok += vexlor::checked_powd(o.ours_base.back(), o.ours_exp.back()).is_ok();
+    }
+  }
+  return o;
+}
+
+template <PowPath P>
+void ours_pow(benchmark::State& state) {
+  const PowOperands& o = pow_operands(P);
+  size_t i = 0;
+  for (auto _ : state) {
+    vexlor::MathResult r = vexlor::checked_powd(o.ours_base[i], o.ours_exp[i]);
+    benchmark::DoNotOptimize(r);
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+template <PowPath P>
+void bid_pow(benchmark::State& state) {
+  const PowOperands& o = pow_operands(P);
+  size_t i = 0;
+  for (auto _ : state) {
+    BID_UINT128 r = bid128_pow(o.bid_base[i], o.bid_exp[i]);
+    benchmark::DoNotOptimize(r);
+    i = (i + 1) & (PAIRS - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void register_powers() {
+  auto add = [](const char* name, void (*ours)(benchmark::State&), void (*bid)(benchmark::State&)) {
+    benchmark::RegisterBenchmark((std::string(name) + "/ours").c_str(), ours);
+    benchmark::RegisterBenchmark((std::string(name) + "/decimal128").c_str(), bid);
+  };
+  add("pow_frac", ours_pow<PowPath::Frac>, bid_pow<PowPath::Frac>);
+  add("pow_int_wide", ours_pow<PowPath::IntWide>, bid_pow<PowPath::IntWide>);
+  add("pow_int_neg", ours_pow<PowPath::IntNeg>, bid_pow<PowPath::IntNeg>);
+  add("pow_int_small", ours_pow<PowPath::IntSmall>, bid_pow<PowPath::IntSmall>);
+}
+
 template <Mix M>
 void register_all(const std::string& suffix) {
   auto add = [&](const char* op, const char* side, void (*fn)(benchmark::State&)) {
@@ -299,7 +406,14 @@ int main(int argc, char** argv) {
   benchmark::AddCustomContext("mul_outcomes", outcome_summary(vexlor::mul_impl));
   benchmark::AddCustomContext("div_outcomes", outcome_summary(vexlor::div_impl));
 
+  for (PowPath p : {PowPath::Frac, PowPath::IntWide, PowPath::IntNeg, PowPath::IntSmall}) {
+    static constexpr const char* names[] = {"pow_frac", "pow_int_wide", "pow_int_neg", "pow_int_small"};
+    benchmark::AddCustomContext(std::string(names[static_cast<int>(p)]) + "_outcomes",
+                                std::to_string(pow_operands(p).ok) + " of " + std::to_string(PAIRS) + " ok");
+  }
+
   register_all<Mix::All>("");
+  register_powers();
   register_all<Mix::Amounts>("@amounts");
   register_all<Mix::Wide>("@wide");
 

@@ -1,101 +1,253 @@
 #include "decimal/dec_wide.hpp"
 
+#include "decimal/limbs.hpp"
+
 namespace vexlor::detail {
 
 namespace {
 
-using U384 = Words<12>;
+using namespace limbs;
 
-// Rounds an exact magnitude with `scale` (possibly above the wide limit) to a
-// DecWide: drops the fewest digits (at least scale - MAX_WIDE_SCALE) that make
-// the half-even rounded coefficient fit 192 bits. Nothing when the scale would
-// turn negative.
-uint32_t decimal_digits(U384 n) {
-  uint32_t digits = 0;
-  while (!n.fits_words(1)) {
-    n.div_small(POW10_U32[9]);
-    digits += 9;
-  }
-  for (uint32_t v = n.w[0]; v != 0; v /= 10) ++digits;
-  return digits;
-}
+constexpr int MAX_LIMBS = 12;
+// Beyond this scale difference the operand of the finer scale lies below half
+// a unit of any digit the sum can keep.
+constexpr int64_t ALIGN_LIMIT = 117;
 
-std::optional<DecWide> reduce(const U384& n, uint32_t scale, bool negative) {
-  uint32_t drop = 0;
-  if (scale > DecWide::MAX_WIDE_SCALE) {
-    // Keep the wide scale, or as many significant digits when the value is small.
-    const uint32_t digits = decimal_digits(n);
-    const uint32_t by_digits = digits > DecWide::MAX_WIDE_SCALE ? digits - DecWide::MAX_WIDE_SCALE : 0;
-    const uint32_t by_scale = scale - DecWide::MAX_WIDE_SCALE;
-    drop = by_scale < by_digits ? by_scale : by_digits;
-    if (scale - drop > DecWide::SCALE_CAP) drop = scale - DecWide::SCALE_CAP;
-  }
-  const size_t bits = n.bit_length();
-  if (bits > 192) {
-    const uint32_t estimate = static_cast<uint32_t>((bits - 192) * 77 / 256);
-    if (estimate > drop) drop = estimate;
-  }
-  if (drop > scale) return std::nullopt;
-  U384 q;
-  for (;; ++drop) {
-    if (drop > scale) return std::nullopt;
-    q = n;
-    q.div_pow10_round(drop);
-    if (q.fits_words(6)) break;
-  }
+// The exact value a / 10^scale (n limbs) rounded to fit 192 bits.
+std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negative) {
+  n = trim(a, n);
   DecWide r;
-  r.scale = scale - drop;
-  r.coeff = U192::from(q);
-  r.negative = negative && !r.coeff.is_zero();
-  return r;
+  if (n <= 3) {
+    for (int i = 0; i < n; ++i) r.c[i] = a[i];
+    r.scale = scale;
+    r.negative = negative && n > 0;
+    return r;
+  }
+  // The smallest k with a < 10^k * 2^192, that is with the limbs above the
+  // third below 10^k (a lower bound first: 1233 / 4096 < log10 2).
+  int k = ((bit_length(a, n) - 193) * 1233) >> 12;
+  while (k < POW10_COUNT && compare(a + 3, n - 3, POW10.w[k], POW10.len[k]) >= 0) ++k;
+  for (;; ++k) {
+    if (k > scale) return std::nullopt;
+    if (k <= BARRETT_MAX_K && n <= 7) {
+      uint64_t q[4];
+      if (div_pow10_rounded(a, n, k, q) <= 3) {
+        r.c[0] = q[0], r.c[1] = q[1], r.c[2] = q[2];
+        r.scale = scale - k;
+        r.negative = negative && (q[0] | q[1] | q[2]) != 0;
+        return r;
+      }
+      continue;
+    }
+    uint64_t q[MAX_LIMBS + 2];
+    for (int i = 0; i < n; ++i) q[i] = a[i];
+    int qn = n;
+    const Dropped d = div_pow10(q, qn, k);
+    if (d.round_up(qn > 0 && (q[0] & 1))) qn = add_one(q, qn);
+    if (qn <= 3) {
+      for (int i = 0; i < qn; ++i) r.c[i] = q[i];
+      r.scale = scale - k;
+      r.negative = negative && qn > 0;
+      return r;
+    }
+  }
 }
 
-// The coefficient brought to `scale` (>= its own), exactly, in 384 bits.
-U384 aligned(const DecWide& v, uint32_t scale) {
-  U384 n = U384::from(v.coeff);
-  n.mul_pow10(scale - v.scale);  // at most 192 + 57 * 3.33 bits: cannot overflow
-  return n;
+// a's coefficient times 10^shift into out (shift < ALIGN_LIMIT); returns the length.
+int scaled_up(uint64_t* out, const DecWide& a, int64_t shift) {
+  if (shift == 0) {
+    for (int i = 0; i < 3; ++i) out[i] = a.c[i];
+    return 3;
+  }
+  const int k = static_cast<int>(shift);
+  return mul_limbs(out, a.c, 3, POW10.w[k], POW10.len[k]);
 }
 
-std::optional<DecWide> add_signed(const DecWide& a, const DecWide& b, bool negate_b) {
-  const bool b_negative = negate_b ? !b.negative : b.negative;
-  const uint32_t scale = a.scale > b.scale ? a.scale : b.scale;
-  U384 x = aligned(a, scale);
-  U384 y = aligned(b, scale);
-  if (a.negative == b_negative) {
-    x.add(y);
-    return reduce(x, scale, a.negative);
+int compare_magnitudes(const DecWide& a, const DecWide& b) {
+  if (a.scale == b.scale) return compare(a.c, 3, b.c, 3);
+  const bool a_coarse = a.scale < b.scale;
+  const DecWide& coarse = a_coarse ? a : b;
+  const DecWide& fine = a_coarse ? b : a;
+  int result;
+  if (coarse.is_zero()) {
+    result = fine.is_zero() ? 0 : -1;
+  } else if (fine.scale - coarse.scale >= ALIGN_LIMIT) {
+    result = 1;
+  } else {
+    uint64_t x[MAX_LIMBS + 2];
+    const int nx = scaled_up(x, coarse, fine.scale - coarse.scale);
+    result = compare(x, nx, fine.c, 3);
   }
-  if (x.compare(y) >= 0) {
-    x.sub(y);
-    return reduce(x, scale, a.negative);
+  return a_coarse ? result : -result;
+}
+
+// Same-sign sum of a coarse operand whose coefficient cannot take the whole
+// scale difference within 192 bits: only the fine operand is divided. Nothing
+// when the sum is not of that kind (the general path then takes it).
+std::optional<DecWide> add_coarse_full(const DecWide& coarse, const DecWide& fine, int64_t diff, bool negative) {
+  // j: the most digits the coarse coefficient takes within 192 bits.
+  int j = ((192 - bit_length(coarse.c, 3)) * 1233) >> 12;
+  if (j >= diff) return std::nullopt;
+  uint64_t x[5] = {coarse.c[0], coarse.c[1], coarse.c[2], 0, 0};
+  for (int rest = j; rest > 0; rest -= 19) mul_small(x, 3, pow10_u64(rest > 19 ? 19 : rest));
+  for (;;) {
+    uint64_t y[5] = {x[0], x[1], x[2], 0, 0};
+    if (mul_small(y, 3, 10) > 3) break;
+    if (j + 1 >= diff) return std::nullopt;  // the whole difference fits: the sum may be exact
+    x[0] = y[0], x[1] = y[1], x[2] = y[2];
+    ++j;
   }
-  y.sub(x);
-  return reduce(y, scale, b_negative);
+  for (;;) {
+    const int k = static_cast<int>(diff) - j;
+    uint64_t f[5] = {fine.c[0], fine.c[1], fine.c[2], 0, 0};
+    int n = trim(f, 3);
+    Dropped d{false, false, n > 0};
+    if (k >= 59) {
+      n = 0;  // 2 * fine < 10^59 <= 10^k: less than half a unit
+    } else if (n > 0) {
+      d = div_pow10(f, n, k);
+    }
+    uint64_t sum[5] = {x[0], x[1], x[2], 0, 0};
+    uint64_t carry = 0;
+    for (int i = 0; i < 4; ++i) {
+      const u128 t = u128(sum[i]) + u128(i < n ? f[i] : 0) + u128(carry);
+      sum[i] = lo64(t);
+      carry = hi64(t);
+    }
+    if (d.round_up(sum[0] & 1)) add_one(sum, 4);
+    if (sum[3] == 0) {
+      DecWide r;
+      r.c[0] = sum[0], r.c[1] = sum[1], r.c[2] = sum[2];
+      r.scale = fine.scale - k;
+      r.negative = negative;
+      return r;
+    }
+    if (j == 0) return std::nullopt;
+    int len = 3;
+    div_pow10(x, len, 1);  // exact: x holds coarse * 10^j
+    --j;
+  }
+}
+
+std::optional<DecWide> add_signed(const DecWide& a, const DecWide& b, bool b_negative) {
+  if (b.is_zero()) return a;
+  if (a.is_zero()) {
+    DecWide r = b;
+    r.negative = b_negative;
+    return r;
+  }
+  const bool a_coarse = a.scale <= b.scale;
+  const DecWide& coarse = a_coarse ? a : b;
+  const DecWide& fine = a_coarse ? b : a;
+  const bool coarse_negative = a_coarse ? a.negative : b_negative;
+  const bool fine_negative = a_coarse ? b_negative : a.negative;
+  if (fine.scale - coarse.scale >= ALIGN_LIMIT) {
+    DecWide r = coarse;
+    r.negative = coarse_negative;
+    return r;
+  }
+  if (coarse_negative == fine_negative && fine.scale > coarse.scale) {
+    if (const auto r = add_coarse_full(coarse, fine, fine.scale - coarse.scale, coarse_negative)) return r;
+  }
+  uint64_t x[MAX_LIMBS + 2];
+  int nx = scaled_up(x, coarse, fine.scale - coarse.scale);
+  for (int i = nx; i <= MAX_LIMBS; ++i) x[i] = 0;
+  if (nx < 3) nx = 3;
+  bool negative = coarse_negative;
+  if (coarse_negative == fine_negative) {
+    uint64_t carry = 0;
+    for (int i = 0; i < nx; ++i) {
+      const u128 s = u128(x[i]) + u128(i < 3 ? fine.c[i] : 0) + u128(carry);
+      x[i] = lo64(s);
+      carry = hi64(s);
+    }
+    if (carry) x[nx++] = carry;
+  } else if (compare(x, nx, fine.c, 3) >= 0) {
+    uint64_t borrow = 0;
+    for (int i = 0; i < nx; ++i) {
+      const uint64_t y = i < 3 ? fine.c[i] : 0;
+      const uint64_t d = x[i] - y - borrow;
+      borrow = (x[i] < y || (x[i] == y && borrow)) ? 1 : 0;
+      x[i] = d;
+    }
+  } else {  // |fine| > |coarse|: both fit three limbs
+    uint64_t borrow = 0;
+    for (int i = 0; i < 3; ++i) {
+      const uint64_t d = fine.c[i] - x[i] - borrow;
+      borrow = (fine.c[i] < x[i] || (fine.c[i] == x[i] && borrow)) ? 1 : 0;
+      x[i] = d;
+    }
+    nx = 3;
+    negative = fine_negative;
+  }
+  return fit(x, nx, fine.scale, negative);
 }
 
 }  // namespace
 
-std::optional<DecWide> DecWide::add(const DecWide& o) const { return add_signed(*this, o, false); }
-std::optional<DecWide> DecWide::sub(const DecWide& o) const { return add_signed(*this, o, true); }
+std::optional<DecWide> DecWide::add(const DecWide& o) const { return add_signed(*this, o, o.negative); }
+std::optional<DecWide> DecWide::sub(const DecWide& o) const { return add_signed(*this, o, !o.negative); }
 
 std::optional<DecWide> DecWide::mul(const DecWide& o) const {
-  return reduce(mul_full(coeff, o.coeff), scale + o.scale, negative != o.negative);
+  uint64_t p[6];
+  const int na = trim(c, 3), nb = trim(o.c, 3);
+  if (na == 0 || nb == 0) return DecWide{};
+  const int n = mul_limbs(p, c, na, o.c, nb);
+  return fit(p, n, scale + o.scale, negative != o.negative);
 }
 
-std::optional<DecWide> DecWide::div_u32(uint32_t d) const {
-  // Bring the dividend to the full wide scale first (as far as 192 bits allow),
-  // so the quotient keeps every digit the format can hold.
-  uint32_t up = scale < MAX_WIDE_SCALE ? MAX_WIDE_SCALE - scale : 0;
-  U384 n;
-  for (;; --up) {
-    n = U384::from(coeff);
-    n.mul_pow10(up);
-    if (n.fits_words(6) || up == 0) break;
+DecWide DecWide::div_u32(uint32_t d) const {
+  if (is_zero()) return DecWide{};
+  const SmallDivisor div = d < TABLED_DIVISORS ? DIVISORS.d[d] : small_divisor(d);
+  // The most digits u with floor(c 10^u / d) < 2^192, that is c 10^u < d 2^192:
+  // a lower bound from the bit lengths, then one digit at a time.
+  const int b = bit_length(c, 3);
+  const int lb = 64 - std::countl_zero(uint64_t{d});
+  int u = ((191 - b + lb - 1) * 1233) >> 12;
+  if (u < 0) u = 0;
+  uint64_t x[12] = {c[0], c[1], c[2], 0};
+  if (u <= 19) {
+    mul_small(x, 3, pow10_u64(u));
+  } else {
+    mul_limbs(x, c, 3, POW10.w[u], POW10.len[u]);
   }
-  const uint32_t rem = n.div_small(d);
-  if (uint64_t{rem} * 2 > d || (uint64_t{rem} * 2 == d && n.is_odd())) n.add_small(1);
-  return reduce(n, scale + up, negative);
+  for (;;) {
+    uint64_t y[5] = {x[0], x[1], x[2], x[3], 0};
+    mul_small(y, 4, 10);
+    if (y[4] != 0 || y[3] >= d) break;
+    x[0] = y[0], x[1] = y[1], x[2] = y[2], x[3] = y[3];
+    ++u;
+  }
+  // x = c 10^u < d 2^192: four limbs, the top one below d. Normalize and divide.
+  uint64_t n[5] = {x[0], x[1], x[2], x[3], 0};
+  if (div.shift > 0) {
+    for (int i = 4; i > 0; --i) n[i] = (n[i] << div.shift) | (n[i - 1] >> (64 - div.shift));
+    n[0] <<= div.shift;
+  }
+  uint64_t rem = 0;
+  uint64_t q[4] = {0, 0, 0, 0};
+  div_2by1(rem, n[4], div.normalized, div.reciprocal, rem);
+  for (int i = 3; i >= 0; --i) q[i] = div_2by1(rem, n[i], div.normalized, div.reciprocal, rem);
+  rem >>= div.shift;
+  DecWide r;
+  r.negative = negative;
+  r.scale = scale + u;
+  const uint64_t twice = rem * 2;
+  if (twice > d || (twice == d && (q[0] & 1))) {
+    if (add_one(q, 3) > 3) {
+      // 2^192 - 1 rounded up: one digit fewer. Its last digit is 5 with a
+      // non-zero rest, so the shorter quotient rounds up.
+      uint64_t t[4] = {~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}, 0};
+      int len = 3;
+      div_pow10(t, len, 1);
+      add_one(t, len);
+      r.c[0] = t[0], r.c[1] = t[1], r.c[2] = t[2];
+      r.scale -= 1;
+      return r;
+    }
+  }
+  r.c[0] = q[0], r.c[1] = q[1], r.c[2] = q[2];
+  return r;
 }
 
 int DecWide::cmp(const DecWide& o) const {
@@ -103,19 +255,58 @@ int DecWide::cmp(const DecWide& o) const {
   if (za && zb) return 0;
   const bool na = negative && !za, nb = o.negative && !zb;
   if (na != nb) return na ? -1 : 1;
-  const uint32_t s = scale > o.scale ? scale : o.scale;
-  const int mag = aligned(*this, s).compare(aligned(o, s));
+  const int mag = compare_magnitudes(*this, o);
   return na ? -mag : mag;
 }
 
-bool DecWide::vanishes_at_max_scale() const {
-  if (scale <= MAX_SCALE) return coeff.is_zero();
-  U384 twice = U384::from(coeff);
-  twice.shl1();
-  U384 unit;
-  unit.w[0] = 1;
-  unit.mul_pow10(scale - MAX_SCALE);
-  return twice.compare(unit) <= 0;
+bool DecWide::below_half_unit() const {
+  if (scale <= MAX_SCALE) return is_zero();
+  const int64_t k = scale - MAX_SCALE;
+  if (k >= 59) return true;  // 2 * coefficient < 2^193 < 10^59
+  uint64_t twice[4] = {c[0] << 1, (c[1] << 1) | (c[0] >> 63), (c[2] << 1) | (c[1] >> 63), c[2] >> 63};
+  return compare(twice, 4, POW10.w[k], POW10.len[k]) <= 0;
+}
+
+std::optional<Decimal> DecWide::to_decimal() const {
+  int64_t k = scale > MAX_SCALE ? scale - MAX_SCALE : 0;
+  uint64_t q[5] = {c[0], c[1], c[2], 0, 0};
+  int n = trim(q, 3);
+  if (k >= 59) {
+    n = 0;  // below a unit of the 28th decimal
+  } else if (k > 0) {
+    div_pow10(q, n, static_cast<int>(k));
+  }
+  // Further digits while the quotient needs more than 96 bits.
+  while (n > 2 || (n == 2 && (q[1] >> 32) != 0)) {
+    int extra = ((bit_length(q, n) - 96) * 1233) >> 12;
+    if (extra < 1) extra = 1;
+    div_pow10(q, n, extra);
+    k += extra;
+  }
+  if (k > scale) return std::nullopt;
+  const uint64_t lo = n > 0 ? q[0] : 0;
+  const uint32_t hi = n > 1 ? static_cast<uint32_t>(q[1]) : 0;
+  const bool zero = lo == 0 && hi == 0;
+  return Decimal::from_parts(lo, hi, static_cast<uint32_t>(scale - k), negative && !zero);
+}
+
+std::optional<Decimal> DecWide::to_decimal_rounded() const {
+  int64_t k = scale > MAX_SCALE ? scale - MAX_SCALE : 0;
+  if (k >= 59) return Decimal::from_parts(0, 0, MAX_SCALE, false);  // below half a unit
+  for (;; ++k) {
+    if (k > scale) return std::nullopt;
+    uint64_t q[5] = {c[0], c[1], c[2], 0, 0};
+    int n = trim(q, 3);
+    if (k > 0 && n > 0) {
+      const Dropped d = div_pow10(q, n, static_cast<int>(k));
+      if (d.round_up(n > 0 && (q[0] & 1))) n = add_one(q, n);
+    }
+    if (n > 2 || (n == 2 && (q[1] >> 32) != 0)) continue;
+    const uint64_t lo = n > 0 ? q[0] : 0;
+    const uint32_t hi = n > 1 ? static_cast<uint32_t>(q[1]) : 0;
+    const bool zero = lo == 0 && hi == 0;
+    return Decimal::from_parts(lo, hi, static_cast<uint32_t>(scale - k), negative && !zero);
+  }
 }
 
 }  // namespace vexlor::detail

@@ -165,84 +165,56 @@ Words<N + M> mul_full(const Words<N>& a, const Words<M>& b) {
   return r;
 }
 
-// Quotient and remainder by shifting and subtracting (not for hot paths); d != 0.
-template <size_t N>
-void divmod(const Words<N>& n, const Words<N>& d, Words<N>& quot, Words<N>& rem) {
-  quot = Words<N>{};
-  rem = Words<N>{};
-  for (size_t i = n.bit_length(); i-- > 0;) {
-    rem.shl1();
-    rem.w[0] |= n.bit(i) ? 1u : 0u;
-    if (rem.compare(d) >= 0) {
-      rem.sub(d);
-      quot.w[i / 32] |= 1u << (i % 32);
-    }
-  }
-}
-
 using U96 = Words<3>;
 using U192 = Words<6>;
 
 inline constexpr uint32_t U96_WORDS = 3;
 
-// Decimal from a coefficient of N words and a scale that may exceed 28: the
-// smallest number of dropped digits (at least scale - 28) whose half-even
-// rounded quotient fits 96 bits. Nothing when the scale would turn negative.
-template <size_t N>
-std::optional<Decimal> round_to_decimal(const Words<N>& c, uint32_t scale, bool negative) {
-  uint32_t drop = scale > MAX_SCALE ? scale - MAX_SCALE : 0;
-  const size_t bits = c.bit_length();
-  if (bits > 96) {
-    // A lower bound of the digits to drop (77/256 < log10 2).
-    const uint32_t estimate = static_cast<uint32_t>((bits - 96) * 77 / 256);
-    if (estimate > drop) drop = estimate;
-  }
-  Words<N> q;
-  for (;; ++drop) {
-    q = c;
-    q.div_pow10_round(drop);
-    if (q.fits_words(U96_WORDS)) break;
-  }
-  if (drop > scale) return std::nullopt;
-  const uint64_t lo = uint64_t{q.w[0]} | (N > 1 ? uint64_t{q.w[1]} << 32 : 0);
-  const uint32_t hi = N > 2 ? q.w[2] : 0;
-  const bool zero = lo == 0 && hi == 0;
-  return Decimal::from_parts(lo, hi, scale - drop, negative && !zero);
-}
-
-// Extended decimal: (-1)^negative * coefficient / 10^scale with a 192-bit
-// coefficient. Results round half to even to MAX_WIDE_SCALE decimals, or to
-// MAX_WIDE_SCALE significant digits when that keeps more (small values), and
-// further when 192 bits do not hold them.
+// Extended decimal of the power functions: (-1)^negative * coefficient /
+// 10^scale with a 192-bit coefficient (three 64-bit limbs, lowest first) and a
+// scale of its own, never negative and not limited to 28. Every result is the
+// exact value rounded half to even, dropping the fewest digits that make the
+// coefficient fit 192 bits; a result that does not fit even at scale 0 is a
+// failure. Only values matter: operations may return any representation of
+// the rounded value (trailing zeros are not significant).
 struct DecWide {
-  static constexpr uint32_t MAX_WIDE_SCALE = 32;
-  // Values below 10^-(SCALE_CAP - MAX_WIDE_SCALE) lose their digits: far
-  // below anything a Decimal holds.
-  static constexpr uint32_t SCALE_CAP = 96;
-
   bool negative = false;
-  uint32_t scale = 0;
-  U192 coeff;
+  int64_t scale = 0;
+  uint64_t c[3] = {0, 0, 0};
 
   static DecWide from_decimal(const Decimal& d) {
     DecWide r;
-    r.negative = d.is_sign_negative();
+    r.negative = d.is_sign_negative() && !d.is_zero();
     r.scale = d.scale();
-    r.coeff = U192::from_coefficient(d);
+    r.c[0] = d.lo();
+    r.c[1] = d.hi();
     return r;
   }
-  static DecWide one() { return from_decimal(Decimal::one()); }
-  bool is_zero() const { return coeff.is_zero(); }
+  static DecWide one() {
+    DecWide r;
+    r.c[0] = 1;
+    return r;
+  }
+  bool is_zero() const { return (c[0] | c[1] | c[2]) == 0; }
 
   std::optional<DecWide> add(const DecWide& o) const;
   std::optional<DecWide> sub(const DecWide& o) const;
   std::optional<DecWide> mul(const DecWide& o) const;
-  std::optional<DecWide> div_u32(uint32_t d) const;  // d != 0
-  int cmp(const DecWide& o) const;                   // as numbers: -1, 0, 1
-  // True when |value| <= half of 10^-28: rounded to 28 decimals it vanishes.
-  bool vanishes_at_max_scale() const;
+  // The quotient by d (non-zero), developed to as many digits as 192 bits hold.
+  DecWide div_u32(uint32_t d) const;
+  // (r - 1) / (r + 1) for 1/e < r < 2 with a scale of at most 58, developed
+  // like div_u32.
+  static DecWide atanh_argument(const DecWide& r);
+  // 1 / x (x != 0), developed like div_u32.
+  static DecWide reciprocal(const Decimal& x);
+  int cmp(const DecWide& o) const;  // as numbers: -1, 0, 1
+  // True when |value| <= half a unit of the 28th decimal.
+  bool below_half_unit() const;
+  // Drops the digits beyond the 28th decimal, and any more that 96 bits need,
+  // toward zero; nothing when even scale 0 does not fit.
+  std::optional<Decimal> to_decimal() const;
   // Rounds half to even to at most 28 fractional digits and 96 bits.
-  std::optional<Decimal> to_decimal() const { return round_to_decimal(coeff, scale, negative); }
+  std::optional<Decimal> to_decimal_rounded() const;
 };
 
 }  // namespace vexlor::detail

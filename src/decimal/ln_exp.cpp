@@ -1,3 +1,6 @@
+#include <array>
+#include <optional>
+
 #include "decimal/dec_wide.hpp"
 #include "decimal/decimal.hpp"
 
@@ -16,21 +19,11 @@ constexpr Decimal INV_E = Decimal::from_parts(0xAA58AC528E19DB46ull, 0x0BE30704u
 
 constexpr uint32_t LN_LAST_DIVISOR = 199;
 constexpr uint32_t EXP_LAST_DIVISOR = 99;
-// e^k overflows the Decimal range from k = 67 on; larger k need not be formed.
-constexpr uint64_t EXP_MAX_WHOLE = 200;
+// e^k is beyond the Decimal range from k = 67 on.
+constexpr uint64_t EXP_FIRST_OUT_OF_RANGE = 67;
 
-// z = (r - 1) / (r + 1) with Decimal arithmetic on r rounded to a Decimal.
-std::optional<DecWide> atanh_argument(const DecWide& r) {
-  const auto rd = r.to_decimal();
-  if (!rd) return std::nullopt;
-  const ArithResult num = sub_impl(*rd, Decimal::one());
-  const ArithResult den = add_impl(*rd, Decimal::one());
-  if (!num.is_ok() || !den.is_ok()) return std::nullopt;
-  const ArithResult z = div_impl(num.value, den.value);
-  if (!z.is_ok()) return std::nullopt;
-  return DecWide::from_decimal(z.value);
-}
-
+// 2 atanh(z) = ln r, with r = x e^-whole brought to (1/e, 1) (a hair above 1
+// when the last step multiplies 1/e by e: the two constants multiply to more than 1).
 std::optional<Decimal> ln_positive(const Decimal& x, int64_t& whole) {
   const DecWide e = DecWide::from_decimal(E);
   const DecWide inv_e = DecWide::from_decimal(INV_E);
@@ -49,20 +42,18 @@ std::optional<Decimal> ln_positive(const Decimal& x, int64_t& whole) {
     r = *next;
     --whole;
   }
-  const auto z = atanh_argument(r);
-  if (!z) return std::nullopt;
-  const auto z2 = z->mul(*z);
+  const DecWide z = DecWide::atanh_argument(r);
+  const auto z2 = z.mul(z);
   if (!z2) return std::nullopt;
-  DecWide sum = *z;
-  DecWide power = *z;
+  DecWide sum = z;
+  DecWide power = z;
   for (uint32_t divisor = 3; divisor <= LN_LAST_DIVISOR; divisor += 2) {
     const auto next_power = power.mul(*z2);
     if (!next_power) return std::nullopt;
     power = *next_power;
-    const auto term = power.div_u32(divisor);
-    if (!term) return std::nullopt;
-    if (term->vanishes_at_max_scale()) break;
-    const auto next_sum = sum.add(*term);
+    const DecWide term = power.div_u32(divisor);
+    if (term.below_half_unit()) break;
+    const auto next_sum = sum.add(term);
     if (!next_sum) return std::nullopt;
     sum = *next_sum;
   }
@@ -87,10 +78,41 @@ MathResult ln_wide(const Decimal& x) {
 
 namespace {
 
-// exp(x) for x >= 0 (the sign bit of x is ignored).
+// e^k (1 <= k < EXP_FIRST_OUT_OF_RANGE) by binary exponentiation of the
+// constant e, the bits of k read from the lowest.
+std::optional<DecWide> e_power_uncached(uint64_t k) {
+  DecWide acc = DecWide::one();
+  DecWide power = DecWide::from_decimal(E);
+  for (uint64_t rest = k; rest != 0;) {
+    if (rest & 1) {
+      const auto next = acc.mul(power);
+      if (!next) return std::nullopt;
+      acc = *next;
+    }
+    rest >>= 1;
+    if (rest != 0) {
+      const auto sq = power.mul(power);
+      if (!sq) return std::nullopt;
+      power = *sq;
+    }
+  }
+  return acc;
+}
+
+// The same powers, formed once (a function-local static: thread-safe).
+const std::optional<DecWide>& e_power(uint64_t k) {
+  static const auto table = [] {
+    std::array<std::optional<DecWide>, EXP_FIRST_OUT_OF_RANGE> t{};
+    for (uint64_t i = 1; i < EXP_FIRST_OUT_OF_RANGE; ++i) t[i] = e_power_uncached(i);
+    return t;
+  }();
+  return table[k];
+}
+
+// exp(x) for x >= 0 (the sign bit of x is ignored), normalized.
 MathResult exp_magnitude(const Decimal& x) {
   const Decimal whole_part = x.abs().trunc();
-  if (whole_part.hi() != 0 || whole_part.lo() > EXP_MAX_WHOLE) return MathResult::nothing();
+  if (whole_part.hi() != 0 || whole_part.lo() >= EXP_FIRST_OUT_OF_RANGE) return MathResult::nothing();
   const uint64_t whole = whole_part.lo();
   const ArithResult fraction = sub_impl(x.abs(), whole_part);
   if (!fraction.is_ok()) return MathResult::nothing();
@@ -99,33 +121,19 @@ MathResult exp_magnitude(const Decimal& x) {
   DecWide sum = DecWide::one();
   DecWide term = DecWide::one();
   for (uint32_t i = 1; i <= EXP_LAST_DIVISOR; ++i) {
-    auto next = term.mul(f);
-    if (next && i > 1) next = next->div_u32(i);
+    const auto next = term.mul(f);
     if (!next) return MathResult::nothing();
-    term = *next;
-    if (term.vanishes_at_max_scale()) break;
+    term = i > 1 ? next->div_u32(i) : *next;
+    if (term.below_half_unit()) break;
     const auto next_sum = sum.add(term);
     if (!next_sum) return MathResult::nothing();
     sum = *next_sum;
   }
 
   if (whole > 0) {
-    DecWide acc = DecWide::one();
-    DecWide power = DecWide::from_decimal(E);
-    for (uint64_t rest = whole; rest != 0;) {
-      if (rest & 1) {
-        const auto next = acc.mul(power);
-        if (!next) return MathResult::nothing();
-        acc = *next;
-      }
-      rest >>= 1;
-      if (rest != 0) {
-        const auto sq = power.mul(power);
-        if (!sq) return MathResult::nothing();
-        power = *sq;
-      }
-    }
-    const auto scaled = sum.mul(acc);
+    const std::optional<DecWide>& e_whole = e_power(whole);
+    if (!e_whole) return MathResult::nothing();
+    const auto scaled = sum.mul(*e_whole);
     if (!scaled) return MathResult::nothing();
     sum = *scaled;
   }

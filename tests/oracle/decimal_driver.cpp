@@ -15,6 +15,10 @@
 //   sqrt A | powi A N | powu A N | powd A B -> ok R.. | nothing | fault <text>
 //   to_u64 A                  -> ok <n> | none
 //   f64 HEX16                 -> ok R.. | none      (HEX16: the double's bits)
+//   wide add|sub|mul W W | wide div W N | wide atanh W | wide cmp W W
+//                             -> ok W.. | none | -1 | 0 | 1
+//     (W: "W<sign>:<coefficient hex, up to 192 bits>:<scale>", the extended
+//     decimal of the power functions; results are compared as values)
 
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decimal/dec_wide.hpp"
 #include "decimal/decimal.hpp"
 
 using vexlor::ArithResult;
@@ -160,6 +165,65 @@ void put_parsed(std::string& out, const vexlor::Expected<Decimal, vexlor::Error>
   }
 }
 
+bool parse_wide(std::string_view s, vexlor::detail::DecWide& out) {
+  if (s.size() < 5 || s[0] != 'W' || s[2] != ':') return false;
+  out = vexlor::detail::DecWide{};
+  out.negative = s[1] == '1';
+  s.remove_prefix(3);
+  const size_t colon = s.find(':');
+  if (colon == std::string_view::npos || colon == 0 || colon > 48) return false;
+  std::string_view hex = s.substr(0, colon);
+  uint64_t scale;
+  if (!parse_u64(s.substr(colon + 1), scale)) return false;
+  out.scale = static_cast<int64_t>(scale);
+  for (int limb = 0; !hex.empty(); ++limb) {
+    const size_t take = hex.size() > 16 ? 16 : hex.size();
+    if (!parse_hex_u64(hex.substr(hex.size() - take), out.c[limb])) return false;
+    hex.remove_suffix(take);
+  }
+  return true;
+}
+
+void put_wide(std::string& out, const vexlor::detail::DecWide& w) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "ok W%d:%016llx%016llx%016llx:%lld", w.negative ? 1 : 0,
+                static_cast<unsigned long long>(w.c[2]), static_cast<unsigned long long>(w.c[1]),
+                static_cast<unsigned long long>(w.c[0]), static_cast<long long>(w.scale));
+  out += buf;
+}
+
+bool run_wide(const std::vector<std::string_view>& args, std::string& out) {
+  using vexlor::detail::DecWide;
+  if (args.size() < 3) return false;
+  DecWide a, b;
+  if (!parse_wide(args[2], a)) return false;
+  const std::string_view op = args[1];
+  if (op == "atanh") {
+    put_wide(out, DecWide::atanh_argument(a));
+    return true;
+  }
+  if (args.size() != 4) return false;
+  if (op == "div") {
+    uint64_t d;
+    if (!parse_u64(args[3], d) || d == 0 || d > UINT32_MAX) return false;
+    put_wide(out, a.div_u32(static_cast<uint32_t>(d)));
+    return true;
+  }
+  if (!parse_wide(args[3], b)) return false;
+  if (op == "cmp") {
+    out += std::to_string(a.cmp(b));
+    return true;
+  }
+  std::optional<DecWide> r;
+  if (op == "add") r = a.add(b);
+  else if (op == "sub") r = a.sub(b);
+  else if (op == "mul") r = a.mul(b);
+  else return false;
+  if (r) put_wide(out, *r);
+  else out += "none";
+  return true;
+}
+
 std::vector<std::string_view> split(std::string_view line) {
   std::vector<std::string_view> parts;
   size_t i = 0;
@@ -245,6 +309,7 @@ bool run_line(std::string_view line, std::string& out) {
     else put_ok(out, a.normalize());
     return true;
   }
+  if (op == "wide") return run_wide(args, out);
   if (op == "sqrt") {
     if (!one()) return false;
     put_math(out, vexlor::sqrt(a));

@@ -416,75 +416,207 @@ def gen_powd(rng):
     return "powd %s %s" % (raw(b), raw(p)), r, (b, p)
 
 
-class Approx:
-    """Expected outcome of an operation that is not exact digit for digit (fractional powers, and
-    integer powers of 1024 or more): the value within a relative tolerance of the exact power, or
-    nothing exactly when the power is out of range (with a margin at the boundary)."""
-
-    def __init__(self, exact, tol):
-        self.exact = exact  # decimal.Decimal at high precision, or None for "too large"
-        self.tol = decimal.Decimal(tol)
-
-    def __call__(self, got):
-        big = self.exact is None or abs(self.exact) >= TWO96_D * (1 - self.tol)
-        fits = self.exact is not None and abs(self.exact) <= TWO96_D * (1 - 2 * self.tol) - 1
-        if not got.startswith("ok "):
-            return got == "nothing" and not fits
-        if not big and not fits:
-            return True
-        if big:
-            return False
-        sign, coef, scale = got[4:].split(":")
-        v = decimal.Decimal(int(coef, 16)).scaleb(-int(scale))
-        if sign == "1":
-            v = -v
-        return abs(v - self.exact) <= self.tol * abs(self.exact) + TINY_D
-
-    def __str__(self):
-        return "~%s (relative %.1e)" % ("nothing" if self.exact is None else self.exact, self.tol)
+def fractional_base(rng):
+    """Bases of every size: tiny, huge, near 1, near 1/e and e, ordinary."""
+    r = rng.random()
+    if r < 0.1:  # tiny
+        b = (False, rng.randrange(1, 10 ** rng.randint(1, 6)), 28)
+    elif r < 0.2:  # huge
+        b = (False, MAX - rng.getrandbits(rng.randint(1, 95)), rng.randint(0, 2))
+    elif r < 0.3:  # near 1
+        s = rng.randint(2, 28)
+        b = (False, 10 ** s + rng.randint(-10 ** (s // 2), 10 ** (s // 2)), s)
+    elif r < 0.38:  # near 1/e and e, where the argument reduction turns
+        c = rng.choice([3678794411714423215955237702, 27182818284590452353602874714])
+        b = (False, c + rng.randint(-10 ** rng.randint(0, 20), 10 ** rng.randint(0, 20)), 28)
+    elif r < 0.7:
+        b = power_base(rng)
+    else:
+        b = rand_dec(rng)
+    if b[1] == 0:
+        b = (b[0], 1, b[2])
+    return (rng.random() < 0.25, b[1], b[2])
 
 
-TWO96_D = decimal.Decimal(1 << 96)
-TINY_D = decimal.Decimal("1e-28")
-
-
-def exact_power(b, p):
-    """b ^ p (p a decimal.Decimal), the sign of b applied to |b| ^ p; None if far beyond 2^96."""
-    with decimal.localcontext() as ctx:
-        ctx.prec = 70
-        ctx.Emax, ctx.Emin = 10 ** 9, -10 ** 9
-        mag = decimal.Decimal(m.text((False, b[1], b[2])))
-        estimate = float(p) * float(mag.ln())
-        if estimate > 80:
-            return None
-        if estimate < -200:
-            return decimal.Decimal(0)
-        v = mag ** p
-        return -v if b[0] else v
+def fractional_exponent(rng):
+    """Exponents with a fractional part: near 0, ordinary, large, any."""
+    while True:
+        r = rng.random()
+        if r < 0.15:  # near 0
+            p = (False, rng.randrange(1, 10 ** rng.randint(1, 6)), rng.randint(7, 28))
+        elif r < 0.55:
+            p = (False, rng.randrange(1, 10 ** rng.randint(1, 7)), rng.randint(1, 6))
+        elif r < 0.7:  # large
+            p = (False, rng.randrange(1, 10 ** rng.randint(5, 28)), rng.randint(1, 4))
+        elif r < 0.8:  # halves and quarters
+            p = (False, rng.randint(1, 400) * 25, 2)
+        else:
+            p = rand_dec(rng)
+        p = (rng.random() < 0.4, p[1], p[2])
+        if m.normalize(p)[2]:
+            return p
 
 
 def gen_powf(rng):
-    b = power_base(rng) if rng.random() < 0.6 else rand_dec(rng)
-    if b[1] == 0:
-        b = (b[0], 1, b[2])
-    if rng.random() < 0.2:  # integer exponents from 1024: the wide path
-        n = rng.randint(1024, 100000)
-        b = (rng.random() < 0.2, 10 ** 8 + rng.randint(-9, 9), 8)
-        p = (rng.random() < 0.5, n, 0)
-        pv = decimal.Decimal(-n if p[0] else n)
-        exact = exact_power((False, b[1], b[2]), pv)
-        if b[0] and n % 2 and exact is not None:
-            exact = -exact
-        return "powd %s %s" % (raw(b), raw(p)), Approx(exact, 1e-25 + 1e-27 * n), (b, p)
-    b = (b[0] if rng.random() < 0.2 else False, b[1], b[2])
-    while True:
-        p = (rng.random() < 0.4, rng.randrange(1, 10 ** rng.randint(1, 7)), rng.randint(1, 6))
-        if m.normalize(p)[2]:
-            break
-    if m.cmp(b, m.ONE) == 0:
-        return "powd %s %s" % (raw(b), raw(p)), "ok " + raw(m.ONE), (b, p)
-    pv = decimal.Decimal(m.text(p))
-    return "powd %s %s" % (raw(b), raw(p)), Approx(exact_power(b, pv), 1e-25 + 1e-27 * abs(float(pv))), (b, p)
+    b = fractional_base(rng)
+    p = fractional_exponent(rng)
+    return "powd %s %s" % (raw(b), raw(p)), m.powd(b, p), (b, p)
+
+
+def large_exponent(rng):
+    r = rng.random()
+    if r < 0.3:
+        return rng.randint(1024, 4096)
+    if r < 0.6:
+        return rng.randint(1024, 10 ** rng.randint(4, 9))
+    if r < 0.8:
+        return (1 << 32) - rng.randint(1, 1000)
+    return rng.randint(1024, (1 << 32) - 1)
+
+
+def large_power_base(rng, n):
+    """Bases whose power of n is neither far beyond 2^96 nor far below the smallest unit, mostly."""
+    r = rng.random()
+    if r < 0.7:
+        # |b| = 10^(t / n) for a target magnitude 10^t, t in [-30, 30], rounded to s digits.
+        t = rng.uniform(-30, 30)
+        s = rng.randint(6, 28)
+        c = int(decimal.Decimal(10) ** (decimal.Decimal(t) / n) * 10 ** s)
+        c = min(max(c + rng.randint(-3, 3), 1), MAX)
+        b = (False, c, s)
+    elif r < 0.85:
+        b = power_base(rng)
+    else:
+        b = rand_dec(rng)
+    return (rng.random() < 0.3, b[1], b[2])
+
+
+def gen_poww(rng):
+    n = large_exponent(rng)
+    b = large_power_base(rng, n)
+    if rng.random() < 0.5:
+        return "powu %s %d" % (raw(b), n), m.powi_any(b, n), (b, n)
+    k = rng.choice([0, 0, 1, 2])
+    p = (False, n * 10 ** k, k)
+    return "powd %s %s" % (raw(b), raw(p)), m.powd(b, p), (b, p)
+
+
+def gen_pown(rng):
+    n = large_exponent(rng)
+    b = large_power_base(rng, n)
+    if rng.random() < 0.5:
+        return "powi %s %d" % (raw(b), -n), m.powi_any(b, -n), (b, -n)
+    p = (True, n, 0)
+    return "powd %s %s" % (raw(b), raw(p)), m.powd(b, p), (b, p)
+
+
+# ---------------------------------------------------------------- the extended decimal
+
+W192 = 1 << 192
+
+
+def rand_wide(rng):
+    r = rng.random()
+    if r < 0.1:
+        c = W192 - rng.randint(1, 10 ** rng.randint(1, 20))
+    elif r < 0.25:
+        c = 10 ** rng.randint(0, 57) + rng.randint(-3, 3)
+    elif r < 0.35:
+        c = rng.randrange(1, 1000)
+    elif r < 0.45:  # full width with trailing zeros, or a rounding tie below
+        j = rng.randint(1, 30)
+        c = rng.randrange(1, W192 // 10 ** j) * 10 ** j + rng.choice([0, 5 * 10 ** (j - 1)])
+    else:
+        c = rng.getrandbits(rng.randint(1, 192))
+    c = min(max(c, 0), W192 - 1)
+    s = rng.choice([0, 1, 28, 56, 57, 58, rng.randint(0, 140)])
+    return (rng.random() < 0.4 and c != 0, c, s)
+
+
+def wraw(x):
+    return "W%d:%x:%d" % (1 if x[0] else 0, x[1], x[2])
+
+
+def wide_norm(x):
+    neg, c, s = x
+    while s > 0 and c % 10 == 0:
+        c //= 10
+        s -= 1
+    return "ok W%d:%x:%d" % (1 if neg and c else 0, c, s if c else 0)
+
+
+def wide_line(g):
+    """The driver's wide result as a normalized value."""
+    if not g.startswith("ok W"):
+        return g
+    sign, coef, scale = g[4:].split(":")
+    return wide_norm((sign == "1", int(coef, 16), int(scale)))
+
+
+def gen_wide(rng):
+    r = rng.random()
+    a = rand_wide(rng)
+    if r < 0.3:
+        b = rand_wide(rng)
+        if rng.random() < 0.5:  # neighbouring scales and same signs, as in the series
+            b = (a[0], b[1], a[2] + rng.randint(0, 60))
+        op = rng.choice(["add", "sub"])
+        exp = m.w_add(a, b if op == "add" else (not b[0] and b[1] != 0, b[1], b[2]))
+    elif r < 0.55:
+        b = rand_wide(rng)
+        op = "mul"
+        exp = m.w_mul(a, b)
+    elif r < 0.75:
+        d = rng.choice([rng.randint(1, 200), rng.randint(1, (1 << 32) - 1), 3, 7, 10, 99, 199])
+        line = "wide div %s %d" % (wraw(a), d)
+        return line, wide_norm(m.w_div_small(a, d)), (a, d)
+    elif r < 0.9:
+        s = rng.randint(0, 58)
+        lo = -(-3678794411714423215955237702 * 10 ** s // 10 ** 28) if s >= 28 else 1
+        hi = min(10 ** s + 10 ** max(0, s - 27), W192 - 1)
+        c = rng.randint(max(lo, 1), max(hi, 1))
+        x = (False, c, s)
+        one = 10 ** s
+        exp = m.w_quotient(abs(c - one), c + one, 0, c < one)
+        return "wide atanh " + wraw(x), wide_norm(exp), (x,)
+    else:
+        b = rand_wide(rng) if rng.random() < 0.5 else (a[0], a[1] * 10, a[2] + 1) if a[1] * 10 < W192 else a
+        return "wide cmp %s %s" % (wraw(a), wraw(b)), str(m.w_cmp(a, b)), (a, b)
+    line = "wide %s %s %s" % (op, wraw(a), wraw(b))
+    return line, "none" if exp is None else wide_norm(exp), (a, b)
+
+
+# ---------------------------------------------------------------- accuracy of the powers
+
+ACCURACY_OPS = ("powf", "poww", "pown")
+
+
+def ulps_off(got, b, p):
+    """|got - exact| in units of the last place a Decimal of that magnitude can hold."""
+    sign, coef, scale = got[4:].split(":")
+    with decimal.localcontext() as ctx:
+        ctx.prec = 100
+        ctx.Emax, ctx.Emin = 10 ** 15, -10 ** 15
+        v = decimal.Decimal(int(coef, 16)).scaleb(-int(scale))
+        if sign == "1":
+            v = -v
+        mag = decimal.Decimal(b[1]).scaleb(-b[2])
+        exact = mag ** p
+        if b[0]:
+            integral = p == p.to_integral_value()
+            if not integral or p % 2 != 0:
+                exact = -exact
+        t = 28
+        while t > 0 and abs(exact).scaleb(t) >= (1 << 96) - decimal.Decimal("0.5"):
+            t -= 1
+        return abs(v - exact).scaleb(t)
+
+
+def exponent_of(inputs):
+    b, p = inputs
+    if isinstance(p, int):
+        return b, decimal.Decimal(p)
+    return b, decimal.Decimal(m.text(p))
 
 
 def gen_to_u64(rng):
@@ -521,12 +653,15 @@ OPS = {
     "powi": gen_powi,
     "powd": gen_powd,
     "powf": gen_powf,
+    "poww": gen_poww,
+    "pown": gen_pown,
+    "wide": gen_wide,
     "to_u64": gen_to_u64,
     "f64": gen_f64,
 }
 
 # Operations whose model is slow get fewer cases in a run (a fraction of --cases).
-WEIGHT = {"sqrt": 0.25, "powi": 0.5, "powd": 0.25, "powf": 0.1}
+WEIGHT = {"sqrt": 0.25, "powi": 0.5, "powd": 0.25, "powf": 0.1, "poww": 0.1, "pown": 0.1}
 
 
 # ---------------------------------------------------------------- running
@@ -565,6 +700,8 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--ops", default=",".join(OPS))
     ap.add_argument("--show", type=int, default=10, help="mismatches to print")
+    ap.add_argument("--ulps", action="store_true",
+                    help="also measure the powers against the exact value (100 digits): worst error in ulps")
     ap.add_argument("--full", action="store_true",
                     help="run --cases for every operation (by default the slow ones run a fraction)")
     args = ap.parse_args()
@@ -579,6 +716,7 @@ def main():
         return 1
 
     rng = random.Random(args.seed)
+    worst = {}
     passed = failed = 0
     shown = 0
     start = time.time()
@@ -592,8 +730,16 @@ def main():
             cases = [OPS[op](rng) for _ in range(k)]
             got = run_driver(args.driver, [c[0] for c in cases])
             for (line, exp, inputs), g in zip(cases, got):
-                e = exp if isinstance(exp, Approx) else expect(exp)
-                if (e(g) if isinstance(e, Approx) else e == g):
+                if args.ulps and op in ACCURACY_OPS and g.startswith("ok ") and inputs[0][1]:
+                    b, p = exponent_of(inputs)
+                    err = ulps_off(g, b, p)
+                    for key in ([op, op + " |p|<=10"] if op == "powf" and abs(p) <= 10 else [op]):
+                        if err > worst.get(key, (decimal.Decimal(-1),))[0]:
+                            worst[key] = (err, describe(inputs), g)
+                e = expect(exp)
+                if op == "wide":
+                    g = wide_line(g)
+                if e == g:
                     op_pass += 1
                     continue
                 op_fail += 1
@@ -605,6 +751,8 @@ def main():
         passed += op_pass
         failed += op_fail
         print("%-10s %9d passed %7d failed  (%.1fs)" % (op, op_pass, op_fail, time.time() - t0), flush=True)
+    for op, (err, inputs, g) in worst.items():
+        print("worst %-13s %.6g ulp  (%s -> %s)" % (op, err, inputs, g))
     print("total %.1fs" % (time.time() - start))
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0

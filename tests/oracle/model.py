@@ -576,3 +576,291 @@ def powd_exact(b, p):
     if pn[0]:
         return powi(b, -pn[1])
     return powu(b, pn[1])
+
+
+# ---------------------------------------------------------------- wide powers
+#
+# The extended decimal of the power functions: a sign, a coefficient below
+# 2^192 and a scale of its own (any size, never negative). Every result is the
+# exact value rounded half to even, dropping the fewest digits that make the
+# coefficient fit 192 bits; a result that does not fit even at scale 0 is a
+# failure (None). Division by a small integer develops the quotient to as many
+# digits as 192 bits hold. The conversion back to a Decimal drops the digits
+# beyond the 28th decimal (and any more that 96 bits require) without rounding.
+
+W192 = 1 << 192
+LOG10_2 = 0.30102999566398120
+E_CONST = (False, 27182818284590452353602874714, 28)
+INV_E_CONST = (False, 3678794411714423215955237702, 28)
+HALF_UNIT_28 = 5  # half a unit of the 28th decimal, at scale 29
+
+
+def _pow10(k):
+    return POW10[k] if k < len(POW10) else 10 ** k
+
+
+def w_fit(n, s, neg):
+    """The exact value n / 10^s (n >= 0) as a wide number; None when too large."""
+    if n < W192:
+        return (neg and n != 0, n, s)
+    k = max(0, int((n.bit_length() - 193) * LOG10_2))
+    while True:
+        q = rhe_div(n, _pow10(k))
+        if q < W192:
+            break
+        k += 1
+    if k > s:
+        return None
+    return (neg and q != 0, q, s - k)
+
+
+def w_signed(x, s):
+    v = x[1] * _pow10(s - x[2])
+    return -v if x[0] else v
+
+
+def w_add(a, b):
+    s = max(a[2], b[2])
+    t = w_signed(a, s) + w_signed(b, s)
+    return w_fit(abs(t), s, t < 0)
+
+
+def w_mul(a, b):
+    return w_fit(a[1] * b[1], a[2] + b[2], a[0] != b[0])
+
+
+def w_quotient(num, den, s, neg):
+    """num / den / 10^s (num >= 0, den > 0) rounded to the most digits 192 bits hold."""
+    if num == 0:
+        return (False, 0, s)
+    # The largest u whose rounded quotient num * 10^u / den still fits.
+    u = max(0, int((192 - num.bit_length() + den.bit_length() - 2) * LOG10_2) - 1)
+    q = rhe_div(num * _pow10(u), den)
+    if q >= W192:
+        while q >= W192:
+            u -= 1
+            q = rhe_div(num * _pow10(u), den)
+    else:
+        while True:
+            q2 = rhe_div(num * _pow10(u + 1), den)
+            if q2 >= W192:
+                break
+            u, q = u + 1, q2
+    return (neg and q != 0, q, s + u)
+
+
+def w_div_small(a, d):
+    return w_quotient(a[1], d, a[2], a[0])
+
+
+def w_cmp(a, b):
+    s = max(a[2], b[2])
+    x, y = w_signed(a, s), w_signed(b, s)
+    return (x > y) - (x < y)
+
+
+def w_to_decimal(a):
+    """Digits beyond the 28th decimal (and beyond 96 bits) dropped toward zero."""
+    neg, c, s = a
+    k = max(0, s - MAX_SCALE)
+    q = c // _pow10(k) if k < 60 else 0  # c < 2^192 < 10^58
+    while q > MAX:
+        k += 1
+        q = c // _pow10(k)
+    if k > s:
+        return None
+    return (neg and q != 0, q, s - k)
+
+
+def w_below_half_unit(t):
+    """|t| <= half a unit of the 28th decimal: the term no longer reaches it."""
+    c, s = t[1], t[2]
+    if s <= MAX_SCALE:
+        return c == 0
+    if s - MAX_SCALE >= 60:
+        return True
+    return c * POW10[MAX_SCALE + 1] <= HALF_UNIT_28 * _pow10(s)
+
+
+W_ONE = (False, 1, 0)
+
+
+def ln_fraction(x):
+    """2 atanh(z) of the reduced argument and the count n of factors e taken out."""
+    n = 0
+    r = x
+    while w_cmp(r, W_ONE) >= 0:
+        r = w_mul(r, INV_E_CONST)
+        n += 1
+    while w_cmp(r, INV_E_CONST) <= 0:
+        r = w_mul(r, E_CONST)
+        n -= 1
+    one = _pow10(r[2])
+    num = r[1] - one  # r may end a hair above 1: e x (1/e) exceeds 1
+    z = w_quotient(abs(num), r[1] + one, 0, num < 0)
+    z2 = w_mul(z, z)
+    total = z
+    power = z
+    for divisor in range(3, 200, 2):
+        power = w_mul(power, z2)
+        term = w_div_small(power, divisor)
+        if w_below_half_unit(term):
+            break
+        total = w_add(total, term)
+    return w_add(total, total), n
+
+
+def ln_wide(x):
+    """Natural logarithm of a positive Decimal; ('fault', text) never happens for x > 0."""
+    if x[1] == 0:
+        return ("fault", "Unable to calculate ln for zero")
+    if x[0]:
+        return ("fault", "Calculation of ln failed for unknown reasons")
+    if cmp(x, ONE) == 0:
+        return ZERO
+    doubled, n = ln_fraction(x)
+    return normalize(add(w_to_decimal(doubled), (n < 0, abs(n), 0)))
+
+
+EXP_LAST_WHOLE = 200  # e^k is beyond any Decimal long before this
+
+
+def exp_magnitude(x):
+    """e^|x| as a normalized Decimal, or NOTHING when it does not fit."""
+    x = (False, x[1], x[2])
+    k = trunc(x)
+    whole = k[1]
+    if whole > EXP_LAST_WHOLE:
+        return NOTHING
+    f = sub(x, k)
+    total = W_ONE
+    term = W_ONE
+    for i in range(1, 100):
+        term = w_mul(term, f)
+        if i > 1:
+            term = w_div_small(term, i)
+        if w_below_half_unit(term):
+            break
+        total = w_add(total, term)
+    if whole:
+        acc = W_ONE
+        power = E_CONST
+        rest = whole
+        while rest:
+            if rest & 1:
+                acc = w_mul(acc, power)
+                if acc is None:
+                    return NOTHING
+            rest >>= 1
+            if rest:
+                power = w_mul(power, power)
+                if power is None:
+                    return NOTHING
+        total = w_mul(total, acc)
+        if total is None:
+            return NOTHING
+    d = w_to_decimal(total)
+    return NOTHING if d is None else normalize(d)
+
+
+def exp_wide(x):
+    if not x[0] or x[1] == 0:
+        return exp_magnitude(x)
+    mag = exp_magnitude(x)
+    if mag == NOTHING:
+        return ZERO  # below the smallest unit
+    r = div(ONE, mag)
+    return NOTHING if r in (OVERFLOW, DIVBYZERO) else r
+
+
+def powd_fraction(b, p):
+    """checked_powd for an exponent with a fractional part (b != 0, |b| != 1)."""
+    ln = ln_wide((False, b[1], b[2]))
+    prod = mul(ln, p)
+    if prod == OVERFLOW:
+        if ln[0] == p[0]:
+            return NOTHING
+        return (b[0], 0, 0)  # a power far below the smallest unit
+    r = exp_wide(prod)
+    if r != NOTHING and b[0]:
+        r = neg(r)
+    return r
+
+
+def powu_wide_large(b, n):
+    """powu_wide for n >= 1024: binary exponentiation in the wide numbers."""
+    assert n >= 1024
+    if b[1] == 0:
+        return ZERO
+    if is_one(b) and not b[0]:
+        return ONE
+    acc = b if n & 1 else W_ONE
+    power = b
+    n >>= 1
+    while n:
+        power = w_mul(power, power)
+        if power is None:
+            return NOTHING
+        if n & 1:
+            acc = w_mul(acc, power)
+            if acc is None:
+                return NOTHING
+        n >>= 1
+    d = w_to_decimal(acc)
+    return NOTHING if d is None else normalize(d)
+
+
+def powu_any(b, n):
+    return powu(b, n) if n < 1024 else powu_wide_large(b, n)
+
+
+def reciprocal_power_exact(b, n):
+    """1 / b^n rounded half to even to the most precise Decimal (b != 0, n >= 1)."""
+    import decimal
+    with decimal.localcontext() as ctx:
+        ctx.prec = 90
+        ctx.Emax, ctx.Emin = 10 ** 15, -10 ** 15
+        mag = decimal.Decimal(b[1]).scaleb(-b[2])
+        # Far beyond either end of the range, only the side matters.
+        if abs(n * float(mag.ln())) > 10 ** 6:
+            return NOTHING if mag < 1 else (False, 0, MAX_SCALE)
+        v = 1 / mag ** n
+        if v > TWO96:
+            return NOTHING
+        r = round_fraction(Fraction(v))
+    if r != NOTHING and r[1] and b[0] and n & 1:
+        r = neg(r)
+    return r
+
+
+def powi_any(b, n):
+    """checked_powi for any n (|n| < 2^63)."""
+    if n >= 0:
+        return powu_any(b, n)
+    if -n < 1024:
+        return powi(b, n)
+    p = powu_wide_large(b, -n)
+    if p == NOTHING:
+        return NOTHING
+    if b[1] == POW10[b[2]]:  # |b| = 1: the power is exact
+        r = div(ONE, p)
+        return NOTHING if r in (OVERFLOW, DIVBYZERO) else r
+    return reciprocal_power_exact(b, -n)
+
+
+def powd(b, p):
+    """checked_powd."""
+    if p[1] == 0:
+        return ONE
+    if b[1] == 0:
+        return ZERO
+    if cmp(b, ONE) == 0:
+        return ONE
+    if cmp(p, ONE) == 0:
+        return b
+    pn = normalize(p)
+    if pn[2] == 0:
+        if pn[1] >= (1 << 32):
+            return NOTHING
+        return powi_any(b, -pn[1] if pn[0] else pn[1])
+    return powd_fraction(b, p)
