@@ -13,7 +13,8 @@ constexpr int MAX_LIMBS = 12;
 // a unit of any digit the sum can keep.
 constexpr int64_t ALIGN_LIMIT = 117;
 
-// The exact value a / 10^scale (n limbs) rounded to fit 192 bits.
+// The exact value a / 10^scale (n limbs, zeros beyond them up to the eighth)
+// rounded to fit 192 bits.
 std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negative) {
   n = trim(a, n);
   DecWide r;
@@ -26,12 +27,17 @@ std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negativ
   // The smallest k with a < 10^k * 2^192, that is with the limbs above the
   // third below 10^k (a lower bound first: 1233 / 4096 < log10 2).
   int k = ((bit_length(a, n) - 193) * 1233) >> 12;
-  while (k < POW10_COUNT && compare(a + 3, n - 3, POW10.w[k], POW10.len[k]) >= 0) ++k;
+  if (n <= 6) {
+    // The limbs above the third fit three limbs, below 2^192 < 10^58.
+    while (k < 58 && compare_fixed<3>(a + 3, POW10.w[k]) >= 0) ++k;
+  } else {
+    while (k < POW10_COUNT && compare(a + 3, n - 3, POW10.w[k], POW10.len[k]) >= 0) ++k;
+  }
   for (;; ++k) {
     if (k > scale) return std::nullopt;
     if (k <= BARRETT_MAX_K && n <= 7) {
       uint64_t q[4];
-      if (div_pow10_rounded(a, n, k, q) <= 3) {
+      if (div_pow10_rounded(a, k, q) <= 3) {
         r.c[0] = q[0], r.c[1] = q[1], r.c[2] = q[2];
         r.scale = scale - k;
         r.negative = negative && (q[0] | q[1] | q[2]) != 0;
@@ -189,11 +195,20 @@ std::optional<DecWide> DecWide::add(const DecWide& o) const { return add_signed(
 std::optional<DecWide> DecWide::sub(const DecWide& o) const { return add_signed(*this, o, !o.negative); }
 
 std::optional<DecWide> DecWide::mul(const DecWide& o) const {
-  uint64_t p[6];
-  const int na = trim(c, 3), nb = trim(o.c, 3);
-  if (na == 0 || nb == 0) return DecWide{};
-  const int n = mul_limbs(p, c, na, o.c, nb);
-  return fit(p, n, scale + o.scale, negative != o.negative);
+  if (is_zero() || o.is_zero()) return DecWide{};
+  uint64_t p[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+#pragma GCC unroll 3
+  for (int i = 0; i < 3; ++i) {
+    uint64_t carry = 0;
+#pragma GCC unroll 3
+    for (int j = 0; j < 3; ++j) {
+      const u128 t = mul64(c[i], o.c[j]) + u128(p[i + j]) + u128(carry);
+      p[i + j] = lo64(t);
+      carry = hi64(t);
+    }
+    p[i + 3] = carry;
+  }
+  return fit(p, 6, scale + o.scale, negative != o.negative);
 }
 
 DecWide DecWide::div_u32(uint32_t d) const {
