@@ -220,7 +220,7 @@ DecWide DecWide::div_u32(uint32_t d) const {
   const int lb = 64 - std::countl_zero(uint64_t{d});
   int u = ((191 - b + lb - 1) * 1233) >> 12;
   if (u < 0) u = 0;
-  uint64_t x[12] = {c[0], c[1], c[2], 0};
+  uint64_t x[8] = {c[0], c[1], c[2], 0, 0, 0, 0, 0};
   if (u <= 19) {
     mul_small(x, 3, pow10_u64(u));
   } else {
@@ -234,15 +234,15 @@ DecWide DecWide::div_u32(uint32_t d) const {
     ++u;
   }
   // x = c 10^u < d 2^192: four limbs, the top one below d. Normalize and divide.
-  uint64_t n[5] = {x[0], x[1], x[2], x[3], 0};
-  if (div.shift > 0) {
-    for (int i = 4; i > 0; --i) n[i] = (n[i] << div.shift) | (n[i - 1] >> (64 - div.shift));
-    n[0] <<= div.shift;
-  }
-  uint64_t rem = 0;
+  // The bits shifted out of the top limb are below the normalized divisor:
+  // they start the remainder (two-step shifts: no branch for a zero shift).
+  const int sh = div.shift;
+  uint64_t rem = (x[3] >> 1) >> (63 - sh);
   uint64_t q[4] = {0, 0, 0, 0};
-  div_2by1(rem, n[4], div.normalized, div.reciprocal, rem);
-  for (int i = 3; i >= 0; --i) q[i] = div_2by1(rem, n[i], div.normalized, div.reciprocal, rem);
+  for (int i = 3; i >= 0; --i) {
+    const uint64_t below = i > 0 ? x[i - 1] : 0;
+    q[i] = div_2by1(rem, (x[i] << sh) | ((below >> 1) >> (63 - sh)), div.normalized, div.reciprocal, rem);
+  }
   rem >>= div.shift;
   DecWide r;
   r.negative = negative;
@@ -279,7 +279,7 @@ bool DecWide::below_half_unit() const {
   const int64_t k = scale - MAX_SCALE;
   if (k >= 59) return true;  // 2 * coefficient < 2^193 < 10^59
   uint64_t twice[4] = {c[0] << 1, (c[1] << 1) | (c[0] >> 63), (c[2] << 1) | (c[1] >> 63), c[2] >> 63};
-  return compare(twice, 4, POW10.w[k], POW10.len[k]) <= 0;
+  return compare_fixed<4>(twice, POW10.w[k]) <= 0;  // 10^58 < 2^256
 }
 
 std::optional<Decimal> DecWide::to_decimal() const {

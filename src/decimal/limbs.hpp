@@ -317,13 +317,16 @@ inline Dropped div_pow10_floor(const uint64_t x[8], int k, uint64_t q[4]) {
   uint64_t n1[4];
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) n1[i] = (xs[i] >> bs) | ((xs[i + 1] << 1) << (63 - bs));
-  // q = (n1 * r) >> 194
+  // q = (n1 * r) >> 194 without the partial products of the two lowest
+  // columns (below 2^128 + 2^193 < 2^194 together): one more below the
+  // quotient at most.
   uint64_t p[8] = {0, 0, 0, 0, 0, 0, 0, 0};
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     uint64_t carry = 0;
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
+      if (i + j < 2) continue;
       const u128 t = mul64(n1[i], b.r[j]) + u128(p[i + j]) + u128(carry);
       p[i + j] = lo64(t);
       carry = hi64(t);
@@ -332,7 +335,7 @@ inline Dropped div_pow10_floor(const uint64_t x[8], int k, uint64_t q[4]) {
   }
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) q[i] = (p[i + 3] >> 2) | (p[i + 4] << 62);
-  // r = a - q d modulo 2^256: the true remainder is below 3 d < 2^215.
+  // r = a - q d modulo 2^256: the true remainder is below 4 d < 2^216.
   uint64_t qd[4] = {0, 0, 0, 0};
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
@@ -346,7 +349,7 @@ inline Dropped div_pow10_floor(const uint64_t x[8], int k, uint64_t q[4]) {
   }
   uint64_t r[4] = {x[0], x[1], x[2], x[3]};
   sub_fixed<4>(r, qd);
-  for (int step = 0; step < 2 && compare_fixed<4>(r, d) >= 0; ++step) {
+  for (int step = 0; step < 3 && compare_fixed<4>(r, d) >= 0; ++step) {
     sub_fixed<4>(r, d);
     for (int i = 0; i < 4; ++i)
       if (++q[i] != 0) break;
