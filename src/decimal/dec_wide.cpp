@@ -13,7 +13,8 @@ constexpr int MAX_LIMBS = 12;
 // a unit of any digit the sum can keep.
 constexpr int64_t ALIGN_LIMIT = 117;
 
-// The exact value a / 10^scale (n limbs) rounded to fit 192 bits.
+// The exact value a / 10^scale (n limbs, zeros beyond them up to the eighth)
+// rounded to fit 192 bits.
 std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negative) {
   n = trim(a, n);
   DecWide r;
@@ -26,12 +27,17 @@ std::optional<DecWide> fit(const uint64_t* a, int n, int64_t scale, bool negativ
   // The smallest k with a < 10^k * 2^192, that is with the limbs above the
   // third below 10^k (a lower bound first: 1233 / 4096 < log10 2).
   int k = ((bit_length(a, n) - 193) * 1233) >> 12;
-  while (k < POW10_COUNT && compare(a + 3, n - 3, POW10.w[k], POW10.len[k]) >= 0) ++k;
+  if (n <= 6) {
+    // The limbs above the third fit three limbs, below 2^192 < 10^58.
+    while (k < 58 && compare_fixed<3>(a + 3, POW10.w[k]) >= 0) ++k;
+  } else {
+    while (k < POW10_COUNT && compare(a + 3, n - 3, POW10.w[k], POW10.len[k]) >= 0) ++k;
+  }
   for (;; ++k) {
     if (k > scale) return std::nullopt;
     if (k <= BARRETT_MAX_K && n <= 7) {
       uint64_t q[4];
-      if (div_pow10_rounded(a, n, k, q) <= 3) {
+      if (div_pow10_rounded(a, k, q) <= 3) {
         r.c[0] = q[0], r.c[1] = q[1], r.c[2] = q[2];
         r.scale = scale - k;
         r.negative = negative && (q[0] | q[1] | q[2]) != 0;
@@ -189,11 +195,20 @@ std::optional<DecWide> DecWide::add(const DecWide& o) const { return add_signed(
 std::optional<DecWide> DecWide::sub(const DecWide& o) const { return add_signed(*this, o, !o.negative); }
 
 std::optional<DecWide> DecWide::mul(const DecWide& o) const {
-  uint64_t p[6];
-  const int na = trim(c, 3), nb = trim(o.c, 3);
-  if (na == 0 || nb == 0) return DecWide{};
-  const int n = mul_limbs(p, c, na, o.c, nb);
-  return fit(p, n, scale + o.scale, negative != o.negative);
+  if (is_zero() || o.is_zero()) return DecWide{};
+  uint64_t p[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+#pragma GCC unroll 3
+  for (int i = 0; i < 3; ++i) {
+    uint64_t carry = 0;
+#pragma GCC unroll 3
+    for (int j = 0; j < 3; ++j) {
+      const u128 t = mul64(c[i], o.c[j]) + u128(p[i + j]) + u128(carry);
+      p[i + j] = lo64(t);
+      carry = hi64(t);
+    }
+    p[i + 3] = carry;
+  }
+  return fit(p, 6, scale + o.scale, negative != o.negative);
 }
 
 DecWide DecWide::div_u32(uint32_t d) const {
@@ -205,7 +220,7 @@ DecWide DecWide::div_u32(uint32_t d) const {
   const int lb = 64 - std::countl_zero(uint64_t{d});
   int u = ((191 - b + lb - 1) * 1233) >> 12;
   if (u < 0) u = 0;
-  uint64_t x[12] = {c[0], c[1], c[2], 0};
+  uint64_t x[8] = {c[0], c[1], c[2], 0, 0, 0, 0, 0};
   if (u <= 19) {
     mul_small(x, 3, pow10_u64(u));
   } else {
@@ -219,15 +234,15 @@ DecWide DecWide::div_u32(uint32_t d) const {
     ++u;
   }
   // x = c 10^u < d 2^192: four limbs, the top one below d. Normalize and divide.
-  uint64_t n[5] = {x[0], x[1], x[2], x[3], 0};
-  if (div.shift > 0) {
-    for (int i = 4; i > 0; --i) n[i] = (n[i] << div.shift) | (n[i - 1] >> (64 - div.shift));
-    n[0] <<= div.shift;
-  }
-  uint64_t rem = 0;
+  // The bits shifted out of the top limb are below the normalized divisor:
+  // they start the remainder (two-step shifts: no branch for a zero shift).
+  const int sh = div.shift;
+  uint64_t rem = (x[3] >> 1) >> (63 - sh);
   uint64_t q[4] = {0, 0, 0, 0};
-  div_2by1(rem, n[4], div.normalized, div.reciprocal, rem);
-  for (int i = 3; i >= 0; --i) q[i] = div_2by1(rem, n[i], div.normalized, div.reciprocal, rem);
+  for (int i = 3; i >= 0; --i) {
+    const uint64_t below = i > 0 ? x[i - 1] : 0;
+    q[i] = div_2by1(rem, (x[i] << sh) | ((below >> 1) >> (63 - sh)), div.normalized, div.reciprocal, rem);
+  }
   rem >>= div.shift;
   DecWide r;
   r.negative = negative;
@@ -264,7 +279,7 @@ bool DecWide::below_half_unit() const {
   const int64_t k = scale - MAX_SCALE;
   if (k >= 59) return true;  // 2 * coefficient < 2^193 < 10^59
   uint64_t twice[4] = {c[0] << 1, (c[1] << 1) | (c[0] >> 63), (c[2] << 1) | (c[1] >> 63), c[2] >> 63};
-  return compare(twice, 4, POW10.w[k], POW10.len[k]) <= 0;
+  return compare_fixed<4>(twice, POW10.w[k]) <= 0;  // 10^58 < 2^256
 }
 
 std::optional<Decimal> DecWide::to_decimal() const {

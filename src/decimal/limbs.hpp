@@ -22,7 +22,6 @@ inline constexpr int POW10_LIMBS = 8;
 inline constexpr int POW10_COUNT = 136;
 inline constexpr uint64_t TEN19 = 10000000000000000000ull;
 inline constexpr uint64_t TEN19_INV = 0xd83c94fb6d2ac34aull;  // floor((2^128 - 1) / 10^19) - 2^64
-inline constexpr uint64_t HALF_TEN19 = TEN19 / 2;
 
 struct Pow10Table {
   uint64_t w[POW10_COUNT][POW10_LIMBS];
@@ -143,10 +142,10 @@ struct SmallDivisor {
   int shift = 0;
 };
 
-constexpr SmallDivisor small_divisor(uint32_t d) {
+constexpr SmallDivisor small_divisor(uint64_t d) {
   SmallDivisor s;
-  s.shift = std::countl_zero(uint64_t{d});
-  s.normalized = uint64_t{d} << s.shift;
+  s.shift = std::countl_zero(d);
+  s.normalized = d << s.shift;
   s.reciprocal = reciprocal_of(s.normalized);
   return s;
 }
@@ -177,20 +176,45 @@ struct Dropped {
   bool round_up(bool odd) const { return above_half || (half && odd); }
 };
 
-// a (n limbs, room for n + 1) /= 10^k in place (k >= 1), truncating; reports
-// what the dropped digits were worth. Returns the new length through n.
-inline Dropped div_pow10(uint64_t* a, int& n, int k) {
-  const int passes = (k + 18) / 19;
-  const int up = passes * 19 - k;
-  if (up > 0) n = mul_small(a, n, pow10_u64(up));
-  bool sticky = false;
-  uint64_t last = 0;
-  for (int p = 0; p < passes; ++p) {
-    last = div_ten19(a, n);
-    n = trim(a, n);
-    if (p + 1 < passes) sticky |= last != 0;
+// 10^k for 1 <= k <= 19, normalized, with their reciprocals.
+struct Pow10DivisorTable {
+  SmallDivisor d[20];
+};
+constexpr Pow10DivisorTable make_pow10_divisors() {
+  Pow10DivisorTable t{};
+  for (int k = 1; k < 20; ++k) t.d[k] = small_divisor(POW10.w[k][0]);
+  return t;
+}
+inline constexpr Pow10DivisorTable POW10_DIVISORS = make_pow10_divisors();
+
+// a (n limbs) /= the divisor in place; returns the remainder. The dividend is
+// taken shifted left like the divisor (the two-step shifts need no branch for
+// a shift of zero bits).
+inline uint64_t div_by_limb(uint64_t* a, int n, const SmallDivisor& dv) {
+  if (n == 0) return 0;
+  const int sh = dv.shift;
+  uint64_t rem = (a[n - 1] >> 1) >> (63 - sh);
+  for (int i = n; i-- > 0;) {
+    const uint64_t below = i > 0 ? a[i - 1] : 0;
+    const uint64_t u = (a[i] << sh) | ((below >> 1) >> (63 - sh));
+    a[i] = div_2by1(rem, u, dv.normalized, dv.reciprocal, rem);
   }
-  return {last > HALF_TEN19 || (last == HALF_TEN19 && sticky), last == HALF_TEN19 && !sticky, sticky || last != 0};
+  return rem >> sh;
+}
+
+// a (n limbs) /= 10^k in place (k >= 1), truncating; reports what the dropped
+// digits were worth. Returns the new length through n. The lowest digits go
+// first, 19 at a time; the last division leaves the remainder that decides.
+inline Dropped div_pow10(uint64_t* a, int& n, int k) {
+  bool sticky = false;
+  for (; k > 19; k -= 19) {
+    sticky |= div_ten19(a, n) != 0;
+    n = trim(a, n);
+  }
+  const uint64_t last = div_by_limb(a, n, POW10_DIVISORS.d[k]);
+  n = trim(a, n);
+  const uint64_t half = pow10_u64(k) / 2;
+  return {last > half || (last == half && sticky), last == half && !sticky, sticky || last != 0};
 }
 
 inline int add_one(uint64_t* a, int n) {
@@ -268,58 +292,77 @@ inline void sub_fixed(uint64_t* a, const uint64_t* b) {
   }
 }
 
-// q = floor(a / 10^k) into 4 limbs (a: n <= 7 limbs, a < 2^192 * 10^k,
-// 1 <= k <= BARRETT_MAX_K), and what the dropped digits were worth.
-inline Dropped div_pow10_floor(const uint64_t* a, int n, int k, uint64_t q[4]) {
+// Half of each tabled 10^k (exact: 10^k is even for k >= 1).
+struct HalfPow10Table {
+  uint64_t w[BARRETT_MAX_K + 1][4];
+};
+constexpr HalfPow10Table make_half_pow10() {
+  HalfPow10Table t{};
+  for (int k = 1; k <= BARRETT_MAX_K; ++k)
+    for (int i = 0; i < 4; ++i) t.w[k][i] = (POW10.w[k][i] >> 1) | (POW10.w[k][i + 1] << 63);
+  return t;
+}
+inline constexpr HalfPow10Table HALF_POW10 = make_half_pow10();
+
+// q = floor(x / 10^k) into 4 limbs (x: 8 limbs, the highest zero, x < 2^192 *
+// 10^k, 1 <= k <= BARRETT_MAX_K), and what the dropped digits were worth.
+// Every loop has a fixed bound, so that the compiler unrolls it.
+inline Dropped div_pow10_floor(const uint64_t x[8], int k, uint64_t q[4]) {
   const BarrettEntry& b = BARRETT.e[k];
   const uint64_t* d = POW10.w[k];  // zero beyond its length
-  uint64_t x[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
-  for (int i = 0; i < n; ++i) x[i] = a[i];
-  // n1 = a >> s: at most 193 bits.
-  const int ls = b.s >> 6, bs = b.s & 63;
+  // n1 = a >> s: at most 193 bits (the upper part of each limb shifted in two
+  // steps, so that a shift by zero bits needs no branch).
+  const uint64_t* xs = x + (b.s >> 6);
+  const int bs = b.s & 63;
   uint64_t n1[4];
-  for (int i = 0; i < 4; ++i) n1[i] = bs ? (x[i + ls] >> bs) | (x[i + ls + 1] << (64 - bs)) : x[i + ls];
-  // q = (n1 * r) >> 194
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) n1[i] = (xs[i] >> bs) | ((xs[i + 1] << 1) << (63 - bs));
+  // q = (n1 * r) >> 194 without the partial products of the two lowest
+  // columns (below 2^128 + 2^193 < 2^194 together): one more below the
+  // quotient at most.
   uint64_t p[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+#pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     uint64_t carry = 0;
+#pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
+      if (i + j < 2) continue;
       const u128 t = mul64(n1[i], b.r[j]) + u128(p[i + j]) + u128(carry);
       p[i + j] = lo64(t);
       carry = hi64(t);
     }
     p[i + 4] = carry;
   }
-  for (int i = 0; i < 3; ++i) q[i] = (p[i + 3] >> 2) | (p[i + 4] << 62);
-  q[3] = p[6] >> 2 | (p[7] << 62);
-  // r = a - q d modulo 2^320; the true remainder is below 3 d < 2^(s+3).
-  uint64_t qd[5] = {0, 0, 0, 0, 0};
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) q[i] = (p[i + 3] >> 2) | (p[i + 4] << 62);
+  // r = a - q d modulo 2^256: the true remainder is below 4 d < 2^216.
+  uint64_t qd[4] = {0, 0, 0, 0};
+#pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     uint64_t carry = 0;
-    for (int j = 0; i + j < 5; ++j) {
+#pragma GCC unroll 4
+    for (int j = 0; i + j < 4; ++j) {
       const u128 t = mul64(q[i], d[j]) + u128(qd[i + j]) + u128(carry);
       qd[i + j] = lo64(t);
       carry = hi64(t);
     }
   }
-  uint64_t r[5] = {x[0], x[1], x[2], x[3], x[4]};
-  sub_fixed<5>(r, qd);
-  for (int step = 0; step < 2 && compare_fixed<5>(r, d) >= 0; ++step) {
-    sub_fixed<5>(r, d);
+  uint64_t r[4] = {x[0], x[1], x[2], x[3]};
+  sub_fixed<4>(r, qd);
+  for (int step = 0; step < 3 && compare_fixed<4>(r, d) >= 0; ++step) {
+    sub_fixed<4>(r, d);
     for (int i = 0; i < 4; ++i)
       if (++q[i] != 0) break;
   }
-  uint64_t twice[5];
-  for (int i = 4; i > 0; --i) twice[i] = (r[i] << 1) | (r[i - 1] >> 63);
-  twice[0] = r[0] << 1;
-  const int half = (r[4] >> 63) ? 1 : compare_fixed<5>(twice, d);
-  const bool inexact = (r[0] | r[1] | r[2] | r[3] | r[4]) != 0;
+  const int half = compare_fixed<4>(r, HALF_POW10.w[k]);
+  const bool inexact = (r[0] | r[1] | r[2] | r[3]) != 0;
   return {half > 0, half == 0, inexact};
 }
 
-// q = round half to even of a / 10^k, as div_pow10_floor; returns the quotient's length.
-inline int div_pow10_rounded(const uint64_t* a, int n, int k, uint64_t q[4]) {
-  const Dropped d = div_pow10_floor(a, n, k, q);
+// q = round half to even of a / 10^k, as div_pow10_floor (a padded with zeros
+// to 8 limbs); returns the quotient's length.
+inline int div_pow10_rounded(const uint64_t x[8], int k, uint64_t q[4]) {
+  const Dropped d = div_pow10_floor(x, k, q);
   if (d.round_up(q[0] & 1)) {
     uint64_t carry = 1;
     for (int i = 0; i < 4 && carry; ++i) {
