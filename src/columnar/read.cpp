@@ -16,21 +16,9 @@ namespace {
 
 using wide::u128;
 
-bool from_text(std::string_view text, Decimal& out) {
-  if (auto d = Decimal::from_str(text); d.ok()) {
-    out = *d;
-    return true;
-  }
-  if (auto d = Decimal::from_scientific(text); d.ok()) {
-    out = *d;
-    return true;
-  }
-  return false;
-}
-
 Slot from_double(double value, Decimal& out) {
   char text[32];
-  if (from_text({text, float_repr(value, text)}, out)) return Slot::Value;
+  if (decimal_from_text({text, float_repr(value, text)}, out)) return Slot::Value;
   if (auto d = Decimal::from_f64(value)) {
     out = *d;
     return Slot::Value;
@@ -95,7 +83,7 @@ Slot from_decimal(const unsigned char* p, uint8_t bytes, int32_t scale, Decimal&
     return Slot::Value;
   }
   const std::string text = decimal_text(magnitude, negative, scale);
-  if (from_text(text, out)) return Slot::Value;
+  if (decimal_from_text(text, out)) return Slot::Value;
   if (auto d = Decimal::from_f64(std::strtod(text.c_str(), nullptr))) {
     out = *d;
     return Slot::Value;
@@ -151,7 +139,7 @@ Slot read_at(const ArrayView& v, int64_t i, Decimal& out) {
                           v.scale, out);
     case ValueType::Utf8:
     case ValueType::LargeUtf8:
-    case ValueType::Utf8View: return from_text(string_at(v, i), out) ? Slot::Value : Slot::Invalid;
+    case ValueType::Utf8View: return decimal_from_text(string_at(v, i), out) ? Slot::Value : Slot::Invalid;
     case ValueType::Prepared: {
       const uint8_t state = v.prepared->state[i];
       if (state == 0) out = v.prepared->values[i];
@@ -304,6 +292,18 @@ RowError conversion_error(const Column& column, int64_t row) {
   }
   error.message = "Invalid float value for key '" + column.key + "': not finite";
   return error;
+}
+
+bool decimal_from_text(std::string_view text, Decimal& out) {
+  if (auto d = Decimal::from_str(text); d.ok()) {
+    out = *d;
+    return true;
+  }
+  if (auto d = Decimal::from_scientific(text); d.ok()) {
+    out = *d;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace vexlor::columnar

@@ -21,6 +21,9 @@ void read_rows(const Column& column, int64_t row, int64_t count, Decimal* out, S
 // The error of reading `row` of `column`, a row whose slot was Invalid.
 RowError conversion_error(const Column& column, int64_t row);
 
+// A value's text read as a decimal numeral, else in scientific form.
+bool decimal_from_text(std::string_view text, Decimal& out);
+
 // The shortest text that reads back as `value`, written as Python's repr of a
 // float writes it ("0.1", "123.0", "1e+16", "1.5e-05", "nan", "-inf").
 // `out` holds at least 32 characters; returns the length.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "columnar/read.hpp"
 #include "columnar/table.hpp"
 #include "columnar_py/glue.hpp"
 
@@ -158,18 +159,6 @@ bool read_key(PyObject* key, VarId& out) {
   return fail(PyExc_TypeError, "Variable keys must be UUID or str");
 }
 
-bool parse_text(std::string_view text, Decimal& out) {
-  if (auto d = Decimal::from_str(text); d.ok()) {
-    out = *d;
-    return true;
-  }
-  if (auto d = Decimal::from_scientific(text); d.ok()) {
-    out = *d;
-    return true;
-  }
-  return false;
-}
-
 // A failed attempt: its error is dropped unless it must reach the caller.
 bool drop_error() {
   if (must_propagate()) return false;
@@ -192,7 +181,7 @@ int convert(PyObject* v, const std::string& key, Decimal& out, RowError& error) 
   if (Ref text{PyObject_Str(v)}) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-    if (utf8 != nullptr && parse_text(std::string_view(utf8, static_cast<size_t>(size)), out)) return 0;
+    if (utf8 != nullptr && decimal_from_text(std::string_view(utf8, static_cast<size_t>(size)), out)) return 0;
     if (PyErr_Occurred() && !drop_error()) return -1;
   } else if (!drop_error()) {
     return -1;
