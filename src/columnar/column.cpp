@@ -141,9 +141,9 @@ std::string type_name(std::string_view f) {
   }
   ColumnType t;
   if (parse_decimal(f, t)) {
-    std::string_view spec = f.substr(2);
-    const size_t comma = spec.find(',', spec.find(',') + 1);
-    return "decimal" + std::to_string(t.decimal_bytes * 8) + "(" + std::string(spec.substr(0, comma)) + ")";
+    std::string_view params = f.substr(2);
+    const size_t comma = params.find(',', params.find(',') + 1);
+    return "decimal" + std::to_string(t.decimal_bytes * 8) + "(" + std::string(params.substr(0, comma)) + ")";
   }
   if (f.substr(0, 2) == "d:") return "decimal(" + std::string(f.substr(2)) + ")";
   if (f.substr(0, 2) == "ts") return "timestamp";
