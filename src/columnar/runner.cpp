@@ -8,10 +8,9 @@
 #include <atomic>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "columnar/fast.hpp"
+#include "columnar/pool.hpp"
 #include "columnar/read.hpp"
 #include "vm/vm.hpp"
 
@@ -205,12 +204,13 @@ class Worker {
 };
 
 void work(Shared& shared) {
+  if (shared.next_block.load(std::memory_order_relaxed) * BLOCK_ROWS >= shared.rows) return;  // joined late
   try {
     Worker(shared).run();
   } catch (...) {  // an exception leaving a thread would end the process
     shared.out_of_memory = true;
     shared.failed_row = -1;  // stops the other threads
-    shared.next_block = INT64_MAX / BLOCK_ROWS;
+    shared.next_block = (shared.rows + BLOCK_ROWS - 1) / BLOCK_ROWS;  // past the last block
   }
 }
 
@@ -248,18 +248,7 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
   }
   const int64_t blocks = (rows + BLOCK_ROWS - 1) / BLOCK_ROWS;
   const auto threads = static_cast<unsigned>(std::clamp<int64_t>(options.threads, 1, std::max<int64_t>(blocks, 1)));
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) {
-    try {
-      pool.emplace_back(work, std::ref(shared));
-    } catch (const std::system_error&) {
-      break;  // fewer threads: the same results
-    } catch (const std::bad_alloc&) {
-      break;
-    }
-  }
-  work(shared);
-  for (std::thread& t : pool) t.join();
+  run_shared(threads - 1, [](void* s) { work(*static_cast<Shared*>(s)); }, &shared);
   result.out_of_memory = shared.out_of_memory.load();
   return result;
 }

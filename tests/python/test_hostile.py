@@ -281,3 +281,23 @@ def test_str_subclass_is_read_by_its_own_text():
     with pytest.raises(ValueError) as info:
         py_vexlor.evaluate("a", {"a": StrLying("x")})
     assert str(info.value) == "Invalid numeric string for key 'a': Invalid decimal: unknown character"
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork()")
+def test_columns_in_a_child_made_by_fork_after_a_threaded_call():
+    # The child has none of the parent's helper threads; a call there must not wait for them.
+    run_child("""
+        import os, warnings
+        import py_vexlor
+        data = {'a': list(range(5000)), 'b': [2] * 5000}
+        want = py_vexlor.evaluate_columns('a * b', data, threads=2).to_pylist()
+        with warnings.catch_warnings():
+            warnings.simplefilter('ignore', DeprecationWarning)  # fork() of a multi-threaded process
+            pid = os.fork()
+        if pid == 0:
+            ok = py_vexlor.evaluate_columns('a * b', data, threads=2).to_pylist() == want
+            os._exit(0 if ok else 1)
+        _, status = os.waitpid(pid, 0)
+        assert os.waitstatus_to_exitcode(status) == 0, status
+        assert py_vexlor.evaluate_columns('a * b', data, threads=2).to_pylist() == want
+    """)
