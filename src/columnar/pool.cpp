@@ -111,9 +111,12 @@ class Pool {
   }
 
   [[noreturn]] void serve() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);  // signals are for the caller's threads
+    // Signals sent to the process are for the interpreter's threads; those a
+    // fault raises on this thread stay deliverable (a crash handler still reports it).
+    sigset_t sent;
+    sigfillset(&sent);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) sigdelset(&sent, fault);
+    pthread_sigmask(SIG_BLOCK, &sent, nullptr);
     std::unique_lock lock(mutex_);
     for (;;) {
       work_.wait(lock, [&] { return head_ != nullptr; });
