@@ -14,7 +14,10 @@ of the module function `evaluate` (the way to evaluate a table before this
 function) and one of a precompiled `CompiledExpression.evaluate`. The peers are given the formula with explicit parentheses, grouped as
 this library groups it (to the right). Best of --repeat runs, ns per row.
 
-    python3 bench/bench_columns.py [--rows 1000000] [--repeat 5] [--markdown]
+Then the same rows read batch by batch (--batch-rows at a time, one call per
+batch, as a stream or a Spark/Ray batch function gives them), on 1 and 2 threads.
+
+    python3 bench/bench_columns.py [--rows 1000000] [--repeat 5] [--batch-rows 10000] [--markdown]
 """
 
 from __future__ import annotations
@@ -142,6 +145,7 @@ def main() -> None:
     parser.add_argument("--rows", type=int, default=1_000_000)
     parser.add_argument("--repeat", type=int, default=7)
     parser.add_argument("--loop-rows", type=int, default=20_000)
+    parser.add_argument("--batch-rows", type=int, default=10_000)
     parser.add_argument("--markdown", action="store_true")
     args = parser.parse_args()
     t = table(args.rows)
@@ -151,9 +155,12 @@ def main() -> None:
     # Every measurement once per round, the rounds interleaved, the best of all rounds kept: load
     # from other processes falls on every candidate alike.
     runs: dict[str, dict[str, object]] = {}
+    batches = t.to_batches(max_chunksize=args.batch_rows)
     for name, text in FORMULAS.items():
         expr = CompiledExpression(text, 64)
         runs[name] = {f"ours {n}t": (lambda expr=expr, n=n: evaluate_columns(expr, t, threads=n)) for n in (1, 2)}
+        for n in (1, 2):
+            runs[name][f"batches {n}t"] = lambda expr=expr, n=n: [evaluate_columns(expr, b, threads=n) for b in batches]
         runs[name].update(peers(name, t))
     results: dict[str, dict[str, float]] = {name: {} for name in FORMULAS}
     for _ in range(args.repeat):
@@ -185,6 +192,12 @@ def main() -> None:
                   f"{ratio('python loop', 'ours 1t')} | {ratio('compiled loop', 'ours 1t')} | "
                   f"{ratio('ours 1t', 'pyarrow.compute')} | "
                   f"{ratio('ours 1t', 'polars')} | {ratio('ours 1t', 'duckdb 1t')} |")
+        print(f"\nBatches of {args.batch_rows} rows, one call each:\n")
+        print("| formula | ours 1t | ours 2t | 2t/1t |")
+        print("|---|---:|---:|---:|")
+        for name, row in results.items():
+            print(f"| {name} | {row['batches 1t'] * 1e9:.1f} | {row['batches 2t'] * 1e9:.1f} |"
+                  f" {row['batches 1t'] / row['batches 2t']:.2f} |")
 
 
 if __name__ == "__main__":

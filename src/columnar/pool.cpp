@@ -42,6 +42,7 @@ class Pool {
       *tail_ = &job;
       tail_ = &job.next;
       job.queued = true;
+      queued_.fetch_add(1, std::memory_order_relaxed);
     }
     for (unsigned i = 0; i < wanted; ++i) work_.notify_one();
     return true;
@@ -100,8 +101,20 @@ class Pool {
     return started_ > 0;
   }
 
+  // Calls often come one right after another (a table read batch by batch):
+  // a helper that stays awake a little while after its job joins the next at
+  // once, instead of after a wake-up that costs about as much as a short call.
+  void linger() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+    for (unsigned spins = 1; queued_.load(std::memory_order_relaxed) == 0; ++spins) {
+      if (spins % 64 == 0 && std::chrono::steady_clock::now() > until) return;
+      pause();
+    }
+  }
+
   void unlink(Job& job) {
     if (!job.queued) return;
+    queued_.fetch_sub(1, std::memory_order_relaxed);
     Job** at = &head_;
     while (*at != &job) at = &(*at)->next;
     *at = job.next;
@@ -119,7 +132,12 @@ class Pool {
     pthread_sigmask(SIG_BLOCK, &sent, nullptr);
     std::unique_lock lock(mutex_);
     for (;;) {
-      work_.wait(lock, [&] { return head_ != nullptr; });
+      if (head_ == nullptr) {
+        lock.unlock();
+        linger();
+        lock.lock();
+        work_.wait(lock, [&] { return head_ != nullptr; });
+      }
       Job& job = *head_;
       job.active.fetch_add(1, std::memory_order_relaxed);
       if (--job.wanted == 0) unlink(job);
@@ -135,6 +153,7 @@ class Pool {
   std::mutex mutex_;
   std::condition_variable work_, done_;
   unsigned started_ = 0;
+  std::atomic<unsigned> queued_{0};  // jobs in the queue, for helpers that linger without the mutex
   Job* head_ = nullptr;
   Job** tail_ = &head_;
 };
