@@ -105,7 +105,7 @@ class Pool {
   // a helper that stays awake a little while after its job joins the next at
   // once, instead of after a wake-up that costs about as much as a short call.
   void linger() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
     for (unsigned spins = 1; queued_.load(std::memory_order_relaxed) == 0; ++spins) {
       if (spins % 64 == 0 && std::chrono::steady_clock::now() > until) return;
       pause();

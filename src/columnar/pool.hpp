@@ -9,8 +9,8 @@ namespace vexlor::columnar {
 // share its work with any number of concurrent runs, including none: a helper
 // that is busy with another call, or that cannot be started, is not waited for.
 // Helpers come from a process-wide pool of at most one thread per core less
-// one; any beyond it are started for the call. Idle helpers sleep; a child
-// process made by fork() starts a pool of its own.
+// one; any beyond it are started for the call. A helper spins 50 us after its
+// job, then sleeps; a child process made by fork() starts a pool of its own.
 void run_shared(unsigned helpers, void (*task)(void*), void* arg);
 
 }  // namespace vexlor::columnar
