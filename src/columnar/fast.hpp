@@ -62,8 +62,8 @@ class Machine {
 
  private:
   const Plan& plan_;
-  std::vector<int64_t> values_;
-  std::vector<uint8_t> scales_;
+  std::vector<int64_t, Uncleared<int64_t>> values_;  // written before read, block by block
+  ByteVector scales_;
 };
 
 }  // namespace vexlor::columnar::fast

@@ -18,7 +18,8 @@ namespace {
 // machine's slot p (coefficients) and own slot p (each row's own scale).
 class Block {
  public:
-  Block(std::vector<int64_t>& values, std::vector<uint8_t>& scales, size_t depth, int64_t count, uint8_t* slow)
+  Block(std::vector<int64_t, Uncleared<int64_t>>& values, ByteVector& scales, size_t depth, int64_t count,
+        uint8_t* slow)
       : values_(values), scales_(scales), count_(count), slow_(slow) {
     stack_.reserve(depth + 1);
   }
@@ -322,8 +323,8 @@ class Block {
     return true;
   }
 
-  std::vector<int64_t>& values_;
-  std::vector<uint8_t>& scales_;
+  std::vector<int64_t, Uncleared<int64_t>>& values_;
+  ByteVector& scales_;
   const int64_t count_;
   uint8_t* const slow_;
   std::vector<Entry> stack_;

@@ -37,17 +37,9 @@ struct Shared {
 class Worker {
  public:
   explicit Worker(Shared& shared) : s_(shared) {
-    const size_t n = s_.columns.size();
-    values_.resize(n * BLOCK_ROWS);
-    slots_.resize(n * BLOCK_ROWS);
-    for (const BoundColumn& c : s_.columns) context_.variables.insert_or_assign(c.var, Decimal());
-    for (const BoundColumn& c : s_.columns) {
-      // The map is this worker's own; its entries stay in place once inserted.
-      targets_.push_back(const_cast<Decimal*>(context_.variables.find(c.var)));
-    }
     if (s_.plan) {
       machine_.emplace(*s_.plan);
-      lanes_.resize(n * BLOCK_ROWS);
+      lanes_.resize(s_.columns.size() * BLOCK_ROWS);
     }
   }
 
@@ -89,13 +81,9 @@ class Worker {
   }
 
   void run_block(int64_t first, int64_t count) {
-    const size_t n = s_.columns.size();
-    Rows& out = s_.result.rows;
-    uint8_t* valid = out.valid.data() + first;
+    uint8_t* valid = s_.result.rows.valid.data() + first;
     if (machine_ && run_fast(first, count, valid)) return;
-    for (size_t j = 0; j < n; ++j) {
-      read_rows(*s_.columns[j].column, first, count, &values_[j * BLOCK_ROWS], &slots_[j * BLOCK_ROWS]);
-    }
+    read_block(first, count);
     for (int64_t k = 0; k < count; ++k) {
       if (!run_row(first, k, valid)) return;
     }
@@ -121,13 +109,29 @@ class Worker {
       any_slow |= slow_[k];
     }
     if (any_slow == 0) return true;
-    for (size_t j = 0; j < n; ++j) {
-      read_rows(*s_.columns[j].column, first, count, &values_[j * BLOCK_ROWS], &slots_[j * BLOCK_ROWS]);
-    }
+    read_block(first, count);
     for (int64_t k = 0; k < count; ++k) {
       if (slow_[k] && !run_row(first, k, valid)) return true;
     }
     return true;
+  }
+
+  // The block's values as single rows read them. The scratch for them is made
+  // on first use: blocks on the vectorised path seldom need it.
+  void read_block(int64_t first, int64_t count) {
+    const size_t n = s_.columns.size();
+    if (values_.empty()) {
+      values_.resize(n * BLOCK_ROWS);
+      slots_.resize(n * BLOCK_ROWS);
+      for (const BoundColumn& c : s_.columns) context_.variables.insert_or_assign(c.var, Decimal());
+      for (const BoundColumn& c : s_.columns) {
+        // The map is this worker's own; its entries stay in place once inserted.
+        targets_.push_back(const_cast<Decimal*>(context_.variables.find(c.var)));
+      }
+    }
+    for (size_t j = 0; j < n; ++j) {
+      read_rows(*s_.columns[j].column, first, count, &values_[j * BLOCK_ROWS], &slots_[j * BLOCK_ROWS]);
+    }
   }
 
   // Row `k` of the block on its own; false when it failed and ends the run.
@@ -196,7 +200,7 @@ class Worker {
   VmContext context_;
   std::vector<Decimal*> targets_;
   std::optional<fast::Machine> machine_;
-  std::vector<int64_t> lanes_;
+  std::vector<int64_t, Uncleared<int64_t>> lanes_;  // written before read, block by block
   std::vector<fast::Lanes> lane_views_;
   uint8_t slow_[BLOCK_ROWS];
   int64_t nulls_ = 0;
