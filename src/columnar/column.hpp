@@ -4,6 +4,7 @@
 // producer's buffers and never owns them; whoever made the ArrowArray keeps it
 // alive (unreleased) for as long as its views are used.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -124,6 +125,19 @@ struct Column {
     chunks.push_back(std::move(view));
   }
   size_t chunk_of(int64_t row) const;  // the chunk holding `row` (< length)
+
+  // Calls visit(chunk, at, take, done) for each chunk's part of rows
+  // [row, row + count): `take` rows from the chunk's row `at`, after `done` rows.
+  template <class Visit>
+  void for_each_part(int64_t row, int64_t count, Visit visit) const {
+    int64_t done = 0;
+    for (size_t c = chunk_of(row); done < count; ++c) {
+      const int64_t at = row + done - starts[c];
+      const int64_t take = std::min(count - done, chunks[c].length - at);
+      visit(chunks[c], at, take, done);
+      done += take;
+    }
+  }
 };
 
 }  // namespace vexlor::columnar

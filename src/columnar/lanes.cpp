@@ -83,29 +83,19 @@ void load_chunk(const ArrayView& v, int64_t at, int64_t count, int64_t* out, uin
 }  // namespace
 
 Lanes load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out, uint8_t* slow) {
-  size_t c = column.chunk_of(row);
-  const int32_t scale = column.chunks[c].type == ValueType::Decimal ? column.chunks[c].scale : 0;
-  const int64_t* values = out;
-  const int64_t rows = count;
-  while (count > 0) {
-    const ArrayView& v = column.chunks[c];
-    const int64_t at = row - column.starts[c];
-    const int64_t take = std::min(count, v.length - at);
-    load_chunk(v, at, take, out, slow);
-    out += take;
-    slow += take;
-    row += take;
-    count -= take;
-    ++c;
-  }
+  const ArrayView& first = column.chunks[column.chunk_of(row)];
+  const int32_t scale = first.type == ValueType::Decimal ? first.scale : 0;
+  column.for_each_part(row, count, [&](const ArrayView& v, int64_t at, int64_t take, int64_t done) {
+    load_chunk(v, at, take, out + done, slow + done);
+  });
   uint64_t bound = 0, least = UINT64_MAX;
-  for (int64_t k = 0; k < rows; ++k) {
-    const uint64_t sign = static_cast<uint64_t>(values[k] >> 63);
-    const uint64_t magnitude = (static_cast<uint64_t>(values[k]) ^ sign) - sign;
+  for (int64_t k = 0; k < count; ++k) {
+    const uint64_t sign = static_cast<uint64_t>(out[k] >> 63);
+    const uint64_t magnitude = (static_cast<uint64_t>(out[k]) ^ sign) - sign;
     bound = std::max(bound, magnitude);
     least = std::min(least, magnitude);
   }
-  return {values, scale, bound, least};
+  return {out, scale, bound, least};
 }
 
 }  // namespace vexlor::columnar::fast

@@ -57,26 +57,28 @@ class Pool {
     }
     // A helper is usually within one block of the end: worth a short spin
     // rather than a sleep and a wake-up.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
-    for (unsigned spins = 0; job.active.load(std::memory_order_acquire) != 0; ++spins) {
-      if (spins % 64 == 63 && std::chrono::steady_clock::now() > until) {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [&] { return job.active.load(std::memory_order_acquire) == 0; });
-        return;
-      }
-      pause();
-    }
+    const auto left = [&] { return job.active.load(std::memory_order_acquire) == 0; };
+    if (spin_until(left, std::chrono::microseconds(100))) return;
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, left);
   }
 
   Pool* previous = nullptr;  // a parent process's pool, kept reachable after fork()
 
  private:
-  static void pause() {
+  // True once done() holds; false if it still does not after `limit`.
+  template <class Done>
+  static bool spin_until(Done done, std::chrono::microseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (unsigned spins = 1; !done(); ++spins) {
+      if (spins % 64 == 0 && std::chrono::steady_clock::now() > until) return false;
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
+      __builtin_ia32_pause();
 #else
-    std::this_thread::yield();
+      std::this_thread::yield();
 #endif
+    }
+    return true;
   }
 
   // At least min(n, capacity) helper threads; false when there are none.
@@ -101,17 +103,6 @@ class Pool {
     return started_ > 0;
   }
 
-  // Calls often come one right after another (a table read batch by batch):
-  // a helper that stays awake a little while after its job joins the next at
-  // once, instead of after a wake-up that costs about as much as a short call.
-  void linger() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
-    for (unsigned spins = 1; queued_.load(std::memory_order_relaxed) == 0; ++spins) {
-      if (spins % 64 == 0 && std::chrono::steady_clock::now() > until) return;
-      pause();
-    }
-  }
-
   void unlink(Job& job) {
     if (!job.queued) return;
     queued_.fetch_sub(1, std::memory_order_relaxed);
@@ -133,8 +124,11 @@ class Pool {
     std::unique_lock lock(mutex_);
     for (;;) {
       if (head_ == nullptr) {
+        // Calls often come one right after another (a table read batch by
+        // batch): a helper that stays awake a little while joins the next at
+        // once, instead of after a wake-up that costs about as much as a short call.
         lock.unlock();
-        linger();
+        spin_until([&] { return queued_.load(std::memory_order_relaxed) != 0; }, std::chrono::microseconds(50));
         lock.lock();
         work_.wait(lock, [&] { return head_ != nullptr; });
       }

@@ -256,18 +256,9 @@ size_t float_repr(double value, char* out) {
 }
 
 void read_rows(const Column& column, int64_t row, int64_t count, Decimal* out, Slot* slots) {
-  size_t c = column.chunk_of(row);
-  while (count > 0) {
-    const ArrayView& v = column.chunks[c];
-    const int64_t local = row - column.starts[c];
-    const int64_t take = std::min(count, v.length - local);
-    read_view(v, local, take, out, slots);
-    out += take;
-    slots += take;
-    row += take;
-    count -= take;
-    ++c;
-  }
+  column.for_each_part(row, count, [&](const ArrayView& v, int64_t at, int64_t take, int64_t done) {
+    read_view(v, at, take, out + done, slots + done);
+  });
 }
 
 RowError conversion_error(const Column& column, int64_t row) {

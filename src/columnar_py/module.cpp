@@ -76,6 +76,17 @@ void release_schema_capsule(PyObject* c) { capsule_release<ArrowSchema>(c, "arro
 void release_array_capsule(PyObject* c) { capsule_release<ArrowArray>(c, "arrow_array"); }
 void release_stream_capsule(PyObject* c) { capsule_release<ArrowArrayStream>(c, "arrow_array_stream"); }
 
+// A capsule owning the filled struct `p`; on failure the struct is released and freed.
+template <class T>
+PyObject* capsule_of(T* p, const char* name, PyCapsule_Destructor destructor) {
+  PyObject* capsule = PyCapsule_New(p, name, destructor);
+  if (capsule == nullptr) {
+    p->release(p);
+    delete p;
+  }
+  return capsule;
+}
+
 bool no_more_than_one_arg(Py_ssize_t nargs, PyObject* kwnames, const char* name) {
   const Py_ssize_t total = nargs + (kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0);
   if (total <= 1) return true;
@@ -94,19 +105,15 @@ PyObject* result_arrow_c_array(PyObject* self, PyObject* const*, Py_ssize_t narg
     delete array;
     return PyErr_NoMemory();
   }
-  PyObject* s = PyCapsule_New(schema, "arrow_schema", release_schema_capsule);
+  PyObject* s = capsule_of(schema, "arrow_schema", release_schema_capsule);
   if (s == nullptr) {
-    schema->release(schema);
-    delete schema;
     array->release(array);
     delete array;
     return nullptr;
   }
-  PyObject* a = PyCapsule_New(array, "arrow_array", release_array_capsule);
+  PyObject* a = capsule_of(array, "arrow_array", release_array_capsule);
   if (a == nullptr) {
     Py_DECREF(s);
-    array->release(array);
-    delete array;
     return nullptr;
   }
   PyObject* pair = PyTuple_Pack(2, s, a);
@@ -122,12 +129,7 @@ PyObject* result_arrow_c_stream(PyObject* self, PyObject* const*, Py_ssize_t nar
     delete stream;
     return PyErr_NoMemory();
   }
-  PyObject* capsule = PyCapsule_New(stream, "arrow_array_stream", release_stream_capsule);
-  if (capsule == nullptr) {
-    stream->release(stream);
-    delete stream;
-  }
-  return capsule;
+  return capsule_of(stream, "arrow_array_stream", release_stream_capsule);
 }
 
 Py_ssize_t result_length(PyObject* self) { return static_cast<Py_ssize_t>(column_of(self).length); }
