@@ -1,0 +1,137 @@
+"""Writing the command line's results: CSV (a file or standard output) or Parquet.
+
+A file is written under a temporary name in the target's folder and renamed into
+place only when the run succeeds: a failed or interrupted run leaves no partial
+file and never truncates an existing one.
+
+CSV: plain notation (never an exponent), exactly S places with --scale S and each
+row's own value otherwise, a null as an empty field (a blank line in a one-column
+file). Parquet: kept columns as read, then each output as decimal128(38, S)."""
+
+from __future__ import annotations
+
+import os
+import re
+import sys
+import tempfile
+from collections.abc import Mapping, Sequence
+from typing import IO, Any
+
+from .cli_batches import Evaluated
+from .cli_errors import UsageError
+from .cli_read import pyarrow_module
+
+_NEEDS_QUOTES = re.compile(r'[,"\r\n]').search
+
+
+class Target:
+    """The output file: a temporary file until commit() renames it into place."""
+
+    def __init__(self, path: str | None) -> None:
+        self.path, self.temporary = path, None
+        if path is None:
+            self.file: IO[bytes] = sys.stdout.buffer
+            return
+        folder, base = os.path.split(os.path.abspath(path))
+        if os.path.isdir(path):
+            raise UsageError(f"cannot write {path}: it is a folder")
+        try:
+            handle, self.temporary = tempfile.mkstemp(prefix=f".{base}.", suffix=".partial", dir=folder)
+        except OSError as error:
+            raise UsageError(f"cannot write {path}: {error.strerror}") from None
+        self.file = os.fdopen(handle, "wb")
+
+    def commit(self) -> None:
+        if self.temporary is None:
+            self.file.flush()
+            return
+        self.file.close()
+        os.chmod(self.temporary, _mode(self.path or ""))
+        os.replace(self.temporary, self.path or "")
+        self.temporary = None
+
+    def discard(self) -> None:
+        if self.temporary is not None:
+            self.file.close()
+            os.unlink(self.temporary)
+            self.temporary = None
+
+
+def _mode(path: str) -> int:
+    """An existing file keeps its permissions; a new one gets what open() would give it."""
+    try:
+        return os.stat(path).st_mode & 0o7777
+    except OSError:
+        umask = os.umask(0)
+        os.umask(umask)
+        return 0o666 & ~umask
+
+
+def _quoted(text: str) -> str:
+    return '"' + text.replace('"', '""') + '"' if _NEEDS_QUOTES(text) else text
+
+
+class CsvWriter:
+    def __init__(self, target: Target, kept: Sequence[str], outputs: Sequence[str],
+                 scales: Mapping[str, int | None]) -> None:
+        self.target, self.scales = target, scales
+        self.header: str | None = ",".join(map(_quoted, [*kept, *outputs])) + "\n"  # written with the first rows
+
+    def write(self, evaluated: Evaluated) -> None:
+        columns = [_kept_texts(values) for values in evaluated.batch.kept.values()]
+        for name, pieces in evaluated.outputs.items():
+            columns.append(_number_texts(pieces, self.scales[name]))
+        rows = map(",".join, zip(*columns))
+        self.target.file.write(((self.header or "") + "\n".join(rows) + "\n").encode())
+        self.header = None
+
+    def close(self) -> None:
+        if self.header is not None:  # no rows
+            self.target.file.write(self.header.encode())
+
+
+def _number_texts(pieces: Sequence[Any], scale: int | None) -> list[str]:
+    texts: list[str] = []
+    for piece in pieces:
+        values = piece.to_pylist()
+        if scale is None:  # str() is quick but may give an exponent: 1E-7, 0E-12
+            texts += ["" if v is None else s if "E" not in (s := str(v)) else format(v, "f") for v in values]
+        else:  # rounded half to even to `scale` places, as the engine rounds
+            spec = f".{scale}f"
+            texts += ["" if v is None else format(v, spec) for v in values]
+    return texts
+
+
+def _kept_texts(values: Any) -> list[str]:
+    if isinstance(values, list):  # CSV: the text as read
+        return [_quoted(v) for v in values]
+    pa = pyarrow_module("pyarrow", "reading")
+    if pa.types.is_decimal(values.type):
+        return ["" if v is None else format(v, "f") for v in values.to_pylist()]
+    texts = values.cast(pa.large_string()).to_pylist()
+    return ["" if v is None else _quoted(v) for v in texts]
+
+
+class ParquetWriter:
+    def __init__(self, target: Target, kept_types: Mapping[str, Any], outputs: Sequence[str],
+                 scales: Mapping[str, int | None]) -> None:
+        self.pa = pyarrow_module("pyarrow", "writing")
+        pq = pyarrow_module("pyarrow.parquet", "writing")
+        fields = [self.pa.field(name, kind) for name, kind in kept_types.items()]
+        fields += [self.pa.field(name, self.pa.decimal128(38, scales[name] or 0)) for name in outputs]
+        self.schema = self.pa.schema(fields)
+        self.writer = pq.ParquetWriter(target.temporary or target.file, self.schema)
+
+    def write(self, evaluated: Evaluated) -> None:
+        pa = self.pa
+        arrays = []
+        for values in evaluated.batch.kept.values():
+            if isinstance(values, list):  # CSV: an empty field is null
+                values = pa.array([v or None for v in values], pa.string())
+            arrays.append(values)
+        for pieces in evaluated.outputs.values():
+            arrays.append(pa.concat_arrays([pa.array(piece) for piece in pieces]))
+        self.writer.write_batch(pa.RecordBatch.from_arrays(arrays, schema=self.schema))
+
+    def close(self) -> None:
+        self.writer.close()
