@@ -49,9 +49,9 @@ class Settings:
     threads: int | None
 
 
-def _evaluate_batches(outputs: Mapping[str, CompiledExpression], batches: Iterable[Batch],
-                      constants: Mapping[str, str], scales: Mapping[str, int | None],
-                      settings: Settings) -> Iterator[Evaluated]:
+def _evaluate_batches(  # pyright: ignore[reportUnusedFunction]
+        outputs: Mapping[str, CompiledExpression], batches: Iterable[Batch], constants: Mapping[str, str],
+        scales: Mapping[str, int | None], settings: Settings) -> Iterator[Evaluated]:
     """Evaluates every output over every batch. An output whose scale is fixed gives
     decimal128(38, scale) results; one without keeps each row's own value. Raises
     RowFailure for a failing row (errors="raise")."""

@@ -52,7 +52,8 @@ def expected_in_words(message: str) -> str | None:
     _, found, listed = message.partition("\nExpected one of ")
     if not found:  # after a complete expression, a token that nothing may follow
         return "expected the end of the expression" if _TOKEN_SPAN.match(message) else None
-    words = [_WORDS.get(item, item) for item in _EXPECTED.findall(listed)]
+    items: list[str] = _EXPECTED.findall(listed)
+    words = [_WORDS[item] if item in _WORDS else item for item in items]
     if len(words) == 1:
         return f"expected {words[0]}"
     return f"expected one of {', '.join(words[:-1])} or {words[-1]}"

@@ -160,7 +160,8 @@ class ParquetInput:
 
 def _size(file: Any) -> int:
     try:
-        return max(1, file.seek(0, io.SEEK_END))
+        end: int = file.seek(0, io.SEEK_END)
+        return max(1, end)
     except OSError:  # not seekable (a pipe): no progress bar
         return 0
     finally:

@@ -14,7 +14,7 @@ from decimal import Decimal
 from typing import Any
 
 from ._lib import CompiledExpression
-from .cli_batches import RowFailure, Settings, _evaluate_batches
+from .cli_batches import RowFailure, Settings, _evaluate_batches  # pyright: ignore[reportPrivateUsage]
 from .cli_errors import DataError, UsageError
 from .cli_read import CsvInput, ParquetInput, Progress, open_input, pyarrow_module
 from .cli_write import CsvWriter, ParquetWriter, Target

@@ -15,7 +15,7 @@ import re
 import sys
 import tempfile
 from collections.abc import Mapping, Sequence
-from typing import IO, Any
+from typing import IO, Any, cast
 
 from .cli_batches import Evaluated
 from .cli_errors import UsageError
@@ -104,7 +104,8 @@ def _number_texts(pieces: Sequence[Any], scale: int | None) -> list[str]:
 
 def _kept_texts(values: Any) -> list[str]:
     if isinstance(values, list):  # CSV: the text as read
-        return [_quoted(v) for v in values]
+        read = cast("list[str]", values)
+        return [_quoted(v) for v in read]
     pa = pyarrow_module("pyarrow", "reading")
     if pa.types.is_decimal(values.type):
         return ["" if v is None else format(v, "f") for v in values.to_pylist()]
@@ -124,10 +125,11 @@ class ParquetWriter:
 
     def write(self, evaluated: Evaluated) -> None:
         pa = self.pa
-        arrays = []
+        arrays: list[Any] = []
         for values in evaluated.batch.kept.values():
             if isinstance(values, list):  # CSV: an empty field is null
-                values = pa.array([v or None for v in values], pa.string())
+                read = cast("list[str]", values)
+                values = pa.array([v or None for v in read], pa.string())
             arrays.append(values)
         for pieces in evaluated.outputs.values():
             arrays.append(pa.concat_arrays([pa.array(piece) for piece in pieces]))
