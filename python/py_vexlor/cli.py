@@ -48,9 +48,10 @@ each row's own value otherwise; a null is an empty field.
 Parquet output: kept columns as read, then each output as decimal128(38, S), the scale
 S fixed before the first row.
 A file given to --output is written under a temporary name in its folder and renamed
-into place only when the run succeeds. On standard output with --errors raise, the
-rows before a failing one are already written. When standard output is closed early
-(| head), the run stops quietly with status 0 (rather than dying of SIGPIPE).
+into place only when the run succeeds: a failed or interrupted run leaves no partial
+file. On standard output with --errors raise, rows before a failing one may already
+be written. When standard output is closed early (| head), the run stops quietly with
+status 0 (rather than dying of SIGPIPE). Parquet needs pyarrow (an optional extra).
 Exit status: 0 done; 1 an evaluation error or a problem with the data; 2 a mistake
 on the command line. An expression may start with '-'; use -- before it if it looks
 like an option."""
@@ -94,7 +95,7 @@ def build_parser(prog: str) -> argparse.ArgumentParser:
     table.add_argument("--input", metavar="FILE",
                        help="a CSV file with a header row ('-': standard input), or a .parquet file")
     table.add_argument("--output", metavar="FILE",
-                       help="where the results go: CSV (default: standard output), or Parquet for .parquet")
+                       help="where the results go: CSV (default or '-': standard output), or Parquet for .parquet")
     table.add_argument("--expr", action="append", default=[], metavar="NAME=EXPRESSION",
                        help="one more output column NAME (repeatable); the positional expression is 'result'")
     table.add_argument("--keep", action="append", type=_columns_list, default=[], metavar="COL[,COL...]",
@@ -170,6 +171,8 @@ def _outputs(parser: argparse.ArgumentParser, expression: str | None, exprs: Seq
              keep: Sequence[str]) -> dict[str, str]:
     """Output name -> expression text: the positional expression is "result"."""
     outputs = {} if expression is None else {"result": expression}
+    if "result" in outputs and "result" in keep:
+        parser.error("argument --keep: 'result' names the positional expression's output already")
     for arg in exprs:
         name, sep, text = arg.partition("=")
         if not sep or not name:

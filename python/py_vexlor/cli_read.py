@@ -33,7 +33,7 @@ def pyarrow_module(module: str, doing: str) -> Any:
     try:
         return importlib.import_module(module)
     except ImportError:
-        raise UsageError(f"{doing} Parquet needs pyarrow, an optional extra "
+        raise DataError(f"{doing} Parquet needs pyarrow, an optional extra "
                          "(pip install 'py_vexlor[parquet]' or pip install pyarrow)") from None
 
 
