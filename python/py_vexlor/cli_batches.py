@@ -4,7 +4,7 @@ every output expression. This is the one place that calls the columnar engine.""
 from __future__ import annotations
 
 import re
-from collections.abc import Iterable, Iterator, Mapping
+from collections.abc import Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
@@ -23,7 +23,7 @@ class Batch:
     rows: int
     columns: dict[str, Any]  # variable -> column (a list of str or None, or an Arrow array)
     kept: dict[str, Any]  # kept column -> its values as read
-    lines: list[int] | None  # CSV: the line of the file each row ends on
+    lines: Sequence[int] | None  # CSV: the line of the file each row ends on
 
 
 @dataclass

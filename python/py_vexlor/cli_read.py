@@ -12,9 +12,11 @@ from __future__ import annotations
 import csv
 import importlib
 import io
+import itertools
+import operator
 import sys
 import time
-from collections.abc import Iterator, Mapping
+from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
 from .cli_batches import Batch
@@ -99,29 +101,40 @@ class CsvInput:
         limit = max(1024, min(BATCH_ROWS, BATCH_FIELDS // max(width, 1)))
         reader = self.reader
         while True:
-            records: list[list[str]] = []
-            lines: list[int] = []
+            before = reader.line_num
             try:
-                for record in reader:
-                    if len(record) != width:
-                        if record:
-                            raise DataError(f"{self.name}, line {reader.line_num}: {len(record)} fields, "
-                                            f"the header has {width}")
-                        if width != 1:
-                            continue
-                        record = [""]
-                    records.append(record)
-                    lines.append(reader.line_num)
-                    if len(records) == limit:
-                        break
+                records = list(itertools.islice(reader, limit))
             except (UnicodeDecodeError, csv.Error) as error:
                 raise DataError(f"cannot read {self.name}, line {reader.line_num + 1}: {error}") from None
             if not records:
                 return
+            lines: Sequence[int]
+            if reader.line_num - before == len(records) and set(map(len, records)) == {width}:
+                lines = range(before + 1, reader.line_num + 1)  # one line per row, none blank
+            else:
+                records, lines = self._irregular(records, width, before)
+                if not records:
+                    continue
             self.progress.update(self.counted.count, self.size)
-            columns = {var: [r[i] or None for r in records] for var, i in picked}
-            kept = {column: [r[i] for r in records] for column, i in kept_at}
+            columns = {var: _nulls_for_empty(list(map(operator.itemgetter(i), records))) for var, i in picked}
+            kept = {column: list(map(operator.itemgetter(i), records)) for column, i in kept_at}
             yield Batch(len(records), columns, kept, lines)
+
+    def _irregular(self, records: list[list[str]], width: int, line: int) -> tuple[list[list[str]], list[int]]:
+        """Rows with line breaks in quoted fields, blank lines, or a wrong number of fields."""
+        rows: list[list[str]] = []
+        lines: list[int] = []
+        for record in records:
+            line += 1 + sum(f.count("\n") + f.count("\r") - f.count("\r\n") for f in record)
+            if len(record) != width:
+                if record:
+                    raise DataError(f"{self.name}, line {line}: {len(record)} fields, the header has {width}")
+                if width != 1:
+                    continue
+                record = [""]
+            rows.append(record)
+            lines.append(line)
+        return rows, lines
 
 
 class ParquetInput:
@@ -156,6 +169,12 @@ class ParquetInput:
                 yield Batch(batch.num_rows, columns, {column: batch.column(column) for column in keep}, None)
         except (OSError, ValueError) as error:
             raise DataError(f"cannot read {self.name}: {error}") from None
+
+
+def _nulls_for_empty(values: list[str]) -> list[str | None]:
+    if "" not in values:
+        return values  # type: ignore[return-value]
+    return [v or None for v in values]
 
 
 def _size(file: Any) -> int:

@@ -5,6 +5,7 @@ cli_batches, the one place that calls the engine)."""
 from __future__ import annotations
 
 import difflib
+import gc
 import os
 import re
 import uuid
@@ -52,6 +53,8 @@ def evaluate_file(outputs: Mapping[str, CompiledExpression], source: str, target
     _check_not_input(source, target)
     progress = Progress(options.progress)
     table = open_input(source, progress)
+    collecting = gc.isenabled()
+    gc.disable()  # the batches make millions of short-lived lists and no cycles: a third of the time otherwise
     try:
         variables = _columns_of_variables(table, outputs, constants)
         for column in keep:
@@ -78,6 +81,8 @@ def evaluate_file(outputs: Mapping[str, CompiledExpression], source: str, target
         finally:
             out.discard()
     finally:
+        if collecting:
+            gc.enable()
         progress.finish()
         table.close()
 

@@ -10,6 +10,7 @@ file). Parquet: kept columns as read, then each output as decimal128(38, S)."""
 
 from __future__ import annotations
 
+import itertools
 import os
 import re
 import sys
@@ -71,6 +72,10 @@ def _quoted(text: str) -> str:
     return '"' + text.replace('"', '""') + '"' if _NEEDS_QUOTES(text) else text
 
 
+def _quoted_all(texts: list[str]) -> list[str]:
+    return list(map(_quoted, texts)) if _NEEDS_QUOTES("".join(texts)) else texts
+
+
 class CsvWriter:
     def __init__(self, target: Target, kept: Sequence[str], outputs: Sequence[str],
                  scales: Mapping[str, int | None]) -> None:
@@ -96,7 +101,9 @@ def _number_texts(pieces: Sequence[Any], scale: int | None) -> list[str]:
         values = piece.to_pylist()
         if scale is None:  # str() is quick but may give an exponent: 1E-7, 0E-12
             texts += ["" if v is None else s if "E" not in (s := str(v)) else format(v, "f") for v in values]
-        else:  # rounded half to even to `scale` places, as the engine rounds
+        elif piece.null_count == 0:  # rounded half to even to `scale` places, as the engine rounds
+            texts += map(format, values, itertools.repeat(f".{scale}f"))
+        else:
             spec = f".{scale}f"
             texts += ["" if v is None else format(v, spec) for v in values]
     return texts
@@ -104,13 +111,12 @@ def _number_texts(pieces: Sequence[Any], scale: int | None) -> list[str]:
 
 def _kept_texts(values: Any) -> list[str]:
     if isinstance(values, list):  # CSV: the text as read
-        read = cast("list[str]", values)
-        return [_quoted(v) for v in read]
+        return _quoted_all(cast("list[str]", values))
     pa = pyarrow_module("pyarrow", "reading")
     if pa.types.is_decimal(values.type):
         return ["" if v is None else format(v, "f") for v in values.to_pylist()]
     texts = values.cast(pa.large_string()).to_pylist()
-    return ["" if v is None else _quoted(v) for v in texts]
+    return _quoted_all(["" if v is None else v for v in texts])
 
 
 class ParquetWriter:
