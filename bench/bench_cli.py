@@ -150,12 +150,18 @@ def main() -> None:
     parser.add_argument("--rows", type=int, default=1_000_000)
     parser.add_argument("--dir", type=Path, default=Path("/tmp/bench_cli"))
     parser.add_argument("--part", nargs=2)
+    parser.add_argument("--make", action="store_true")
     args = parser.parse_args()
     if args.part:
         globals()[args.part[0]](args.part[1])
         return
     args.dir.mkdir(parents=True, exist_ok=True)
-    csv_path, parquet_path = make_files(args.rows, args.dir)
+    if args.make:
+        make_files(args.rows, args.dir)
+        return
+    # in a process of its own: a child's peak memory counts its parent's at the fork
+    subprocess.run([sys.executable, __file__, "--make", "--rows", str(args.rows), "--dir", str(args.dir)], check=True)
+    csv_path, parquet_path = args.dir / f"in{args.rows}.csv", args.dir / f"in{args.rows}.parquet"
     vexlor = str(Path(sys.executable).with_name("vexlor"))
     me = [sys.executable, __file__, "--part"]
     runs = {

@@ -218,11 +218,15 @@ def _table(parser: argparse.ArgumentParser, args: Any, outputs: dict[str, str],
     keep = list(dict.fromkeys(c for group in args.keep for c in group))
     options = Options(args.gas, args.errors, args.scale, args.threads, args.progress)
     output = None if args.output in (None, "-") else args.output
-    previous = signal.signal(signal.SIGTERM, _terminate)
+    try:
+        previous = signal.signal(signal.SIGTERM, _terminate)
+    except ValueError:  # not the main thread
+        previous = None
     try:
         evaluate_file(compiled, args.input, output, variables, keep, options)
     finally:
-        signal.signal(signal.SIGTERM, previous)
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
     return 0
 
 

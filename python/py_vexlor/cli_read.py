@@ -142,7 +142,8 @@ class ParquetInput:
         pq = pyarrow_module("pyarrow.parquet", "reading")
         self.name, self.progress = path, progress
         try:
-            self.file = pq.ParquetFile(path)
+            # read a column chunk through a small buffer, no row group ahead: memory stays bounded
+            self.file = pq.ParquetFile(path, pre_buffer=False, buffer_size=1 << 20)
         except FileNotFoundError as error:
             raise UsageError(f"cannot read {path}: {error.strerror or 'No such file or directory'}") from None
         except (OSError, ValueError) as error:

@@ -16,10 +16,11 @@ import re
 import sys
 import tempfile
 from collections.abc import Mapping, Sequence
+from decimal import Decimal
 from typing import IO, Any, cast
 
 from .cli_batches import Evaluated
-from .cli_errors import UsageError
+from .cli_errors import DataError, UsageError
 from .cli_read import pyarrow_module
 
 _NEEDS_QUOTES = re.compile(r'[,"\r\n]').search
@@ -83,7 +84,7 @@ class CsvWriter:
         self.header: str | None = ",".join(map(_quoted, [*kept, *outputs])) + "\n"  # written with the first rows
 
     def write(self, evaluated: Evaluated) -> None:
-        columns = [_kept_texts(values) for values in evaluated.batch.kept.values()]
+        columns = [_kept_texts(name, values) for name, values in evaluated.batch.kept.items()]
         for name, pieces in evaluated.outputs.items():
             columns.append(_number_texts(pieces, self.scales[name]))
         rows = map(",".join, zip(*columns))
@@ -109,13 +110,19 @@ def _number_texts(pieces: Sequence[Any], scale: int | None) -> list[str]:
     return texts
 
 
-def _kept_texts(values: Any) -> list[str]:
+def _kept_texts(name: str, values: Any) -> list[str]:
+    """A kept column as CSV fields: numbers in plain notation, text quoted where needed."""
     if isinstance(values, list):  # CSV: the text as read
         return _quoted_all(cast("list[str]", values))
     pa = pyarrow_module("pyarrow", "reading")
     if pa.types.is_decimal(values.type):
         return ["" if v is None else format(v, "f") for v in values.to_pylist()]
-    texts = values.cast(pa.large_string()).to_pylist()
+    if pa.types.is_floating(values.type):
+        return ["" if v is None else format(Decimal(repr(v)), "f") for v in values.to_pylist()]
+    try:
+        texts = values.cast(pa.large_string()).to_pylist()
+    except (pa.ArrowInvalid, pa.ArrowNotImplementedError):
+        raise DataError(f"the kept column {name!r} of type {values.type} cannot be written as CSV text") from None
     return _quoted_all(["" if v is None else v for v in texts])
 
 
