@@ -138,11 +138,12 @@ def _scales(outputs: Mapping[str, CompiledExpression], table: CsvInput | Parquet
     except ImportError:
         raise UsageError("writing Parquet needs --scale S here: the type of each output, "
                          "decimal128(38, S), is fixed before the first row") from None
-    types: dict[str, Any] = {var: table.types[column] for var, column in variables.items()}
-    for name, value in constants.items():
-        types[name] = (Decimal(value), Decimal(value))
+    domains = {_uuid_key(name) or name: (Decimal(value), Decimal(value)) for name, value in constants.items()}
     scales: dict[str, int | None] = {}
     for name, expression in outputs.items():
+        types: dict[str, Any] = {}
+        for var in expression.variables():  # a column's type, or the one value given by name=value
+            types[var] = table.types[variables[var]] if var in variables else domains[_uuid_key(var) or var]
         try:
             scales[name] = output_scale(expression, types, name)
         except ValueError as error:
