@@ -246,11 +246,12 @@ def _quiet_stdout() -> None:
 def main(argv: Sequence[str] | None = None, prog: str = "vexlor") -> int:
     parser = build_parser(prog)
     args = parser.parse_args(_options_first(parser, sys.argv[1:] if argv is None else argv))
+    # Modes other than evaluation branch off here.
     expression, assignments = _split(args.arguments)
     variables = _variables(parser, assignments)
     if args.input is None:
         for name in ("output", "scale", "threads", "progress", "expr", "keep"):
-            if getattr(args, name):
+            if getattr(args, name) not in (None, []):
                 parser.error(f"argument --{name}: only with --input")
     if expression is None and not args.expr:
         parser.error("the following arguments are required: EXPRESSION")
@@ -279,6 +280,9 @@ def main(argv: Sequence[str] | None = None, prog: str = "vexlor") -> int:
     except BrokenPipeError:
         _quiet_stdout()
         return 0
+    except OSError as error:  # a full disk, a failing device
+        print(f"error: {error.strerror or error}", file=sys.stderr)
+        return 1
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr)
         return 130

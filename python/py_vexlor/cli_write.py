@@ -13,6 +13,7 @@ from __future__ import annotations
 import itertools
 import os
 import re
+import stat
 import sys
 import tempfile
 from collections.abc import Mapping, Sequence
@@ -27,17 +28,29 @@ _NEEDS_QUOTES = re.compile(r'[,"\r\n]').search
 
 
 class Target:
-    """The output file: a temporary file until commit() renames it into place."""
+    """The output. A regular file (new or existing) is written under a temporary name in
+    its folder and renamed into place by commit(); standard output, a device or a pipe is
+    written as the rows come."""
 
     def __init__(self, path: str | None) -> None:
-        self.path, self.temporary = path, None
+        self.path, self.temporary, self.opened = path, None, False
         if path is None:
             self.file: IO[bytes] = sys.stdout.buffer
             return
-        folder, base = os.path.split(os.path.abspath(path))
-        if os.path.isdir(path):
+        try:
+            kind = os.stat(path).st_mode
+        except FileNotFoundError:
+            kind = stat.S_IFREG
+        except OSError as error:
+            raise UsageError(f"cannot write {path}: {error.strerror}") from None
+        if stat.S_ISDIR(kind):
             raise UsageError(f"cannot write {path}: it is a folder")
         try:
+            if not stat.S_ISREG(kind):  # renaming over /dev/null would replace the device
+                self.file, self.opened = open(path, "wb"), True
+                return
+            self.path = os.path.realpath(path)  # through a symbolic link, the file it names is replaced
+            folder, base = os.path.split(self.path)
             handle, self.temporary = tempfile.mkstemp(prefix=f".{base}.", suffix=".partial", dir=folder)
         except OSError as error:
             raise UsageError(f"cannot write {path}: {error.strerror}") from None
@@ -46,6 +59,8 @@ class Target:
     def commit(self) -> None:
         if self.temporary is None:
             self.file.flush()
+            if self.opened:
+                self.file.close()
             return
         self.file.close()
         os.chmod(self.temporary, _mode(self.path or ""))
@@ -57,6 +72,11 @@ class Target:
             self.file.close()
             os.unlink(self.temporary)
             self.temporary = None
+        elif self.opened and not self.file.closed:
+            try:
+                self.file.close()
+            except OSError:
+                pass
 
 
 def _mode(path: str) -> int:

@@ -3,6 +3,7 @@
 import os
 import random
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -101,6 +102,13 @@ def test_file_outputs_appear_whole_or_not_at_all(tmp_path):
     assert target.read_text() == "before\n" and sorted(os.listdir(tmp_path)) == ["out.csv", "t.csv"]
     proc = vexlor("a * 2", "--input", str(data), "--output", str(target), "--threads", "2")
     assert proc.returncode == 0 and target.read_text().splitlines()[:2] == ["result", "2"]
+    # a pipe (like a device) is written as the rows come, never renamed over
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    reader = subprocess.Popen(["cat", str(fifo)], stdout=subprocess.PIPE)
+    proc = vexlor("a * 2", "--input", str(data), "--output", str(fifo))
+    assert proc.returncode == 0 and reader.communicate()[0].count(b"\n") == 70_002
+    assert stat.S_ISFIFO(os.stat(fifo).st_mode)
 
 
 def _random_decimal(rng):
