@@ -49,7 +49,7 @@ Parquet output: kept columns as read, then each output as decimal128(38, S), the
 S fixed before the first row.
 A file given to --output is written under a temporary name in its folder and renamed
 into place only when the run succeeds: a failed or interrupted run leaves no partial
-file. On standard output with --errors raise, rows before a failing one may already
+file (a device or a named pipe is written as the rows come). On standard output with --errors raise, rows before a failing one may already
 be written. When standard output is closed early (| head), the run stops quietly with
 status 0 (rather than dying of SIGPIPE). Parquet needs pyarrow (an optional extra).
 Exit status: 0 done; 1 an evaluation error or a problem with the data; 2 a mistake
