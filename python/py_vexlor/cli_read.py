@@ -142,10 +142,12 @@ class ParquetInput:
         pq = pyarrow_module("pyarrow.parquet", "reading")
         self.name, self.progress = path, progress
         try:
+            open(path, "rb").close()
+        except OSError as error:
+            raise UsageError(f"cannot read {path}: {error.strerror}") from None
+        try:
             # read a column chunk through a small buffer, no row group ahead: memory stays bounded
             self.file = pq.ParquetFile(path, pre_buffer=False, buffer_size=1 << 20)
-        except FileNotFoundError as error:
-            raise UsageError(f"cannot read {path}: {error.strerror or 'No such file or directory'}") from None
         except (OSError, ValueError) as error:
             raise DataError(f"cannot read {path}: {error}") from None
         schema = self.file.schema_arrow
