@@ -10,6 +10,7 @@ file). Parquet: kept columns as read, then each output as decimal128(38, S)."""
 
 from __future__ import annotations
 
+import importlib
 import itertools
 import os
 import re
@@ -102,11 +103,17 @@ class CsvWriter:
                  scales: Mapping[str, int | None]) -> None:
         self.target, self.scales = target, scales
         self.header: str | None = ",".join(map(_quoted, [*kept, *outputs])) + "\n"  # written with the first rows
+        self.arrow: Any = None  # pyarrow, for a long input (not worth its import for a short one)
 
     def write(self, evaluated: Evaluated) -> None:
+        if self.header is None and self.arrow is None:
+            try:
+                self.arrow = importlib.import_module("pyarrow")
+            except ImportError:
+                self.arrow = False
         columns = [_kept_texts(name, values) for name, values in evaluated.batch.kept.items()]
         for name, pieces in evaluated.outputs.items():
-            columns.append(_number_texts(pieces, self.scales[name]))
+            columns.append(_number_texts(pieces, self.scales[name], self.arrow or None))
         rows = map(",".join, zip(*columns))
         self.target.file.write(((self.header or "") + "\n".join(rows) + "\n").encode())
         self.header = None
@@ -116,9 +123,12 @@ class CsvWriter:
             self.target.file.write(self.header.encode())
 
 
-def _number_texts(pieces: Sequence[Any], scale: int | None) -> list[str]:
+def _number_texts(pieces: Sequence[Any], scale: int | None, pa: Any) -> list[str]:
     texts: list[str] = []
     for piece in pieces:
+        if scale is not None and pa is not None and (arrow := _arrow_texts(piece, pa)) is not None:
+            texts += arrow
+            continue
         values = piece.to_pylist()
         if scale is None:  # str() is quick but may give an exponent: 1E-7, 0E-12
             texts += ["" if v is None else s if "E" not in (s := str(v)) else format(v, "f") for v in values]
@@ -128,6 +138,14 @@ def _number_texts(pieces: Sequence[Any], scale: int | None) -> list[str]:
             spec = f".{scale}f"
             texts += ["" if v is None else format(v, spec) for v in values]
     return texts
+
+
+def _arrow_texts(piece: Any, pa: Any) -> list[str] | None:
+    """The decimal128(38, S) values as pyarrow prints them: exactly S places, unless a
+    small value is printed with an exponent (then None)."""
+    texts: list[str | None] = pa.array(piece).cast(pa.string()).to_pylist()
+    plain = ["" if t is None else t for t in texts] if piece.null_count else cast("list[str]", texts)
+    return None if "E" in "".join(plain) else plain
 
 
 def _kept_texts(name: str, values: Any) -> list[str]:

@@ -7,7 +7,7 @@ import stat
 import subprocess
 import sys
 import time
-from decimal import Decimal
+from decimal import ROUND_HALF_EVEN, Decimal
 from pathlib import Path
 
 import pytest
@@ -99,6 +99,7 @@ def test_file_outputs_appear_whole_or_not_at_all(tmp_path):
         time.sleep(0.01)
     run.send_signal(signal.SIGINT)
     assert run.wait() == 130 and run.stderr.read() == b"interrupted\n"
+    run.stdin.close()
     assert target.read_text() == "before\n" and sorted(os.listdir(tmp_path)) == ["out.csv", "t.csv"]
     proc = vexlor("a * 2", "--input", str(data), "--output", str(target), "--threads", "2")
     assert proc.returncode == 0 and target.read_text().splitlines()[:2] == ["result", "2"]
@@ -139,9 +140,14 @@ def test_csv_that_other_tools_read_back(tmp_path):
             expected.append("" if value is None else format(value, "f"))
         assert line == ",".join(expected), (a, b)
     assert "E" not in proc.stdout
-    proc = vexlor("a", "--input", str(data), "--scale", "2", "--output", str(tmp_path / "o.csv"))
+    # exactly --scale places, in the first batch and after it (rounded half to even)
+    many = [_random_decimal(rng) for _ in range(70_000)] + ["1E-7", "-0.005", "0.015"]
+    (tmp_path / "many.csv").write_text("a,b\n" + "".join(f"{a},\n" for a in many))
+    proc = vexlor("a", "--input", str(tmp_path / "many.csv"), "--scale", "2", "--output", str(tmp_path / "o.csv"))
     texts = (tmp_path / "o.csv").read_text().splitlines()[1:]
-    assert texts[-3:] == ["0.00", "0.00", "0.00"] and all(len(t.partition(".")[2]) == 2 for t in texts)
+    rounded = [Decimal(a).quantize(Decimal("0.01"), ROUND_HALF_EVEN) for a in many]
+    assert texts == [format(v.copy_abs() if v.is_zero() else v, "f") for v in rounded], proc.stderr
+    assert texts[-3:] == ["0.00", "0.00", "0.02"]
     one = tmp_path / "one.csv"  # one column: a blank line is a null row, written back as one
     one.write_text("a\n1.5\n\n10\n")
     proc = vexlor("a * 2", "--input", str(one), "--scale", "2", "--output", str(tmp_path / "n.csv"))
