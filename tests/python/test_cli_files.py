@@ -36,8 +36,9 @@ def test_streams_standard_input_and_output_and_a_closed_pipe(tmp_path):
     shadow = tmp_path / "shadow" / "pyarrow"  # pyarrow is an optional extra
     shadow.mkdir(parents=True)
     (shadow / "__init__.py").write_text("raise ImportError('not installed')")
+    path = os.pathsep.join(filter(None, [str(shadow.parent), os.environ.get("PYTHONPATH")]))
     proc = vexlor("a", "--input", str(rows), "--output", str(tmp_path / "o.parquet"), "--scale", "0",
-                  env={"PYTHONPATH": os.pathsep.join(filter(None, [str(shadow.parent), os.environ.get("PYTHONPATH")]))})
+                  env={"PYTHONPATH": path})
     assert (proc.returncode, proc.stderr) == (1, "error: writing Parquet needs pyarrow, an optional extra "
                                                  "(pip install 'py_vexlor[parquet]' or pip install pyarrow)\n")
 
