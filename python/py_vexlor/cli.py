@@ -37,7 +37,8 @@ USAGE = ("%(prog)s [-h] [--version] [--gas N] [--max-depth N] "
 EPILOG = """\
 examples:
   %(prog)s "round(price * (1 + rate), 2)" rate=0.075 --input prices.csv --output priced.csv
-  %(prog)s --input trades.parquet --keep id --expr "value=qty * price" --scale 2 --output values.parquet
+  %(prog)s --input trades.parquet --keep id --expr "value=qty * price" --scale 2 \
+      --output values.parquet
   gzip -dc prices.csv.gz | %(prog)s "price * 2" --input - | head
 
 CSV input: a header row, then one row per evaluation; every field is read as the text
