@@ -37,7 +37,7 @@ USAGE = ("%(prog)s [-h] [--version] [--gas N] [--max-depth N] "
 EPILOG = """\
 examples:
   %(prog)s "round(price * (1 + rate), 2)" rate=0.075 --input prices.csv --output priced.csv
-  %(prog)s --input trades.parquet --keep id --expr "value=qty * price" --scale 2 \
+  %(prog)s --input trades.parquet --keep id --expr "value=qty * price" --scale 2 \\
       --output values.parquet
   gzip -dc prices.csv.gz | %(prog)s "price * 2" --input - | head
 
