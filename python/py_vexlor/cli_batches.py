@@ -59,6 +59,7 @@ def _evaluate_batches(  # pyright: ignore[reportUnusedFunction]
     for batch in batches:
         columns = {**batch.columns, **{name: [value] * batch.rows for name, value in constants.items()}}
         results: dict[str, list[ColumnResult]] = {}
+        failures: list[RowFailure] = []
         for name, expression in outputs.items():
             try:
                 results[name] = _evaluate(expression, columns, batch.rows, scales[name], settings)
@@ -66,7 +67,9 @@ def _evaluate_batches(  # pyright: ignore[reportUnusedFunction]
                 row = _failing_row(error)
                 if row is None:
                     raise
-                raise RowFailure(error, batch, row, first_row, name) from None
+                failures.append(RowFailure(error, batch, row, first_row, name))
+        if failures:  # the lowest failing row of any output
+            raise min(failures, key=lambda failure: failure.row)
         yield Evaluated(batch, first_row, results)
         first_row += batch.rows
 

@@ -173,6 +173,9 @@ def test_csv_that_other_tools_read_back(tmp_path):
     (["qty * 2"], 1, "{csv}, line 4, column 'qty': 'n/a' is not a decimal number (Invalid decimal: unknown character)"),
     (["10 / qty", "--keep", "id"], 1, "ZeroDivisionError: Division by zero\nraised by row 1 of the input "
                                       "(rows counted from 0), {csv}, line 3"),
+    (["--expr", "x=qty * 2", "--expr", "y=10 / qty"], 1, "ZeroDivisionError: Division by zero\nraised by row 1 "
+                                                         "of the input (rows counted from 0), {csv}, line 3\n"
+                                                         "in the output 'y'"),  # the lowest row of any output
 ])
 def test_messages(tmp_path, args, code, message):
     data = tmp_path / "t.csv"
