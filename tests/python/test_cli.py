@@ -34,22 +34,25 @@ def run(*args, command=(sys.executable, "-m", "py_vexlor")):
      "error: GasExhaustedError: Out of gas: instruction cost 3 exceeds remaining 2 (limit 4)\n"),
     (["1 / 0"], 1, "", "error: ZeroDivisionError: Division by zero\n"),
     (["x"], 1, "", "error: RuntimeError: Variable not found: x\n"),
-    (["1", "--gas", "-1"], 1, "", "error: ValueError: gas must be non-negative\n"),
-    (["1", "--max-depth", "0"], 1, "", "error: ValueError: max_depth must be between 1 and 1024\n"),
     # values go to the evaluation as text: its own messages
     (["a", "a=1e-30"], 1, "", "error: ValueError: Invalid numeric string for key 'a': Invalid decimal: unknown character\n"),
     (["a", "a=" + "9" * 29], 1, "",
      "error: ValueError: Invalid numeric string for key 'a': Invalid decimal: overflow from too many digits\n"),
     (["a", "a=x"], 1, "", "error: ValueError: Invalid numeric string for key 'a': Invalid decimal: unknown character\n"),
-    # parse errors: the exact message, then the expression with carets under the byte span
-    (["1 2 $"], 1, "", 'error: ValueError: Parse error: Unrecognized token `2` found at 2:3\nExpected one of "!=", "%", '
-     '"*", "+", "-", "/", "//", "<", "<=", "==", ">", ">=", "?", "^", "and" or "or"\n  1 2 $\n    ^\n' + PARSE_NOTE + "\n"),
+    # parse errors: the message's first line, the expression with carets under the byte span,
+    # then the expected tokens in words
+    (["1 2 $"], 1, "", 'error: ValueError: Parse error: Unrecognized token `2` found at 2:3\n  1 2 $\n    ^\n'
+     'expected one of "!=", "%", "*", "+", "-", "/", "//", "<", "<=", "==", ">", ">=", "?", "^", "and" or "or"\n'
+     + PARSE_NOTE + "\n"),
     (["a\u3000+ {ABC}"], 1, "", "error: ValueError: Parse error: Unrecognized token `ABC` found at 7:10\n"
-     'Expected one of r#"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"#\n'
-     "  a\u3000+ {ABC}\n        ^^^\n" + PARSE_NOTE + "\n"),  # U+3000: three bytes, two columns
+     "  a\u3000+ {ABC}\n        ^^^\nexpected a UUID\n" + PARSE_NOTE + "\n"),  # U+3000: three bytes, two columns
+    (["-"], 1, "", "error: ValueError: Parse error: Unrecognized EOF found at 1\n  -\n   ^\n"
+     'expected one of a number, an identifier, "(" or "{"\n' + PARSE_NOTE + "\n"),
+    (["1)"], 1, "", "error: ValueError: Parse error: Unrecognized token `)` found at 1:2\n  1)\n   ^\n"
+     "expected the end of the expression\n" + PARSE_NOTE + "\n"),
     (["x +\t漢"], 1, "", "error: ValueError: Parse error: Invalid token at 4\n  x +\t漢\n     \t^^\n" + PARSE_NOTE + "\n"),
     (["1 +\n(2"], 1, "", "error: ValueError: Parse error: Unrecognized EOF found at 6\n"
-     'Expected one of ")"\n  (2\n    ^\n' + PARSE_NOTE + "\n"),
+     '  (2\n    ^\nexpected ")"\n' + PARSE_NOTE + "\n"),
     (["1e999"], 1, "", "error: ValueError: Parse error: Invalid decimal literal\n"),
     # command-line mistakes name the argument
     (["a", "1=2"], 2, "", "error: argument '1=2': the name '1' is neither an identifier nor a UUID\n"),
@@ -62,6 +65,9 @@ def run(*args, command=(sys.executable, "-m", "py_vexlor")):
      f"error: argument 'urn:uuid:{UUID.upper()}=2': 'urn:uuid:{UUID.upper()}' is already given by '{{{UUID}}}=1'\n"),
     (["1", "--gas", str(2**63)], 2, "", f"error: argument --gas: {2**63} does not fit in a signed 64-bit integer\n"),
     (["1", "--max-depth", "x"], 2, "", "error: argument --max-depth: expected an integer, got 'x'\n"),
+    (["1", "--gas", "-1"], 2, "", "error: argument --gas: -1 is not at least 0\n"),
+    (["1", "--max-depth", "0"], 2, "", "error: argument --max-depth: 0 is not between 1 and 1024\n"),
+    (["1", "--keep", "a"], 2, "", "error: argument --keep: only with --input\n"),
     ([], 2, "", "error: the following arguments are required: EXPRESSION\n"),
 ])
 def test_cli(args, code, out, err):
@@ -69,8 +75,8 @@ def test_cli(args, code, out, err):
     assert (proc.returncode, proc.stdout) == (code, out), proc.stderr
     if code == 2:
         usage, message = proc.stderr.split("\n", 1)
-        assert usage == ("usage: python -m py_vexlor [-h] [--version] [--gas N] [--max-depth N] "
-                         "[--input FILE [--output FILE] ...] EXPRESSION [name=value ...]")
+        assert usage == ("usage: python -m py_vexlor [-h] [--version] [--gas N] [--max-depth N] [--input FILE "
+                         "[--output FILE] [--expr NAME=EXPRESSION] [--keep COLS] ...] [EXPRESSION] [name=value ...]")
         assert message == "python -m py_vexlor: " + err
     else:
         assert proc.stderr == err
@@ -90,22 +96,23 @@ CSV = "a,b,{%s}\n1.50,2,1\n3,,2\n-1,0,3\n" % UUID
 
 # Every row of a file: columns are the variables, name=value gives every row one value.
 @pytest.mark.parametrize("args, code, out, err", [
-    (["a + b * 2"], 0, 'result\n5.50\n""\n-1\n', ""),  # an empty field is null
+    (["a + b * 2"], 0, "result\n5.50\n\n-1\n", ""),  # an empty field is null (a blank line in one column)
     (["a / b"], 1, "", "error: ZeroDivisionError: Division by zero\n"
-                       "raised by row 2 of the input (rows counted from 0)\n"),
-    (["a / b", "--errors", "null"], 0, 'result\n0.75\n""\n""\n', ""),
+                       "raised by row 2 of the input (rows counted from 0), {csv}, line 4\n"),
+    (["a / b", "--errors", "null"], 0, "result\n0.75\n\n\n", ""),
     (["a / b", "b=4"], 0, "result\n0.3750\n0.75\n-0.25\n", ""),
     (["a / b", "--scale", "1", "--threads", "3", "b=4"], 0, "result\n0.4\n0.8\n-0.2\n", ""),
     ([f"a * {{{UUID}}}"], 0, "result\n1.50\n6\n-3\n", ""),
     (["a * 2", "--gas", "2"], 1, "", "error: GasExhaustedError: Out of gas: instruction cost 3 exceeds "
-                                     "remaining 0 (limit 2)\nraised by row 0 of the input (rows counted from 0)\n"),
-    (["c"], 1, "", "error: RuntimeError: Variable not found: c\n"),
+                                     "remaining 0 (limit 2)\nraised by row 0 of the input (rows counted from 0), "
+                                     "{csv}, line 2\n"),
+    (["c"], 1, "", "error: {csv} has no column 'c' (for the variable c); its columns: 'a', 'b', '{{%s}}'\n" % UUID),
 ])
 def test_cli_input(tmp_path, args, code, out, err):
     data = tmp_path / "t.csv"
     data.write_text(CSV)
     proc = run(args[0], "--input", str(data), *args[1:])
-    assert (proc.returncode, proc.stdout, proc.stderr) == (code, out, err)
+    assert (proc.returncode, proc.stdout, proc.stderr) == (code, out, err.format(csv=data))
 
 
 def test_cli_input_mistakes(tmp_path):
@@ -113,11 +120,12 @@ def test_cli_input_mistakes(tmp_path):
     ragged.write_text("a,b\n1,2\n3\n")
     for args, message in [
         (["a", "--input", str(tmp_path / "none.csv")], "cannot read"),
-        (["a", "--input", str(ragged)], "line 3: 1 fields, the header has 2"),
         (["a", "--output", "x.csv"], "argument --output: only with --input"),
     ]:
         proc = run(*args)
         assert proc.returncode == 2 and message in proc.stderr, proc.stderr
+    proc = run("a", "--input", str(ragged))  # a problem with the data
+    assert proc.returncode == 1 and "line 3: 1 fields, the header has 2" in proc.stderr, proc.stderr
 
 
 def test_cli_parquet_round_trip(tmp_path):
@@ -126,7 +134,7 @@ def test_cli_parquet_round_trip(tmp_path):
     source, target = tmp_path / "in.parquet", tmp_path / "out.parquet"
     a = pa.array([Decimal(i) / 4 for i in range(100_000)], pa.decimal128(18, 2))
     pq.write_table(pa.table({"a": a, "unused": pa.array(["x"] * len(a))}), source)
-    proc = run("round(a * 1.07, 2)", "--input", str(source), "--output", str(target), "--progress")
+    proc = run("round(a * 1.07, 2)", "--input", str(source), "--output", str(target), "--progress", "--scale", "2")
     assert proc.returncode == 0 and proc.stderr.endswith("100%\n"), proc.stderr
     result = pq.read_table(target).column("result").to_pylist()
     assert result == [round(v * Decimal("1.07"), 2) for v in a.to_pylist()]
