@@ -306,6 +306,18 @@ TEST(Columnar, CancelStopsTheRunAndThePoolStaysUsable) {
     EXPECT_FALSE(r.cancelled);
     EXPECT_EQ(std::count(r.rows.valid.begin(), r.rows.valid.end(), 1), n);
   }
+  // A row that loops stops inside: here the flag is set by the first poll,
+  // which lets the block start.
+  const Program loop{OpCode::push_const(Decimal()), OpCode::jump_if_false(0)};
+  std::atomic<bool> cancel{false};
+  RunOptions options{{}, true, 1};
+  options.cancel = &cancel;
+  options.poll = [](void* flag) {
+    static_cast<std::atomic<bool>*>(flag)->store(true);
+    return false;
+  };
+  options.poll_arg = &cancel;
+  EXPECT_TRUE(run_columns(loop, cols, 3, options).cancelled);
 }
 
 }  // namespace
