@@ -327,7 +327,7 @@ PyObject* evaluate_impl(PyObject* module, PyObject* const* args, Py_ssize_t narg
     out_of_memory = run.out_of_memory;
     if (run.failure && !options.errors_to_null) {
       failure = std::move(run.failure);
-    } else if (!out_of_memory) {
+    } else if (!out_of_memory && !run.cancelled) {  // a cancelled run raises below
       made.emplace(make_result(std::move(run),
                                scale ? std::optional<int32_t>(static_cast<int32_t>(*scale)) : std::nullopt,
                                out_of_memory));
