@@ -26,10 +26,11 @@ int64_t now_ns() {
 std::atomic<unsigned long> g_main_thread{0};
 std::atomic<bool> g_fork_handler{false};
 
-// With the lock held: 1 on the thread that runs signal handlers (or when it
-// is not known), 0 elsewhere, where polling would take the lock for nothing;
-// -1 with an error set.
+// With the lock held: 1 on the thread that runs signal handlers (the main
+// thread of the main interpreter, or when it is not known), 0 elsewhere, where
+// polling would take the lock for nothing; -1 with an error set.
 int on_main_thread() {
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) return 0;
   unsigned long main = g_main_thread.load(std::memory_order_relaxed);
   if (main == 0) {
     if (!g_fork_handler.exchange(true)) pthread_atfork(nullptr, nullptr, [] { g_main_thread = 0; });
