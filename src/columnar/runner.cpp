@@ -76,7 +76,8 @@ class Worker {
   // True (and the run marked cancelled) once the run is to stop.
   bool stopped() {
     const RunOptions& o = s_.options;
-    bool stop = s_.stop.load(std::memory_order_relaxed) || (o.cancel != nullptr && o.cancel->load(std::memory_order_relaxed));
+    bool stop = s_.stop.load(std::memory_order_relaxed) ||
+                (o.cancel != nullptr && o.cancel->load(std::memory_order_relaxed));
     if (!stop && polls_ && o.poll(o.poll_arg)) {
       stop = true;
       s_.stop.store(true, std::memory_order_relaxed);

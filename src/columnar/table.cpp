@@ -29,7 +29,9 @@ Expected<std::vector<int64_t>, std::string> match_columns(const ArrowSchema& sch
     const VarId key = column_key(child->name);
     for (size_t j = 0; j < wanted.size(); ++j) {
       if (wanted[j] != key) continue;
-      if (child_of[j] >= 0) return unexpected("duplicate column '" + wanted[j].display() + "': the table has more than one");
+      if (child_of[j] >= 0) {
+        return unexpected("duplicate column '" + wanted[j].display() + "': the table has more than one");
+      }
       child_of[j] = i;
     }
   }

@@ -169,7 +169,8 @@ TEST(Columnar, MalformedTablesAreRefused) {
   std::vector<const void*> none{};
   ArrowArray nulls = make_array(3, none, 3);
   EXPECT_TRUE(view_array(make_schema("n"), nulls, 0, 3).ok());  // the null type has no bitmap
-  EXPECT_EQ(view_array(b, cb, INT64_MAX - 1, 5).error(), "array of 3 rows where 5 from row 9223372036854775806 are needed");
+  EXPECT_EQ(view_array(b, cb, INT64_MAX - 1, 5).error(),
+            "array of 3 rows where 5 from row 9223372036854775806 are needed");
   b.name = "a";
   const auto twice = match_columns(table, want);
   ASSERT_FALSE(twice.ok());

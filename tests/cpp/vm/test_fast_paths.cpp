@@ -322,7 +322,8 @@ TEST(LoopGuardTest, CancelFlagStopsLoops) {
     VmContext ctx;
     ctx.cancel = &flag;
     for (const Program& p : loops) {
-      for (const auto gas : {std::optional<uint64_t>{}, std::optional<uint64_t>{2}, std::optional<uint64_t>{uint64_t{1} << 40}}) {
+      for (const auto gas : {std::optional<uint64_t>{}, std::optional<uint64_t>{2},
+                             std::optional<uint64_t>{uint64_t{1} << 40}}) {
         const auto r = run(p, ctx, gas);
         ASSERT_FALSE(r.ok());
         if (set && gas != uint64_t{2}) {
