@@ -39,7 +39,18 @@ struct Shared {
   // The flag the rows' runs check: the caller's, else the one poll sets.
   const std::atomic<bool>* row_cancel = options.cancel != nullptr ? options.cancel : &stop;
   std::atomic<bool> cancelled{false};  // some work was left undone for it
+  unsigned check_mask = 15;  // the single-row path checks for a stop every check_mask + 1 rows
 };
+
+// True when the program can loop (only programs rebuilt from JSON do): each of
+// its rows may take up to the loop guard's work budget.
+bool loops(const Program& program) {
+  for (size_t pc = 0; pc < program.size(); ++pc) {
+    const OpKind k = program[pc].kind();
+    if ((k == OpKind::Jump || k == OpKind::JumpIfFalse) && program[pc].target() <= pc) return true;
+  }
+  return false;
+}
 
 // One thread's scratch: a block of values and slots per column, and a context
 // holding every variable, whose values are overwritten row by row.
@@ -165,7 +176,7 @@ class Worker {
   bool run_row(int64_t first, int64_t k, uint8_t* valid) {
     // Rows on this path may be slow (up to a loop's work budget each): the run
     // is checked between them too.
-    if ((++rows_run_ & 15) == 0 && stopped()) return false;
+    if ((++rows_run_ & s_.check_mask) == 0 && stopped()) return false;
     const size_t n = s_.columns.size();
     {
       bool has_null = false;
@@ -300,6 +311,7 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
     return result;
   }
   Shared shared{program, columns, rows, options, result};
+  if (loops(program)) shared.check_mask = 0;
   if (options.vectorised) {
     try {
       std::vector<VarId> vars;
