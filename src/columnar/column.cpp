@@ -145,9 +145,44 @@ std::string type_name(std::string_view f) {
     const size_t comma = params.find(',', params.find(',') + 1);
     return "decimal" + std::to_string(t.decimal_bytes * 8) + "(" + std::string(params.substr(0, comma)) + ")";
   }
-  if (f.substr(0, 2) == "d:") return "decimal(" + std::string(f.substr(2)) + ")";
+  if (f.substr(0, 2) == "d:") return "decimal(" + escaped_text(f.substr(2)) + ")";
   if (f.substr(0, 2) == "ts") return "timestamp";
-  return "Arrow format '" + std::string(f) + "'";
+  return "Arrow format '" + escaped_text(f) + "'";
+}
+
+std::string escaped_text(std::string_view text) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    // The length of a well-formed sequence starting here (as Python decodes
+    // UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF), or 0.
+    size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (n > 1) {
+      if (i + n > text.size()) {
+        n = 0;
+      } else {
+        const auto c1 = static_cast<unsigned char>(text[i + 1]);
+        const unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+        if (c1 < low || c1 > high) n = 0;
+        for (size_t k = 2; n != 0 && k < n; ++k) {
+          if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+        }
+      }
+    }
+    if (n == 0) {
+      static constexpr char HEX[] = "0123456789abcdef";
+      out += "\\x";
+      out += HEX[b >> 4];
+      out += HEX[b & 15];
+      ++i;
+      continue;
+    }
+    out.append(text.substr(i, n));
+    i += n;
+  }
+  return out;
 }
 
 Expected<ColumnType, std::string> parse_format(std::string_view format, const char* dictionary_format) {
@@ -181,8 +216,8 @@ Expected<ArrayView, std::string> view_array(const ArrowSchema& schema, const Arr
                       ": more than " + std::to_string(MAX_ROWS) + " rows");
   }
   if (skip < 0 || length < 0 || skip > array.length || length > array.length - skip) {
-    return unexpected("array of " + std::to_string(array.length) + " rows where " +
-                      std::to_string(skip + length) + " are needed");
+    return unexpected("array of " + std::to_string(array.length) + " rows where " + std::to_string(length) +
+                      " from row " + std::to_string(skip) + " are needed");
   }
   ArrayView v;
   v.type = type->dictionary ? type->index : type->type;
@@ -202,7 +237,10 @@ Expected<ArrayView, std::string> view_array(const ArrowSchema& schema, const Arr
                       std::to_string(buffers));
   }
   if (buffers > 0 && array.buffers == nullptr) return unexpected(std::string("array without its buffers"));
-  if (v.type == ValueType::Null) return v;
+  if (v.type == ValueType::Null) return v;  // every value null, whatever its null count
+  if (array.null_count > 0 && array.buffers[0] == nullptr) {
+    return unexpected("array with " + std::to_string(array.null_count) + " nulls but no validity bitmap");
+  }
   if (array.null_count != 0) v.validity = static_cast<const uint8_t*>(array.buffers[0]);
   v.values = array.buffers[1];
   if (v.values == nullptr && array.length > 0) return unexpected(std::string("missing value buffer"));

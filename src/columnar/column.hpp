@@ -55,6 +55,9 @@ struct ColumnType {
 Expected<ColumnType, std::string> parse_format(std::string_view format, const char* dictionary_format);
 // The type as text for messages, e.g. "decimal128(18, 2)".
 std::string type_name(std::string_view format);
+// A producer's text (a format string, an error message, a name) for a message:
+// valid UTF-8 kept, every other byte written as \xNN.
+std::string escaped_text(std::string_view text);
 
 // Why a row's value could not be read, or why its evaluation failed: the error
 // class and message that evaluating the row alone would raise.

@@ -16,7 +16,8 @@ namespace {
 
 using wide::u128;
 
-Slot from_double(double value, Decimal& out) {
+template <class Float>
+Slot from_float(Float value, Decimal& out) {
   char text[32];
   if (decimal_from_text({text, float_repr(value, text)}, out)) return Slot::Value;
   if (auto d = Decimal::from_f64(value)) {
@@ -132,8 +133,8 @@ Slot read_at(const ArrayView& v, int64_t i, Decimal& out) {
     case ValueType::UInt64:
       out = Decimal::from_parts(static_cast<const uint64_t*>(v.values)[i], 0, 0, false);
       return Slot::Value;
-    case ValueType::Float32: return from_double(static_cast<const float*>(v.values)[i], out);
-    case ValueType::Float64: return from_double(static_cast<const double*>(v.values)[i], out);
+    case ValueType::Float32: return from_float(static_cast<const float*>(v.values)[i], out);
+    case ValueType::Float64: return from_float(static_cast<const double*>(v.values)[i], out);
     case ValueType::Decimal:
       return from_decimal(static_cast<const unsigned char*>(v.values) + size_t{v.decimal_bytes} * i, v.decimal_bytes,
                           v.scale, out);
@@ -197,7 +198,10 @@ void read_view(const ArrayView& v, int64_t row, int64_t count, Decimal* out, Slo
 
 }  // namespace
 
-size_t float_repr(double value, char* out) {
+namespace {
+
+template <class Float>
+size_t repr_of(Float value, char* out) {
   if (std::isnan(value)) {
     std::memcpy(out, "nan", 3);
     return 3;
@@ -254,6 +258,11 @@ size_t float_repr(double value, char* out) {
   put(std::string_view(e, static_cast<size_t>(len)));
   return n;
 }
+
+}  // namespace
+
+size_t float_repr(double value, char* out) { return repr_of(value, out); }
+size_t float_repr(float value, char* out) { return repr_of(value, out); }
 
 void read_rows(const Column& column, int64_t row, int64_t count, Decimal* out, Slot* slots) {
   column.for_each_part(row, count, [&](const ArrayView& v, int64_t at, int64_t take, int64_t done) {

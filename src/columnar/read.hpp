@@ -25,8 +25,10 @@ RowError conversion_error(const Column& column, int64_t row);
 bool decimal_from_text(std::string_view text, Decimal& out);
 
 // The shortest text that reads back as `value`, written as Python's repr of a
-// float writes it ("0.1", "123.0", "1e+16", "1.5e-05", "nan", "-inf").
+// float writes it ("0.1", "123.0", "1e+16", "1.5e-05", "nan", "-inf"); for a
+// float32, the shortest that reads back as that float32 (0.1f gives "0.1").
 // `out` holds at least 32 characters; returns the length.
 size_t float_repr(double value, char* out);
+size_t float_repr(float value, char* out);
 
 }  // namespace vexlor::columnar

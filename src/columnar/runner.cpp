@@ -36,8 +36,21 @@ struct Shared {
   std::vector<fast::Lanes> constant_lanes;
   const std::thread::id caller = std::this_thread::get_id();  // the thread that polls
   std::atomic<bool> stop{false};       // set when poll asked to cancel
+  // The flag the rows' runs check: the caller's, else the one poll sets.
+  const std::atomic<bool>* row_cancel = options.cancel != nullptr ? options.cancel : &stop;
   std::atomic<bool> cancelled{false};  // some work was left undone for it
+  unsigned check_mask = 15;  // the single-row path checks for a stop every check_mask + 1 rows
 };
+
+// True when the program can loop (only programs rebuilt from JSON do): each of
+// its rows may take up to the loop guard's work budget.
+bool loops(const Program& program) {
+  for (size_t pc = 0; pc < program.size(); ++pc) {
+    const OpKind k = program[pc].kind();
+    if ((k == OpKind::Jump || k == OpKind::JumpIfFalse) && program[pc].target() <= pc) return true;
+  }
+  return false;
+}
 
 // One thread's scratch: a block of values and slots per column, and a context
 // holding every variable, whose values are overwritten row by row.
@@ -45,6 +58,7 @@ class Worker {
  public:
   explicit Worker(Shared& shared)
       : s_(shared), polls_(shared.options.poll != nullptr && std::this_thread::get_id() == shared.caller) {
+    context_.cancel = s_.row_cancel;
     if (s_.plan) {
       machine_.emplace(*s_.plan);
       lanes_.resize(s_.columns.size() * BLOCK_ROWS);
@@ -73,7 +87,8 @@ class Worker {
   // True (and the run marked cancelled) once the run is to stop.
   bool stopped() {
     const RunOptions& o = s_.options;
-    bool stop = s_.stop.load(std::memory_order_relaxed) || (o.cancel != nullptr && o.cancel->load(std::memory_order_relaxed));
+    bool stop = s_.stop.load(std::memory_order_relaxed) ||
+                (o.cancel != nullptr && o.cancel->load(std::memory_order_relaxed));
     if (!stop && polls_ && o.poll(o.poll_arg)) {
       stop = true;
       s_.stop.store(true, std::memory_order_relaxed);
@@ -159,9 +174,9 @@ class Worker {
 
   // Row `k` of the block on its own; false when it failed and ends the run.
   bool run_row(int64_t first, int64_t k, uint8_t* valid) {
-    // Rows on this path may be slow (up to a loop's work budget each): the
-    // calling thread polls between them too.
-    if (polls_ && (++rows_run_ & 15) == 0 && stopped()) return false;
+    // Rows on this path may be slow (up to a loop's work budget each): the run
+    // is checked between them too.
+    if ((++rows_run_ & s_.check_mask) == 0 && stopped()) return false;
     const size_t n = s_.columns.size();
     {
       bool has_null = false;
@@ -182,6 +197,10 @@ class Worker {
           valid[k] = 1;
           return true;
         }
+        if (r.error().kind() == VmError::Kind::Cancelled) [[unlikely]] {
+          s_.cancelled.store(true, std::memory_order_relaxed);
+          return false;
+        }
         if (!is_null_read(r.error(), k)) error = RowError{RowError::Kind::Vm, std::move(r).error(), {}};
       }
       valid[k] = 0;
@@ -196,6 +215,7 @@ class Worker {
   // A row with nulls runs against a context without them.
   Expected<Decimal, VmError> run_with_nulls(int64_t k) {
     VmContext context;
+    context.cancel = s_.row_cancel;
     for (const BoundConstant& c : s_.options.constants) context.variables.insert_or_assign(c.var, c.value);
     for (size_t j = 0; j < s_.columns.size(); ++j) {
       if (slots_[j * BLOCK_ROWS + k] == Slot::Value) {
@@ -291,6 +311,7 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
     return result;
   }
   Shared shared{program, columns, rows, options, result};
+  if (loops(program)) shared.check_mask = 0;
   if (options.vectorised) {
     try {
       std::vector<VarId> vars;

@@ -19,7 +19,8 @@ namespace vexlor::columnar {
 VarId column_key(std::string_view name);
 
 // For each of `wanted`, the index of the child of the struct schema `schema`
-// named for it (the last one, if several are), or -1.
+// named for it, or -1. Two children named for the same variable are an error
+// that starts with "duplicate column" (a malformed schema is another error).
 Expected<std::vector<int64_t>, std::string> match_columns(const ArrowSchema& schema, std::span<const VarId> wanted);
 
 // Appends the rows of one struct array of that schema to `columns`

@@ -11,6 +11,7 @@
 
 #include "columnar/result.hpp"
 #include "columnar_py/glue.hpp"
+#include "columnar_py/interrupt.hpp"
 #include "compiler/compiler.hpp"
 
 namespace vexlor::columnar::py {
@@ -318,13 +319,15 @@ PyObject* evaluate_impl(PyObject* module, PyObject* const* args, Py_ssize_t narg
   bool out_of_memory = false;
   std::optional<Expected<ResultColumn, ScaleOverflow>> made;
   std::optional<std::pair<int64_t, RowError>> failure;
+  Interrupt interrupt;
+  if (!interrupt.arm(options)) return nullptr;
   PyThreadState* released = PyEval_SaveThread();
   try {  // nothing may leave this block without the thread state restored
     RunResult run = run_columns(*program, bound, rows, options);
     out_of_memory = run.out_of_memory;
     if (run.failure && !options.errors_to_null) {
       failure = std::move(run.failure);
-    } else if (!out_of_memory) {
+    } else if (!out_of_memory && !run.cancelled) {  // a cancelled run raises below
       made.emplace(make_result(std::move(run),
                                scale ? std::optional<int32_t>(static_cast<int32_t>(*scale)) : std::nullopt,
                                out_of_memory));
@@ -333,6 +336,7 @@ PyObject* evaluate_impl(PyObject* module, PyObject* const* args, Py_ssize_t narg
     out_of_memory = true;
   }
   PyEval_RestoreThread(released);
+  if (interrupt.raise_if_interrupted()) return nullptr;
   if (out_of_memory) return PyErr_NoMemory();
   if (failure) {
     raise_row_error(failure->second, failure->first);

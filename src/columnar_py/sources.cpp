@@ -74,7 +74,7 @@ bool stream_failed(ArrowArrayStream* stream, int code, const char* what) {
   if (PyErr_Occurred()) return false;
   const char* text = stream->get_last_error != nullptr ? stream->get_last_error(stream) : nullptr;
   return fail(code == ENOMEM ? PyExc_MemoryError : PyExc_ValueError, std::string("Arrow stream failed to give its ") + what + " (error " +
-                                    std::to_string(code) + (text != nullptr ? "): " + std::string(text) : ")"));
+                                    std::to_string(code) + (text != nullptr ? "): " + escaped_text(text) : ")"));
 }
 
 // obj.__arrow_c_stream__(): its schema and every array it gives.
@@ -110,7 +110,10 @@ bool too_many_rows(const std::string& what) {
 bool read_table(ArrowSchema* schema, const std::vector<ArrowArray*>& batches, const std::vector<VarId>& vars,
                 std::vector<Column>& columns, int64_t& rows) {
   auto child_of = match_columns(*schema, vars);
-  if (!child_of.ok()) return fail(PyExc_TypeError, child_of.error());
+  if (!child_of.ok()) {
+    const bool duplicate = child_of.error().starts_with("duplicate column");
+    return fail(duplicate ? PyExc_ValueError : PyExc_TypeError, child_of.error());
+  }
   for (size_t j = 0; j < vars.size(); ++j) {
     if ((*child_of)[j] < 0) return fail(PyExc_RuntimeError, "Variable not found: " + columns[j].key);
   }

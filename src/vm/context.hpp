@@ -2,6 +2,7 @@
 // What a run reads: the variables and the built-in function table.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -221,6 +222,8 @@ class VariableMap {
 struct VmContext {
   VariableMap variables;
   const FunctionTable* functions = &default_functions();
+  // Once true, a run stops at its next backward jump with a Cancelled error.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 }  // namespace vexlor

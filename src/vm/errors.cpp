@@ -23,6 +23,8 @@ std::string VmError::to_string() const {
     case Kind::OutOfGas:
       return "Out of gas: instruction cost " + std::to_string(b_) + " exceeds remaining " + std::to_string(c_) +
              " (limit " + std::to_string(a_) + ")";
+    case Kind::Cancelled:
+      return "Cancelled";
   }
   return {};
 }

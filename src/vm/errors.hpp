@@ -20,6 +20,7 @@ class VmError {
     InvalidDecimalConversion,
     Overflow,
     OutOfGas,
+    Cancelled,  // the context's cancel flag was seen set; only callers that set one get it
   };
 
   static VmError runtime_error(std::string message) { return VmError(Kind::RuntimeError, std::move(message)); }
@@ -34,6 +35,7 @@ class VmError {
     return VmError(Kind::InvalidDecimalConversion, std::move(message));
   }
   static VmError overflow(std::string message) { return VmError(Kind::Overflow, std::move(message)); }
+  static VmError cancelled() { return VmError(Kind::Cancelled, {}); }
   static VmError out_of_gas(uint64_t limit, uint64_t cost, uint64_t remaining) {
     return VmError(Kind::OutOfGas, {}, limit, cost, remaining);
   }

@@ -119,6 +119,7 @@ inline bool loop_work_exceeded(uint64_t& loop_work, const OpCode& op, uint64_t c
   return VmError::out_of_gas(limit, cost, remaining);
 }
 [[gnu::cold, gnu::noinline]] VmError loop_limit() { return VmError::runtime_error(LOOP_LIMIT_MESSAGE); }
+[[gnu::cold, gnu::noinline]] VmError cancelled() { return VmError::cancelled(); }
 
 using vm_loop::execute;
 
@@ -214,6 +215,7 @@ template <Mode mode, bool bounded>
     end = inline_base + INLINE_STACK;
   }
   const VariableMap& variables = ctx->variables;
+  [[maybe_unused]] const std::atomic<bool>* const cancel = ctx->cancel;  // checked at backward jumps
 
   // By kind, and the end marker after the last instruction.
   static constexpr void* LABELS[OP_KIND_COUNT + 1] = {
@@ -338,8 +340,9 @@ template <Mode mode, bool bounded>
                          inline_base, metered, metered ? limit : 0, metered ? remaining : 0, gas_used}; \
     return loop(&resume_);                                                           \
   } while (0)
-// A backward jump outside the guarded mode hands over to it; a target past the
-// end finishes the run (always a forward jump).
+// A backward jump outside the guarded mode hands over to it, and in it checks
+// the context's cancel flag; a target past the end finishes the run (always a
+// forward jump).
 #define VM_JUMP_TO(t)                                              \
   do {                                                             \
     const size_t target_ = (t);                                    \
@@ -347,6 +350,10 @@ template <Mode mode, bool bounded>
     const OpCode* const dest_ = code + target_;                    \
     if constexpr (mode != Mode::Guarded) {                         \
       if (dest_ <= ip) [[unlikely]] VM_HAND_OVER(execute_guarded, target_); \
+    } else {                                                       \
+      if (cancel != nullptr && dest_ <= ip) [[unlikely]] {         \
+        if (cancel->load(std::memory_order_relaxed)) VM_FAIL(cancelled()); \
+      }                                                            \
     }                                                              \
     ip = dest_;                                                    \
     goto* LABELS[static_cast<size_t>(ip->kind())];                 \

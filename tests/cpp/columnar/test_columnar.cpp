@@ -72,6 +72,13 @@ TEST(Columnar, FloatReprIsPythons) {
     char out[32];
     EXPECT_EQ(std::string(out, float_repr(value, out)), text);
   }
+  const std::pair<float, const char*> singles[] = {{0.1f, "0.1"}, {123.0f, "123.0"}, {1e16f, "1e+16"},
+                                                   {16777216.0f, "16777216.0"}, {3.4028235e38f, "3.4028235e+38"},
+                                                   {1e-45f, "1e-45"}, {-0.3f, "-0.3"}, {1.5e-5f, "1.5e-05"}};
+  for (const auto& [value, text] : singles) {
+    char out[32];
+    EXPECT_EQ(std::string(out, float_repr(value, out)), text);
+  }
 }
 
 TEST(Columnar, MalformedArraysAreRefused) {
@@ -119,6 +126,61 @@ TEST(Columnar, MalformedArraysAreRefused) {
   EXPECT_FALSE(view_array(make_schema("vu"), make_array(1, view_buffers), 0, 1).ok());
   sizes[0] = 20;
   EXPECT_TRUE(view_array(make_schema("vu"), make_array(1, view_buffers), 0, 1).ok());
+}
+
+// A struct longer than its columns, nulls without a bitmap, a column named twice,
+// a producer's text that is not UTF-8 (shown escaped), offsets near the limit.
+TEST(Columnar, MalformedTablesAreRefused) {
+  const int64_t ints[] = {1, 2, 3};
+  std::vector<const void*> plain{nullptr, ints};
+  ArrowSchema a = make_schema("l"), b = make_schema("l");
+  a.name = "a";
+  b.name = "b";
+  ArrowSchema* fields[] = {&a, &b};
+  ArrowSchema table = make_schema("+s");
+  table.n_children = 2;
+  table.children = fields;
+  ArrowArray ca = make_array(3, plain), cb = make_array(3, plain);
+  ArrowArray* columns[] = {&ca, &cb};
+  std::vector<const void*> no_bitmap{nullptr};
+  ArrowArray batch = make_array(3, no_bitmap);
+  batch.n_children = 2;
+  batch.children = columns;
+  const VarId want[] = {VarId::name("a")};
+  const auto child_of = match_columns(table, want);
+  ASSERT_TRUE(child_of.ok());
+  auto append = [&] {
+    std::vector<Column> out(1);
+    const auto error = append_batch(table, batch, *child_of, out);
+    return error.value_or("");
+  };
+  EXPECT_EQ(append(), "");
+  cb.length = 2;  // shorter than the struct, though not read
+  EXPECT_EQ(append(), "batch of 3 rows from row 0 whose column 'b' has 2");
+  cb.length = 3;
+  batch.offset = INT64_MAX - 1;  // no overflow while checking or telling
+  EXPECT_NE(append(), "");
+  batch.offset = 0;
+  batch.null_count = 1;
+  EXPECT_EQ(append(), "batch with 1 nulls but no validity bitmap");
+  batch.null_count = 0;
+  ca.null_count = 2;
+  EXPECT_EQ(view_array(a, ca, 0, 3).error(), "array with 2 nulls but no validity bitmap");
+  std::vector<const void*> none{};
+  ArrowArray nulls = make_array(3, none, 3);
+  EXPECT_TRUE(view_array(make_schema("n"), nulls, 0, 3).ok());  // the null type has no bitmap
+  EXPECT_EQ(view_array(b, cb, INT64_MAX - 1, 5).error(),
+            "array of 3 rows where 5 from row 9223372036854775806 are needed");
+  b.name = "a";
+  const auto twice = match_columns(table, want);
+  ASSERT_FALSE(twice.ok());
+  EXPECT_EQ(twice.error(), "duplicate column 'a': the table has more than one");
+
+  const std::pair<std::string, std::string> texts[] = {
+      {"plain é ✓ 😀", "plain é ✓ 😀"}, {"\xff", "\\xff"}, {"a\xc3", "a\\xc3"}, {"\xc0\xaf", "\\xc0\\xaf"},
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"}, {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"}, {"\xe2\x9c", "\\xe2\\x9c"}};
+  for (const auto& [text, shown] : texts) EXPECT_EQ(escaped_text(text), shown);
+  EXPECT_EQ(type_name("\xffz"), "Arrow format '\\xffz'");
 }
 
 Column column_of(const ArrowSchema& schema, const ArrowArray& array, const char* key) {
@@ -306,6 +368,18 @@ TEST(Columnar, CancelStopsTheRunAndThePoolStaysUsable) {
     EXPECT_FALSE(r.cancelled);
     EXPECT_EQ(std::count(r.rows.valid.begin(), r.rows.valid.end(), 1), n);
   }
+  // A row that loops stops inside: here the flag is set by the first poll,
+  // which lets the block start.
+  const Program loop{OpCode::push_const(Decimal()), OpCode::jump_if_false(0)};
+  std::atomic<bool> cancel{false};
+  RunOptions options{{}, true, 1};
+  options.cancel = &cancel;
+  options.poll = [](void* flag) {
+    static_cast<std::atomic<bool>*>(flag)->store(true);
+    return false;
+  };
+  options.poll_arg = &cancel;
+  EXPECT_TRUE(run_columns(loop, cols, 3, options).cancelled);
 }
 
 }  // namespace

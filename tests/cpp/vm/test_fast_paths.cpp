@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <vector>
@@ -309,6 +310,30 @@ TEST(CompareJumpTest, GasAndResultsAsSeparateSteps) {
   const auto loop = run(Program{C("1"), C("2"), K(OpKind::Gt), OpCode::jump_if_false(0)}, ctx, std::nullopt);
   ASSERT_FALSE(loop.ok());
   EXPECT_EQ(loop.error().message(), LOOP_LIMIT_MESSAGE);
+}
+
+// A set cancel flag stops a loop at a backward jump, under every limit; a clear
+// one changes nothing.
+TEST(LoopGuardTest, CancelFlagStopsLoops) {
+  const Program loops[] = {Program{C("1"), OpCode::jump(0)},
+                           Program{C("1"), C("2"), K(OpKind::Gt), OpCode::jump_if_false(0)}};
+  for (const bool set : {true, false}) {
+    std::atomic<bool> flag{set};
+    VmContext ctx;
+    ctx.cancel = &flag;
+    for (const Program& p : loops) {
+      for (const auto gas : {std::optional<uint64_t>{}, std::optional<uint64_t>{2},
+                             std::optional<uint64_t>{uint64_t{1} << 40}}) {
+        const auto r = run(p, ctx, gas);
+        ASSERT_FALSE(r.ok());
+        if (set && gas != uint64_t{2}) {
+          EXPECT_EQ(r.error().kind(), VmError::Kind::Cancelled);
+        } else {
+          EXPECT_NE(r.error().kind(), VmError::Kind::Cancelled);
+        }
+      }
+    }
+  }
 }
 
 // A constant that Add, Sub or Mul takes at once is used in place of a push: the
