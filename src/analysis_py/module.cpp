@@ -14,6 +14,11 @@ PyMethodDef MODULE_METHODS[] = {
     VEXLOR_ENTRY(instruction_spans,
                  "instruction_spans(source, max_depth, /)\n--\n\nThe (start, end, op_start, op_end) byte offsets "
                  "in `source` of each instruction of CompiledExpression(source, max_depth)."),
+    VEXLOR_ENTRY(prepare,
+                 "prepare(program_json, source, max_depth, /)\n--\n\nA program made ready for trace(); part of "
+                 "py_vexlor.explain."),
+    VEXLOR_ENTRY(trace, "trace(prepared, values, gas, /)\n--\n\nThe engine of py_vexlor.explain; call that instead."),
+    VEXLOR_ENTRY(steps, "steps(recorded, /)\n--\n\nThe steps of a trace; part of py_vexlor.explain."),
     {nullptr, nullptr, 0, nullptr}};
 
 #undef VEXLOR_ENTRY

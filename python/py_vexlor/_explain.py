@@ -1,0 +1,224 @@
+"""explain(): one evaluation, instruction by instruction.
+
+>>> from py_vexlor import explain
+>>> trace = explain("price * qty - discount", {"price": "2.50", "qty": 3, "discount": 1})
+>>> trace.result, trace.gas
+(Decimal('6.50'), 9)
+>>> [(s.instruction, s.inputs, s.output) for s in trace.steps][2]
+('Mul', (Decimal('2.50'), Decimal('3')), Decimal('7.50'))
+"""
+
+from __future__ import annotations
+
+import threading
+from collections.abc import Callable
+from decimal import Decimal
+from typing import Any
+
+from . import _analysis
+from ._lib import CompiledExpression, evaluate, evaluate_batch
+
+__all__ = ["explain", "Trace", "Step"]
+
+
+class Step:
+    """One instruction run: its index in the program, its text, the byte span of the source it came from
+    (None without a source), the values it took (top of stack last) and the one it gave (None for jumps and for a
+    step that failed), the gas used once it ran, and for a conditional jump the branch taken ("then"/"else")."""
+
+    __slots__ = ("index", "instruction", "start", "end", "inputs", "output", "gas", "branch")
+
+    index: int
+    instruction: str
+    start: int | None
+    end: int | None
+    inputs: tuple[Decimal, ...]
+    output: Decimal | None
+    gas: int
+    branch: str | None
+
+    def __init__(self, raw: tuple[Any, ...], program: _Program) -> None:
+        index, inputs, output, gas, branch = raw
+        self.index = index
+        self.instruction = program.texts[index]
+        self.start, self.end = program.spans[index] if program.spans is not None else (None, None)
+        self.inputs = tuple(map(Decimal, inputs))
+        self.output = None if output is None else Decimal(output)
+        self.gas = gas
+        self.branch = branch
+
+    def __repr__(self) -> str:
+        return (
+            f"Step(index={self.index}, instruction={self.instruction!r}, start={self.start}, end={self.end}, "
+            f"inputs={self.inputs!r}, output={self.output!r}, gas={self.gas}, branch={self.branch!r})"
+        )
+
+
+class Trace:
+    """The record of one evaluation: `steps`, `result` (None when it failed), `error` (the exception evaluate
+    raises for these arguments, or None), `gas` (the gas it used, counted also without a limit, at most
+    2**64 - 1) and `source` (the expression's text, None for a program read from bytecode JSON)."""
+
+    __slots__ = ("result", "error", "gas", "_program", "_recorded", "_count", "_raw", "_steps", "_outcome")
+
+    result: Decimal | None
+    error: BaseException | None
+    gas: int
+
+    def __init__(
+        self, program: _Program, raw: tuple[Any, ...], result: Decimal | None, error: BaseException | None
+    ) -> None:
+        self._program = program
+        self._recorded, self._outcome, self.gas, self._count = raw
+        self._raw: list[tuple[Any, ...]] | None = None
+        self.result = result
+        self.error = error
+        self._steps: list[Step] | None = None
+
+    @property
+    def source(self) -> str | None:
+        return self._program.source
+
+    def _raw_steps(self) -> list[tuple[Any, ...]]:
+        if self._raw is None:
+            self._raw = _analysis.steps(self._recorded)
+        return self._raw
+
+    @property
+    def steps(self) -> list[Step]:
+        if self._steps is None:
+            program = self._program
+            self._steps = [Step(r, program) for r in self._raw_steps()]
+        return self._steps
+
+    def __repr__(self) -> str:
+        end = f"error={self.error!r}" if self.error is not None else f"result={self.result!r}"
+        return f"<Trace of {self._count} steps, {end}, gas={self.gas}>"
+
+    def __str__(self) -> str:
+        return _render(self, self._raw_steps())
+
+
+class _Program:
+    """What explain keeps of a program between calls."""
+
+    __slots__ = ("prepared", "texts", "spans", "loaders", "source")
+
+    def __init__(self, program_json: str, source: str | None, max_depth: int | None) -> None:
+        self.prepared, self.texts, self.spans, loaders = _analysis.prepare(program_json, source, max_depth)
+        self.loaders = [CompiledExpression.from_bytecode_json(j) for j in loaders]
+        self.source = source
+
+
+_PROGRAMS: dict[object, _Program] = {}
+_PROGRAMS_LOCK = threading.Lock()
+_PROGRAMS_KEPT = 256
+
+
+def _program(key: object, make: Callable[[], _Program]) -> _Program:
+    found = _PROGRAMS.get(key)
+    if found is None:
+        found = make()
+        with _PROGRAMS_LOCK:
+            if len(_PROGRAMS) >= _PROGRAMS_KEPT:
+                _PROGRAMS.clear()
+            _PROGRAMS[key] = found
+    return found
+
+
+def _values(program: _Program, vars: Any) -> list[Decimal | None]:
+    """Each variable's value exactly as evaluate reads it from `vars` (None: absent)."""
+    loaders = program.loaders
+    if not loaders:
+        return []
+    try:
+        return evaluate_batch(loaders, vars)  # type: ignore[return-value]
+    except RuntimeError:  # a variable is absent: read them one by one
+        values: list[Decimal | None] = []
+        for loader in loaders:
+            try:
+                values.append(loader.evaluate(vars))
+            except RuntimeError:
+                values.append(None)
+        return values
+
+
+def _reduced(compiled: CompiledExpression) -> _Program:
+    _, (program_json,), (source, depth) = compiled.__reduce__()
+    return _program((program_json, source, depth), lambda: _Program(program_json, source, depth))
+
+
+def explain(
+    expression: str | CompiledExpression,
+    vars: dict[Any, Any] | None,
+    *,
+    gas: int | None = None,
+    max_depth: int | None = None,
+) -> Trace:
+    """Evaluates `expression` with `vars` (read as evaluate reads them) under `gas`, recording every instruction.
+    A failing evaluation is not raised: the Trace holds its exception. Arguments evaluate refuses (a text that
+    does not compile, values it cannot read, a negative gas) raise as evaluate raises them."""
+    result: Decimal | None = None
+    error: BaseException | None = None
+    try:
+        if isinstance(expression, CompiledExpression):
+            result = expression.evaluate(vars, gas)
+        else:
+            result = evaluate(expression, vars, gas, max_depth)
+    except (ArithmeticError, RuntimeError) as exc:  # the evaluation's own errors (GasExhaustedError included)
+        error = exc
+    if isinstance(expression, CompiledExpression):
+        program = _reduced(expression)
+    else:
+        text = expression
+        program = _program((text, max_depth), lambda: _reduced(CompiledExpression(text, max_depth)))
+    raw = _analysis.trace(program.prepared, _values(program, vars), gas)
+    return Trace(program, raw, result, error)
+
+
+def _columns(source: str) -> list[int]:
+    """The character column of each byte offset of `source` (and of its end)."""
+    cols: list[int] = []
+    for i, ch in enumerate(source):
+        cols.extend([i] * len(ch.encode("utf-8")))
+    cols.append(len(source))
+    return cols
+
+
+def _clip(text: str, width: int) -> str:
+    text = " ".join(text.split())
+    return text if len(text) <= width else text[: width - 1] + "…"
+
+
+def _render(trace: Trace, raw_steps: list[tuple[Any, ...]]) -> str:
+    source = trace.source
+    cols = _columns(source) if source is not None else None
+    rows = [("#", "instruction", "source", "inputs", "output", "gas")]
+    for step, raw in zip(trace.steps, raw_steps):
+        inputs, output = raw[1], raw[2]
+        where = ""
+        if cols is not None and source is not None and step.start is not None and step.end is not None:
+            where = _clip(source[cols[step.start] : cols[step.end]], 28)
+        if step.branch is not None:
+            shown = "-> " + step.branch
+        elif output is not None:
+            shown = output
+        elif step is trace.steps[-1] and trace.error is not None:
+            shown = "failed"
+        else:
+            shown = ""
+        rows.append((str(step.index), step.instruction, where, ", ".join(inputs), shown, str(step.gas)))
+    widths = [max(len(r[i]) for r in rows) for i in range(6)]
+    right = {0, 5}
+    lines: list[str] = []
+    if source is not None:
+        lines.append(source)
+    for r in rows:
+        cells = [c.rjust(w) if i in right else c.ljust(w) for i, (c, w) in enumerate(zip(r, widths))]
+        lines.append("  ".join(cells).rstrip())
+    if trace.error is not None:
+        lines.append(f"error: {type(trace.error).__name__}: {trace.error}")
+    else:
+        lines.append(f"result: {trace.result}")
+    lines.append(f"gas used: {trace.gas}")
+    return "\n".join(lines)
