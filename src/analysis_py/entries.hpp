@@ -44,6 +44,10 @@ bool u64_arg(PyObject* obj, const char* name, std::optional<uint64_t>& out);
 // instruction_spans(source, max_depth) -> list[tuple[start, end, op_start, op_end]]
 PyObject* instruction_spans(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
+// --- warnings.cpp ---------------------------------------------------------------
+// syntax_warnings(source, max_depth) -> list[tuple[kind, message, start, end]]
+PyObject* syntax_warnings(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 // --- trace.cpp ------------------------------------------------------------------
 // prepare(program_json, source, max_depth); trace(prepared, values, gas); steps(recorded): see trace.cpp
 PyObject* prepare(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
