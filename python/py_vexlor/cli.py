@@ -18,7 +18,7 @@ import sys
 import unicodedata
 from collections.abc import Sequence
 
-from . import __version__
+from . import __version__, cli_analysis
 from ._lib import CompiledExpression, evaluate
 from .cli_table import InputError, Options, evaluate_file
 
@@ -145,6 +145,8 @@ def _pointer(expression: str, message: str) -> str | None:
 
 
 def main(argv: Sequence[str] | None = None, prog: str = "vexlor") -> int:
+    if cli_analysis.wants_analysis(sys.argv[1:] if argv is None else argv):  # --check, --explain
+        return cli_analysis.main(sys.argv[1:] if argv is None else argv, prog)
     parser = build_parser(prog)
     args = parser.parse_args(_options_first(parser, sys.argv[1:] if argv is None else argv))
     variables = _variables(parser, args.variables)

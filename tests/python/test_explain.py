@@ -1,10 +1,14 @@
-"""explain() against evaluate over random expressions and variables."""
+"""explain() against evaluate over random expressions and variables; the command line's analysis modes."""
 
+import os
 import random
+import subprocess
+import sys
 from decimal import Decimal
 
 import pytest
 
+import py_vexlor
 from py_vexlor import CompiledExpression, GasExhaustedError, evaluate, explain
 
 VALUES = [0, 1, -1, 2, 7, "0.5", "-2.50", "0.000001", "1E-7", "-0.00", "3.14159", 10**20, "79228162514264337593543950335",
@@ -95,3 +99,50 @@ def test_explain_of_compiled_json_and_bad_arguments():
     with pytest.raises(ValueError, match="Parse error"):
         explain("a +", {})
     assert "error: ZeroDivisionError: Division by zero" in str(explain("a / 0", {"a": 1}))
+
+
+def vexlor(*args):
+    return subprocess.run([sys.executable, "-m", "py_vexlor", *args], capture_output=True, text=True,
+                          env={**os.environ, "PYTHONIOENCODING": "utf-8"})
+
+
+@pytest.mark.parametrize("args, code, out, err", [
+    (["--explain", "(c - p) / p * 100", "c=12.50", "p=10"], 0,
+     ["6  Div            (c - p) / p * 100  2.50, 1000  0.0025   13", "result: 0.0025", "gas used: 13",
+      "warning: (c - p) / p * 100 groups to the right here: it is (c - p) / (p * 100), not ((c - p) / p) * 100"], ""),
+    (["--explain", "a / b", "--gas", "4", "a=1", "b=0"], 1,
+     ["2  Div          a / b   1, 0    failed    2", "error: GasExhaustedError: Out of gas"], ""),
+    (["--explain", "--", "-a", "a=2"], 0, ["1  Neg          -a      2       -2        2"], ""),
+    (["--explain", "a", "a=x"], 1, [], "error: ValueError: Invalid numeric string for key 'a'"),
+    (["--explain", "a", "a=1", "a=2"], 2, [], "variable 'a' given twice"),
+    (["--check", "a", "--gas", "3"], 2, [], "argument --gas: only with --explain"),
+    (["--check", "a", "a=2..1"], 2, [], "expected finite bounds with LOW <= HIGH"),
+])
+def test_command_line(args, code, out, err):
+    done = vexlor(*args)
+    assert done.returncode == code, done.stderr
+    for line in out:
+        assert line in done.stdout.splitlines() or line in done.stdout
+    assert err in done.stderr
+
+
+@pytest.mark.skipif(not hasattr(py_vexlor, "analyze"), reason="py_vexlor.analyze is not there yet")
+def test_command_line_check():
+    assert vexlor("--check", "a / b", "a=0..1000", "b=0.00..99.99").returncode == 1
+    assert vexlor("--check", "a / b", "a=int64", "b=1..5").returncode == 0
+
+
+def test_analysis_module_entries():
+    from py_vexlor import _analysis
+
+    assert _analysis.instruction_spans("a - b * 2", 15) == [(0, 1, 0, 1), (4, 5, 4, 5), (8, 9, 8, 9), (4, 9, 6, 7),
+                                                             (0, 9, 2, 3)]
+    assert [w[0] for w in _analysis.syntax_warnings("a % b * c == a % b * c", 15)] == [
+        "right-grouping", "self-comparison", "right-grouping"]
+    assert _analysis.syntax_warnings("a * b * c", 15) == []
+    with pytest.raises(ValueError, match="Parse error"):
+        _analysis.syntax_warnings("(", 15)
+    with pytest.raises(TypeError):
+        _analysis.instruction_spans(b"a", 15)
+    with pytest.raises(ValueError):
+        _analysis.trace(object(), [], None)
