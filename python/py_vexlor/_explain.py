@@ -16,7 +16,7 @@ from decimal import Decimal
 from typing import Any
 
 from . import _analysis
-from ._lib import CompiledExpression, evaluate, evaluate_batch
+from ._lib import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
 
 __all__ = ["explain", "Trace", "Step"]
 
@@ -172,8 +172,31 @@ def explain(
     else:
         text = expression
         program = _program((text, max_depth), lambda: _reduced(CompiledExpression(text, max_depth)))
-    raw = _analysis.trace(program.prepared, _values(program, vars), gas)
+    values = _values(program, vars)
+    try:
+        raw = _analysis.trace(program.prepared, values, gas)
+    except (ValueError, OverflowError):
+        if error is not None:  # evaluate refused the arguments (a gas beyond 64 bits) before running
+            raise error from None
+        raise
+    outcome: tuple[str, str] = raw[1]
+    if error is not None and not _same_error(error, outcome):
+        raise error  # not an error of the evaluation: one evaluate raised for its arguments
+    if error is None and (outcome[0] != "ok" or Decimal(outcome[1]).compare_total(result) != 0):  # type: ignore[arg-type]
+        raise RuntimeError(f"internal error: the traced run of {program.source!r} gave {outcome}, not {result!r}")
     return Trace(program, raw, result, error)
+
+
+_ERROR_CLASSES: dict[str, type[BaseException]] = {
+    "DivisionByZero": ZeroDivisionError,
+    "Overflow": OverflowError,
+    "OutOfGas": GasExhaustedError,
+}
+
+
+def _same_error(error: BaseException, outcome: tuple[str, str]) -> bool:
+    kind, message = outcome
+    return kind != "ok" and type(error) is _ERROR_CLASSES.get(kind, RuntimeError) and str(error) == message
 
 
 def _columns(source: str) -> list[int]:

@@ -146,3 +146,9 @@ def test_analysis_module_entries():
         _analysis.instruction_spans(b"a", 15)
     with pytest.raises(ValueError):
         _analysis.trace(object(), [], None)
+
+
+def test_argument_errors_evaluate_raises_are_raised():
+    for gas in (2**63, 2**64):
+        with pytest.raises(OverflowError, match="int too big to convert"):
+            explain("1", {}, gas=gas)
