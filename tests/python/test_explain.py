@@ -152,3 +152,13 @@ def test_argument_errors_evaluate_raises_are_raised():
     for gas in (2**63, 2**64):
         with pytest.raises(OverflowError, match="int too big to convert"):
             explain("1", {}, gas=gas)
+
+
+def test_a_changed_object_is_traced_as_it_is_now():
+    e = CompiledExpression("a - b")
+    assert explain(e, {"a": 5, "b": 2}).steps[2].end == 5
+    e.__setstate__(("(a - b)", 15))  # the same program, another text: the spans follow it
+    assert [(s.start, s.end) for s in explain(e, {"a": 5, "b": 2}).steps] == [(1, 2), (5, 6), (1, 6)]
+    e.__setstate__(("a + b", 15))  # a text that is not the program's: no spans
+    trace = explain(e, {"a": 5, "b": 2})
+    assert trace.result == 3 and trace.source is None and trace.steps[2].start is None
