@@ -231,7 +231,7 @@ def _columns(source: str) -> list[int]:
 
 def _clip(text: str, width: int) -> str:
     text = " ".join(text.split())
-    return text if len(text) <= width else text[: width - 1] + "…"
+    return text if len(text) <= width else text[: width - 3] + "..."
 
 
 def _render(trace: Trace, raw_steps: list[tuple[Any, ...]]) -> str:
