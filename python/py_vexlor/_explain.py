@@ -12,11 +12,13 @@ from __future__ import annotations
 
 import threading
 from collections.abc import Callable
-from decimal import Decimal
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from . import _analysis
 from ._lib import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
+
+if TYPE_CHECKING:
+    from decimal import Decimal  # imported when steps are first read: `import py_vexlor` does not import decimal
 
 __all__ = ["explain", "Trace", "Step"]
 
@@ -37,13 +39,13 @@ class Step:
     gas: int
     branch: str | None
 
-    def __init__(self, raw: tuple[Any, ...], program: _Program) -> None:
+    def __init__(self, raw: tuple[Any, ...], program: _Program, decimal: type[Decimal]) -> None:
         index, inputs, output, gas, branch = raw
         self.index = index
         self.instruction = program.texts[index]
         self.start, self.end = program.spans[index] if program.spans is not None else (None, None)
-        self.inputs = tuple(map(Decimal, inputs))
-        self.output = None if output is None else Decimal(output)
+        self.inputs = tuple(map(decimal, inputs))
+        self.output = None if output is None else decimal(output)
         self.gas = gas
         self.branch = branch
 
@@ -88,8 +90,10 @@ class Trace:
     @property
     def steps(self) -> list[Step]:
         if self._steps is None:
+            from decimal import Decimal
+
             program = self._program
-            self._steps = [Step(r, program) for r in self._raw_steps()]
+            self._steps = [Step(r, program, Decimal) for r in self._raw_steps()]
         return self._steps
 
     def __repr__(self) -> str:
