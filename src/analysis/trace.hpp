@@ -23,12 +23,12 @@ namespace vexlor {
 
 struct TraceStep {
   enum class Branch : uint8_t { None, Then, Else };
+  Decimal output;  // the value it pushed, when has_output
+  uint64_t gas = 0;  // gas used once the step ran (for a failing step: when the run ended)
   size_t index = 0;        // the instruction's index in the program
   size_t first_input = 0;  // its operands: values[first_input .. first_input + input_count), the top of stack last
   uint32_t input_count = 0;
-  bool has_output = false;  // the value it pushed (absent for jumps and for the step that failed)
-  Decimal output;
-  uint64_t gas = 0;  // gas used once the step ran (for a failing step: when the run ended)
+  bool has_output = false;  // false for jumps and for the step that failed
   // A JumpIfFalse: Then when its operand was non-zero (the run went on to the
   // next instruction), Else when it jumped.
   Branch branch = Branch::None;
