@@ -18,7 +18,7 @@ import sys
 from collections.abc import Callable, Sequence
 from typing import Any
 
-from . import __version__
+from . import __version__, cli_analysis
 from ._lib import CompiledExpression, evaluate
 from .cli_batches import RowFailure
 from .cli_errors import DataError, UsageError
@@ -245,6 +245,8 @@ def _quiet_stdout() -> None:
 
 
 def main(argv: Sequence[str] | None = None, prog: str = "vexlor") -> int:
+    if cli_analysis.wants_analysis(sys.argv[1:] if argv is None else argv):  # --check, --explain
+        return cli_analysis.main(sys.argv[1:] if argv is None else argv, prog)
     parser = build_parser(prog)
     args = parser.parse_args(_options_first(parser, sys.argv[1:] if argv is None else argv))
     # Modes other than evaluation branch off here.

@@ -40,4 +40,23 @@ bool size_arg(PyObject* obj, const char* name, std::optional<size_t>& out, bool 
   return true;
 }
 
+bool u64_arg(PyObject* obj, const char* name, std::optional<uint64_t>& out) {
+  if (obj == Py_None) {
+    out.reset();
+    return true;
+  }
+  if (!PyLong_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "%s must be an int or None, not '%s'", name, Py_TYPE(obj)->tp_name);
+    return false;
+  }
+  const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_ValueError, "%s must be between 0 and 2**64 - 1", name);
+    return false;
+  }
+  out = v;
+  return true;
+}
+
 }  // namespace vexlor::analysis_py

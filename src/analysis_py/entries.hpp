@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <optional>
@@ -36,9 +37,21 @@ bool expect_args(const char* name, Py_ssize_t nargs, Py_ssize_t count);
 bool text_arg(PyObject* obj, const char* name, std::string& out);
 // An int >= 0, or None (nullopt) where `none_ok`.
 bool size_arg(PyObject* obj, const char* name, std::optional<size_t>& out, bool none_ok);
+// An int >= 0 within 64 bits, or None (nullopt).
+bool u64_arg(PyObject* obj, const char* name, std::optional<uint64_t>& out);
 
 // --- spans.cpp ------------------------------------------------------------------
 // instruction_spans(source, max_depth) -> list[tuple[start, end, op_start, op_end]]
 PyObject* instruction_spans(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+// --- warnings.cpp ---------------------------------------------------------------
+// syntax_warnings(source, max_depth) -> list[tuple[kind, message, start, end]]
+PyObject* syntax_warnings(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+// --- trace.cpp ------------------------------------------------------------------
+// prepare(program_json, source, max_depth); trace(prepared, values, gas); steps(recorded): see trace.cpp
+PyObject* prepare(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* trace(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* steps(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace vexlor::analysis_py

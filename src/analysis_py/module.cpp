@@ -14,6 +14,15 @@ PyMethodDef MODULE_METHODS[] = {
     VEXLOR_ENTRY(instruction_spans,
                  "instruction_spans(source, max_depth, /)\n--\n\nThe (start, end, op_start, op_end) byte offsets "
                  "in `source` of each instruction of CompiledExpression(source, max_depth)."),
+    VEXLOR_ENTRY(syntax_warnings,
+                 "syntax_warnings(source, max_depth, /)\n--\n\nThe (kind, message, start, end) of each place where "
+                 "the text probably does not say what its author means: 'right-grouping' (a - b + c is a - (b + c) "
+                 "here) and 'self-comparison'; start and end are byte offsets in `source`."),
+    VEXLOR_ENTRY(prepare,
+                 "prepare(program_json, source, max_depth, /)\n--\n\nA program made ready for trace(); part of "
+                 "py_vexlor.explain."),
+    VEXLOR_ENTRY(trace, "trace(prepared, values, gas, /)\n--\n\nThe engine of py_vexlor.explain; call that instead."),
+    VEXLOR_ENTRY(steps, "steps(recorded, /)\n--\n\nThe steps of a trace; part of py_vexlor.explain."),
     {nullptr, nullptr, 0, nullptr}};
 
 #undef VEXLOR_ENTRY

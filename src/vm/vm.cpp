@@ -150,6 +150,15 @@ constexpr Builtin BUILTINS[FUNCTION_SLOT_COUNT] = {
     {builtin::average, out_of_line<builtin::average_of>},    // average
 };
 
+// Where a traced run starts.
+struct TraceStart {
+  const VmContext* ctx;
+  StepHook hook;
+  void* arg;
+  bool limited;
+  uint64_t limit;
+};
+
 [[gnu::noinline]] Result execute_guarded(const Resume* resume) {
   return execute<Mode::Guarded, false>(resume, nullptr, 0, 0, nullptr);
 }
@@ -176,6 +185,9 @@ template <Mode mode, bool bounded>
   static_assert(!resumed || !bounded);
   constexpr bool metered = mode != Mode::Free;
   constexpr bool checked = mode == Mode::Metered || mode == Mode::Resumed;  // always tests the limit
+  // Traced: the hook sees every instruction; gas is counted also without a limit
+  // (from UINT64_MAX down), and the loop guard is kept here instead of by Guarded.
+  constexpr bool traced = mode == Mode::Traced;
   alignas(16) unsigned char buffer[resumed ? 1 : INLINE_STACK * sizeof(Decimal)];  // no value split across cache lines
   const OpCode* ip;
   Decimal* sp;
@@ -188,6 +200,10 @@ template <Mode mode, bool bounded>
   [[maybe_unused]] uint64_t loop_work = LOOP_WORK_BUDGET;
   // Under a gas limit within the budget, gas alone bounds the run.
   [[maybe_unused]] bool guard_on = true;
+  [[maybe_unused]] bool limited = true;    // Traced: the limit is tested
+  [[maybe_unused]] bool guarding = false;  // Traced: after a backward jump
+  [[maybe_unused]] StepHook hook = nullptr;
+  [[maybe_unused]] void* hook_arg = nullptr;
   const VmContext* ctx;
   if constexpr (resumed) {
     (void)buffer;
@@ -207,7 +223,17 @@ template <Mode mode, bool bounded>
     guard_on = !has_limit || limit > LOOP_WORK_BUDGET;
   } else {
     if constexpr (!metered) gas_used = nullptr;  // run reports the 0 itself
-    ctx = static_cast<const VmContext*>(from);
+    if constexpr (traced) {
+      const TraceStart* start = static_cast<const TraceStart*>(from);
+      ctx = start->ctx;
+      hook = start->hook;
+      hook_arg = start->arg;
+      limited = start->limited;
+      limit = remaining = limited ? start->limit : UINT64_MAX;
+      guard_on = !limited || limit > LOOP_WORK_BUDGET;
+    } else {
+      ctx = static_cast<const VmContext*>(from);
+    }
     inline_base = reinterpret_cast<Decimal*>(buffer);
     ip = code;
     sp = inline_base;
@@ -224,7 +250,16 @@ template <Mode mode, bool bounded>
       &&op_Lt,        &&op_Le,      &&op_Gt,  &&op_Ge,  &&op_Jump, &&op_JumpIfFalse, &&op_Call, &&done};
   static_assert(static_cast<size_t>(Program::END_MARK) == OP_KIND_COUNT);
 
-#define VM_DISPATCH() goto* LABELS[static_cast<size_t>(ip->kind())]
+#define VM_STEP(pc)                                                                              \
+  do {                                                                                           \
+    if (!hook(hook_arg, StepView{static_cast<size_t>(pc), base, sp, limit - remaining})) [[unlikely]] \
+      VM_FAIL(out_of_memory());                                                                  \
+  } while (0)
+#define VM_DISPATCH()                          \
+  do {                                         \
+    if constexpr (traced) VM_STEP(ip - code);  \
+    goto* LABELS[static_cast<size_t>(ip->kind())]; \
+  } while (0)
 #define VM_NEXT() \
   do {            \
     ++ip;         \
@@ -243,6 +278,14 @@ template <Mode mode, bool bounded>
       }                                                                                \
       if constexpr (mode == Mode::Charged) {                                           \
         remaining -= cost_;                                                            \
+      } else if constexpr (traced) {                                                   \
+        if (!limited) {                                                                \
+          remaining = cost_ > remaining ? 0 : remaining - cost_;                       \
+        } else {                                                                       \
+          if (cost_ > remaining) VM_FAIL(gas_exhausted(limit, cost_, remaining));      \
+          remaining -= cost_;                                                          \
+        }                                                                              \
+        if (guarding && guard_on && loop_work_exceeded(loop_work, *ip, cost_)) VM_FAIL(loop_limit()); \
       } else if (checked || has_limit) {                                               \
         if (cost_ > remaining) [[unlikely]]                                            \
           VM_FAIL(gas_exhausted(limit, cost_, remaining));                             \
@@ -323,7 +366,7 @@ template <Mode mode, bool bounded>
     VM_NEED(2);                                                      \
     const bool truth_ = small::compare(                              \
         sp[-2], sp[-1], [](std::strong_ordering c) __attribute__((always_inline)) { return (test); }); \
-    if (ip[1].kind() == OpKind::JumpIfFalse) [[likely]] {            \
+    if (!traced && ip[1].kind() == OpKind::JumpIfFalse) [[likely]] { \
       ++ip;                                                          \
       VM_CHARGE(OpKind::JumpIfFalse);                                \
       sp -= 2;                                                       \
@@ -348,7 +391,9 @@ template <Mode mode, bool bounded>
     const size_t target_ = (t);                                    \
     if (target_ >= len) goto done;                                 \
     const OpCode* const dest_ = code + target_;                    \
-    if constexpr (mode != Mode::Guarded) {                         \
+    if constexpr (traced) {                                        \
+      if (dest_ <= ip) guarding = true;                            \
+    } else if constexpr (mode != Mode::Guarded) {                  \
       if (dest_ <= ip) [[unlikely]] VM_HAND_OVER(execute_guarded, target_); \
     } else {                                                       \
       if (cancel != nullptr && dest_ <= ip) [[unlikely]] {         \
@@ -356,7 +401,7 @@ template <Mode mode, bool bounded>
       }                                                            \
     }                                                              \
     ip = dest_;                                                    \
-    goto* LABELS[static_cast<size_t>(ip->kind())];                 \
+    VM_DISPATCH();                                                 \
   } while (0)
 
   VM_DISPATCH();
@@ -365,7 +410,7 @@ op_PushConst:
   VM_CHARGE(OpKind::PushConst);
   // A constant that an addition, subtraction or multiplication takes at once
   // (with a left operand below it) is used in place, never pushed.
-  if (sp > base) [[likely]] {
+  if (!traced && sp > base) [[likely]] {
     const OpKind next = ip[1].kind();
     if (next == OpKind::Add) VM_CONST_ARITH(OpKind::Add, small::add(sp[-1], k, false, out_), add_impl, "Addition");
     if (next == OpKind::Sub) VM_CONST_ARITH(OpKind::Sub, small::add(sp[-1], k, true, out_), sub_impl, "Subtraction");
@@ -520,6 +565,7 @@ call_done:
 }
 
 done: {
+  if constexpr (traced) VM_STEP(len);
   // Computed here: a base + 1 kept from the start would hold a register through
   // every instruction.
   const Decimal* first = base;
@@ -538,6 +584,7 @@ done: {
 }
 
 #undef VM_DISPATCH
+#undef VM_STEP
 #undef VM_NEXT
 #undef VM_FAIL
 #undef VM_CHARGE
@@ -558,11 +605,20 @@ template Result execute<Mode::Charged, true>(const void*, const OpCode*, size_t,
 template Result execute<Mode::Charged, false>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
 template Result execute<Mode::Metered, true>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
 template Result execute<Mode::Metered, false>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
+template Result execute<Mode::Traced, false>(const void*, const OpCode*, size_t, uint64_t, uint64_t*);
 
 Result empty_program(uint64_t* gas_used) {
   if (gas_used != nullptr) *gas_used = 0;
   return unexpected(bad_end(0));
 }
 }  // namespace vm_loop
+
+Result run_traced(const Program& program, const VmContext& context, std::optional<uint64_t> gas, StepHook hook,
+                  void* arg, uint64_t* gas_used) {
+  if (program.empty()) [[unlikely]]
+    return vm_loop::empty_program(gas_used);
+  const TraceStart start{&context, hook, arg, gas.has_value(), gas.value_or(0)};
+  return execute<Mode::Traced, false>(&start, program.data(), program.size(), 0, gas_used);
+}
 
 }  // namespace vexlor

@@ -41,7 +41,8 @@ inline constexpr uint64_t MAX_FIXED_COST = 3;  // the largest gas cost of an ins
 // without tests, and a Pow hands over to Resumed. Resumed: Metered, continuing a
 // run. Guarded: after a backward jump, the caller's limit (if any) and the loop
 // work budget.
-enum class Mode { Free, Metered, Charged, Resumed, Guarded };
+// Traced: run_traced's loop (below), which never fuses instructions.
+enum class Mode { Free, Metered, Charged, Resumed, Guarded, Traced };
 
 // The instruction loop of a mode; `bounded`: for programs of at most
 // SHORT_PROGRAM instructions. `from` is the run's VmContext (a resumed or
@@ -59,6 +60,7 @@ VEXLOR_RUN_LOOP(Charged, true)
 VEXLOR_RUN_LOOP(Charged, false)
 VEXLOR_RUN_LOOP(Metered, true)
 VEXLOR_RUN_LOOP(Metered, false)
+VEXLOR_RUN_LOOP(Traced, false)
 #undef VEXLOR_RUN_LOOP
 
 // The outcome of running a program without instructions.
@@ -89,5 +91,26 @@ inline Expected<Decimal, VmError> run(const Program& program, const VmContext& c
   if (*gas / MAX_FIXED_COST >= program.size()) return loop<Mode::Charged>(context, program, *gas, gas_used);
   return loop<Mode::Metered>(context, program, *gas, gas_used);
 }
+
+// What a traced run shows its hook: the index of the instruction about to run
+// (the program's length once the run ends without error), the value stack from
+// `base` to `top` (exclusive, the top value last), and the gas used so far (also
+// counted without a limit).
+struct StepView {
+  size_t pc;
+  const Decimal* base;
+  const Decimal* top;
+  uint64_t gas;
+};
+// False stops the run with a RuntimeError (the hook ran out of memory).
+using StepHook = bool (*)(void* arg, const StepView& view);
+
+// Executes `program` as run() does, with the same outcome, and calls `hook`
+// before each instruction and once more at the end of a run that succeeds (or
+// fails at the final stack check). Instructions that run() would fuse run one by
+// one here, with the same values and gas. `gas_used` receives the gas used, with
+// or without a limit.
+Expected<Decimal, VmError> run_traced(const Program& program, const VmContext& context, std::optional<uint64_t> gas,
+                                      StepHook hook, void* arg, uint64_t* gas_used);
 
 }  // namespace vexlor

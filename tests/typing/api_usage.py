@@ -34,6 +34,9 @@ names: list[str] = CompiledExpression.from_bytecode_json("[]").variables()
 version: str = py_vexlor.__version__
 gas_error: type[RuntimeError] = GasExhaustedError
 total: Decimal = results[0] + 1
+trace: py_vexlor.Trace = py_vexlor.explain(expr, ints, gas=100)
+outputs: list[Decimal | None] = [s.output for s in trace.steps] + [py_vexlor.explain("a", None, max_depth=3).result]
+failure: BaseException | None = trace.error
 
 # Refused.
 nullable: dict[str, int | None] = {"a": None}
@@ -48,3 +51,4 @@ CompiledExpression("1", max_depth="3")  # type: ignore[arg-type]
 as_text: str = expr.evaluate()  # type: ignore[assignment]
 as_float = expr.evaluate() + 1.5  # type: ignore[operator]
 one_result: Decimal = evaluate_batch([expr])  # type: ignore[assignment]
+py_vexlor.explain(expr, ints, 10)  # type: ignore[call-arg]
