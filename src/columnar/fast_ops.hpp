@@ -1,5 +1,5 @@
 #pragma once
-// The loops of the vectorised machine over one block (internal to machine.cpp).
+// The loops of the vectorised machine over narrow lanes (internal to the machine).
 
 #include <algorithm>
 #include <cstdint>
@@ -28,9 +28,27 @@ struct Entry {
   const uint8_t* own = nullptr;
   uint64_t bound = UINT64_MAX;  // no magnitude is above it
   uint64_t least = 0;           // nor below it (0: a row may be zero)
+  // Wide lanes: a full decimal per row (`w`), or `d` for every row (is_const).
+  bool wide = false;
+  const Decimal* w = nullptr;
+  Decimal d;
+  const uint8_t* null = nullptr;   // null rows, or none
+  uint64_t gas = 0;                // each row's gas so far, or `gas_v[k]` per row
+  const uint64_t* gas_v = nullptr;
   int64_t at(int64_t k) const { return is_const ? c : v[k]; }
   uint8_t own_at(int64_t k) const { return own != nullptr ? own[k] : static_cast<uint8_t>(scale); }
 };
+
+// Narrow lanes.
+inline Entry lanes_entry(const int64_t* v, int32_t scale, const uint8_t* own, uint64_t bound, uint64_t least) {
+  Entry e;
+  e.v = v;
+  e.scale = scale;
+  e.own = own;
+  e.bound = bound;
+  e.least = least;
+  return e;
+}
 
 // x * 10^k, marking an overflow.
 inline int64_t up(int64_t x, int64_t m, uint8_t& bad) {

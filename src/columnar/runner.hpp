@@ -37,6 +37,7 @@ struct RunResult {
   uint8_t least_scale = 0x7F, most_scale = 0;  // among the values (NEGATIVE_ZERO cleared)
   std::optional<std::pair<int64_t, RowError>> failure;  // the lowest failing row
   bool out_of_memory = false;
+  int64_t single_rows = 0;  // rows evaluated one at a time, off the vectorised path
 };
 
 // `columns`: one per variable of the program, ordered by the variables' display
