@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "columnar/block.hpp"
+#include "columnar/scalar.hpp"
 #include "vm/builtins.hpp"
 
 namespace vexlor::columnar::fast {
@@ -35,9 +36,9 @@ bool arith(const ArithResult& r, Decimal& out) {
 
 bool divide(Op op, const Decimal& a, const Decimal& b, Decimal& out) {
   if (b.is_zero()) return false;
-  if (op == Op::Mod) return arith(rem_impl(a, b), out);
-  if (!arith(div_impl(a, b), out)) return false;
-  if (op == Op::FloorDiv) out = out.floor();
+  if (op == Op::Mod) return remainder(a, b, out);
+  if (!quotient(a, b, out)) return false;
+  if (op == Op::FloorDiv) out = floored(out);
   return true;
 }
 
@@ -48,6 +49,17 @@ bool call(Fn fn, const Decimal* args, size_t n, Decimal& out) {
     const MathResult r = vexlor::sqrt(args[0]);
     if (!r.is_ok()) return false;
     out = fresh_copy(r.value);
+    return true;
+  }
+  if (fn == Fn::Floor || fn == Fn::Ceil) {
+    if (n != 1) return false;
+    out = fn == Fn::Floor ? floored(args[0]) : ceiled(args[0]);
+    return true;
+  }
+  if (fn == Fn::Round && n == 2) {
+    const std::optional<uint64_t> places = args[1].to_u64();
+    if (!places || *places > UINT32_MAX) return false;
+    out = rounded(args[0], static_cast<uint32_t>(*places));
     return true;
   }
   Fault f = Fault::None;
@@ -111,7 +123,7 @@ void Block::wide(const Step& step, size_t n, const uint8_t* null) {
     case Op::Add: case Op::Sub:
       each(count_, null, [&](int64_t k) {
         if (small::add(a[0][k], a[1][k], op == Op::Sub, out[k])) return;
-        fail(k, arith(op == Op::Add ? add_impl(a[0][k], a[1][k]) : sub_impl(a[0][k], a[1][k]), out[k]));
+        fail(k, sum(a[0][k], a[1][k], op == Op::Sub, out[k]));
       });
       break;
     case Op::Mul:
@@ -137,7 +149,7 @@ void Block::wide(const Step& step, size_t n, const uint8_t* null) {
       each(count_, null, [&](int64_t k) { out[k] = fresh_copy(a[0][k]).abs(); });
       break;
     case Op::Round:
-      each(count_, null, [&](int64_t k) { out[k] = a[0][k].round_dp(static_cast<uint32_t>(step.arg)); });
+      each(count_, null, [&](int64_t k) { out[k] = rounded(a[0][k], static_cast<uint32_t>(step.arg)); });
       break;
     case Op::Max: case Op::Min: case Op::Call: {
       const Fn fn = op == Op::Max ? Fn::Max : op == Op::Min ? Fn::Min : step.fn;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "columnar/fast.hpp"
+#include "columnar/scalar.hpp"
 #include "columnar/read.hpp"
 #include "columnar/result.hpp"
 #include "columnar/runner.hpp"
@@ -258,6 +259,38 @@ std::string random_expression(std::mt19937_64& rng, int depth) {
     case 5: return "(" + sub() + " ? " + sub() + " : " + sub() + ")";
     case 6: return "(" + sub() + " ^ " + EXPONENTS[pick(std::size(EXPONENTS))] + ")";
     default: return "(" + sub() + " " + BINARY[pick(std::size(BINARY))] + " " + sub() + ")";
+  }
+}
+
+// The block kernels' forms of the decimal operations against the operations.
+TEST(Columnar, FastScalarsMatchTheDecimalOperations) {
+  std::mt19937_64 rng(5);
+  auto random = [&] {
+    const uint32_t scale = static_cast<uint32_t>(rng() % 29);
+    uint64_t lo = rng() >> (rng() % 64);
+    const uint32_t hi = rng() % 4 == 0 ? static_cast<uint32_t>(rng() >> (rng() % 64)) : 0;
+    if (rng() % 8 == 0) lo = POW10_U64[rng() % 20] * (rng() % 4);
+    return Decimal::from_parts(lo, hi, scale, rng() % 2 == 0);
+  };
+  for (int i = 0; i < 50000; ++i) {
+    const Decimal a = random(), b = random();
+    Decimal got;
+    const auto same = [&](const ArithResult& want, bool ok) {
+      ASSERT_EQ(want.is_ok(), ok) << a.to_string() << " " << b.to_string();
+      if (ok) {
+        ASSERT_TRUE(want.value.same_repr(got)) << a.to_string() << " " << b.to_string() << " " << got.to_string();
+      }
+    };
+    if (!b.is_zero()) {
+      same(div_impl(a, b), fast::quotient(a, b, got));
+      same(rem_impl(a, b), fast::remainder(a, b, got));
+    }
+    same(add_impl(a, b), fast::sum(a, b, false, got));
+    same(sub_impl(a, b), fast::sum(a, b, true, got));
+    const uint32_t places = static_cast<uint32_t>(rng() % 29);
+    ASSERT_TRUE(fast::rounded(a, places).same_repr(a.round_dp(places))) << a.to_string() << " " << places;
+    ASSERT_TRUE(fast::floored(a).same_repr(a.floor())) << a.to_string();
+    ASSERT_TRUE(fast::ceiled(a).same_repr(a.ceil())) << a.to_string();
   }
 }
 
