@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "columnar/block.hpp"
 
@@ -78,14 +79,37 @@ void Block::own_scales(Op op, const Entry& a, const Entry& b, size_t p, Entry& r
   if (uniform && op != Op::Mul && a.scale != b.scale) zeros = any_zero(a.scale > b.scale ? a : b, count_);
   if (uniform && !zeros) return;
   uint8_t* own = own_slot(p);
-  for (int64_t k = 0; k < count_; ++k) {
-    const uint8_t oa = a.own_at(k), ob = b.own_at(k);
-    const bool za = a.at(k) == 0, zb = b.at(k) == 0;
-    if (op == Op::Mul) {
-      own[k] = za || zb ? 0 : static_cast<uint8_t>(oa + ob);
-    } else {
-      own[k] = za ? ob : zb ? oa : std::max(oa, ob);
+  // The loop for the operands' forms (constant or not, own scales or not).
+  auto run = [&](auto ac, auto bc, auto ao, auto bo) {
+    for (int64_t k = 0; k < count_; ++k) {
+      const uint8_t oa = ao ? a.own[k] : static_cast<uint8_t>(a.scale);
+      const uint8_t ob = bo ? b.own[k] : static_cast<uint8_t>(b.scale);
+      const bool za = (ac ? a.c : a.v[k]) == 0, zb = (bc ? b.c : b.v[k]) == 0;
+      if (op == Op::Mul) {
+        own[k] = za || zb ? 0 : static_cast<uint8_t>(oa + ob);
+      } else {
+        own[k] = za ? ob : zb ? oa : std::max(oa, ob);
+      }
     }
+  };
+  auto with_own = [&](auto ac, auto bc) {
+    const std::true_type yes;
+    const std::false_type no;
+    if (a.own != nullptr && b.own != nullptr) return run(ac, bc, yes, yes);
+    if (a.own != nullptr) return run(ac, bc, yes, no);
+    if (b.own != nullptr) return run(ac, bc, no, yes);
+    run(ac, bc, no, no);
+  };
+  const std::true_type yes;
+  const std::false_type no;
+  if (a.is_const && b.is_const) {
+    with_own(yes, yes);
+  } else if (a.is_const) {
+    with_own(yes, no);
+  } else if (b.is_const) {
+    with_own(no, yes);
+  } else {
+    with_own(no, no);
   }
   r.own = own;
 }

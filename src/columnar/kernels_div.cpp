@@ -4,6 +4,7 @@
 // to even, then stripped of trailing zeros by the same fixed pattern.
 
 #include <algorithm>
+#include <array>
 
 #include "columnar/scalar.hpp"
 #include "decimal/decimal.hpp"
@@ -20,6 +21,25 @@ constexpr uint64_t P10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 
 // The largest q with q * 10^x below 2^96.
 constexpr u128 ROOM[] = {MAX96 / 1, MAX96 / 10, MAX96 / 100, MAX96 / 1000, MAX96 / 10000, MAX96 / 100000,
                          MAX96 / 1000000, MAX96 / 10000000, MAX96 / 100000000, MAX96 / 1000000000};
+
+// The largest value that times 10^k stays within 128 bits.
+constexpr auto HEADROOM = [] {
+  std::array<u128, 20> t{};
+  for (size_t k = 0; k < t.size(); ++k) t[k] = ~u128{0} / POW10_U64[k];
+  return t;
+}();
+
+// x * 10^k (k <= 38) if it stays within 128 bits.
+inline bool scale_up(u128& x, uint32_t k) {
+  if (k > 19) {
+    if (x > HEADROOM[19]) return false;
+    x *= POW10_U64[19];
+    k -= 19;
+  }
+  if (x > HEADROOM[k]) return false;
+  x *= POW10_U64[k];
+  return true;
+}
 
 // (hi * 2^64 + lo) / d with hi < d: one machine division where there is one.
 inline uint64_t divide_words(uint64_t hi, uint64_t lo, uint64_t d, uint64_t& rem) {
@@ -151,7 +171,7 @@ bool remainder(const Decimal& a, const Decimal& b, Decimal& out) {
 bool sum(const Decimal& a, const Decimal& b, bool negate, Decimal& out) {
   const uint32_t sa = a.scale(), sb = b.scale();
   const uint32_t s = std::max(sa, sb), d = s - std::min(sa, sb);
-  if (a.is_zero() || b.is_zero() || d > 19) {
+  if (a.is_zero() || b.is_zero()) {
     const ArithResult r = negate ? sub_impl(a, b) : add_impl(a, b);
     out = r.value;
     return r.is_ok();
@@ -159,13 +179,10 @@ bool sum(const Decimal& a, const Decimal& b, bool negate, Decimal& out) {
   // Exact at the larger scale while the aligned operand stays within 128 bits.
   u128 x = static_cast<u128>(a.hi()) << 64 | a.lo(), y = static_cast<u128>(b.hi()) << 64 | b.lo();
   u128& low = sa < sb ? x : y;
-  if (d > 0) {
-    if (low > ~u128{0} / POW10_U64[d]) {
-      const ArithResult r = negate ? sub_impl(a, b) : add_impl(a, b);
-      out = r.value;
-      return r.is_ok();
-    }
-    low *= POW10_U64[d];
+  if (!scale_up(low, d)) {
+    const ArithResult r = negate ? sub_impl(a, b) : add_impl(a, b);
+    out = r.value;
+    return r.is_ok();
   }
   const bool na = a.is_sign_negative(), nb = b.is_sign_negative() != negate;
   u128 z;
@@ -210,6 +227,19 @@ namespace {
 
 u128 coefficient(const Decimal& a) { return static_cast<u128>(a.hi()) << 64 | a.lo(); }
 
+// The integer part of a's coefficient at scale s (1..28), and whether a fraction was dropped.
+u128 whole(const Decimal& a, uint32_t s, bool& fraction) {
+  uint64_t rem;
+  if (s <= 19) {
+    const u128 q = divide(coefficient(a), POW10_U64[s], rem);
+    fraction = rem != 0;
+    return q;
+  }
+  const auto top = static_cast<uint64_t>(divide(coefficient(a), POW10_U64[19], rem));  // below 2^34
+  fraction = rem != 0 || top % POW10_U64[s - 19] != 0;
+  return top / POW10_U64[s - 19];
+}
+
 }  // namespace
 
 Decimal rounded(const Decimal& a, uint32_t places) {
@@ -237,10 +267,8 @@ Decimal rounded(const Decimal& a, uint32_t places) {
 Decimal floored(const Decimal& a) {
   const uint32_t s = a.scale();
   if (s == 0) return a;
-  if (s > 19) return a.floor();
-  uint64_t rem;
-  const u128 q = divide(coefficient(a), POW10_U64[s], rem);
-  const bool fraction = rem != 0;
+  bool fraction;
+  const u128 q = whole(a, s, fraction);
   if (!a.is_sign_negative()) return make(q, 0, false);
   if (!fraction) return Decimal::from_parts(static_cast<uint64_t>(q), static_cast<uint32_t>(q >> 64), 0, true);
   return make(q + 1, 0, true);
@@ -249,10 +277,8 @@ Decimal floored(const Decimal& a) {
 Decimal ceiled(const Decimal& a) {
   const uint32_t s = a.scale();
   if (s == 0) return a;
-  if (s > 19) return a.ceil();
-  uint64_t rem;
-  const u128 q = divide(coefficient(a), POW10_U64[s], rem);
-  const bool fraction = rem != 0;
+  bool fraction;
+  const u128 q = whole(a, s, fraction);
   if (a.is_sign_negative()) return Decimal::from_parts(static_cast<uint64_t>(q), static_cast<uint32_t>(q >> 64), 0, true);
   return make(fraction ? q + 1 : q, 0, false);
 }

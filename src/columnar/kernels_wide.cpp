@@ -5,6 +5,7 @@
 // beyond max, min, abs and round to constant places, always run here.
 
 #include <algorithm>
+#include <array>
 
 #include "columnar/block.hpp"
 #include "columnar/scalar.hpp"
@@ -153,10 +154,14 @@ void Block::wide(const Step& step, size_t n, const uint8_t* null) {
       break;
     case Op::Max: case Op::Min: case Op::Call: {
       const Fn fn = op == Op::Max ? Fn::Max : op == Op::Min ? Fn::Min : step.fn;
+      if (n == 1) {
+        each(count_, null, [&](int64_t k) { fail(k, call(fn, &a[0][k], 1, out[k])); });
+        break;
+      }
+      std::array<Decimal, 64> row;  // (64 arguments at most)
       each(count_, null, [&](int64_t k) {
-        Decimal row[64];
         for (size_t i = 0; i < n; ++i) row[i] = a[i][k];
-        fail(k, call(fn, row, n, out[k]));
+        fail(k, call(fn, row.data(), n, out[k]));
       });
       break;
     }
