@@ -66,7 +66,11 @@ std::optional<Plan> make_plan(const Program& program, std::span<const VarId> var
   size_t height = 0;
   uint64_t total = 0;  // every instruction's cost: no path costs more
   bool powers = false;
-  auto need = [&](size_t k) { return height >= k; };
+  // A branch may not take values from below its condition (which the plan
+  // keeps on the stack until the Select, where the machine drops it).
+  auto need = [&](size_t k) {
+    return height >= k + (frames.empty() ? 0 : frames.back().height + (frames.back().in_else ? 1 : 0));
+  };
   for (size_t pc = 0; pc <= n; ++pc) {
     while (!frames.empty() && frames.back().end == pc) {
       if (!frames.back().in_else || height != frames.back().height + 2) return std::nullopt;

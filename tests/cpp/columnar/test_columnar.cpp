@@ -262,6 +262,16 @@ std::string random_expression(std::mt19937_64& rng, int depth) {
   }
 }
 
+// A branch of a program from bytecode JSON that adds a value from below its
+// condition: the plan must not take the condition for it.
+TEST(Columnar, BranchesReadingBelowTheirConditionStayExact) {
+  auto program = read_json(R"([{"PushConst":"10"},{"PushConst":"3"},{"PushConst":"1"},{"JumpIfFalse":8},"Add",)"
+                           R"({"PushConst":"5"},{"PushConst":"6"},{"Jump":9},{"PushConst":"7"},"Add","Add"])");
+  ASSERT_TRUE(program.ok());
+  const RunResult r = run_columns(*program, {}, 3, {std::nullopt, true, 1, true});
+  for (int64_t i = 0; i < 3; ++i) EXPECT_EQ(value_of(r, i).to_string(), "24");
+}
+
 // The block kernels' forms of the decimal operations against the operations.
 TEST(Columnar, FastScalarsMatchTheDecimalOperations) {
   std::mt19937_64 rng(5);
