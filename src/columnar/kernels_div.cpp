@@ -162,6 +162,8 @@ bool remainder(const Decimal& a, const Decimal& b, Decimal& out) {
     out = Decimal();
   } else if (x < y) {
     out = a;
+  } else if ((x >> 64) == 0) {  // (then y too): a 64-bit remainder
+    out = make(static_cast<uint64_t>(x) % static_cast<uint64_t>(y), static_cast<int>(s), a.is_sign_negative());
   } else {
     out = make(x % y, static_cast<int>(s), a.is_sign_negative());
   }
