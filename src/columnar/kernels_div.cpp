@@ -62,6 +62,19 @@ inline u128 divide(u128 q, uint64_t d, uint64_t& rem) {
   return static_cast<u128>(top) << 64 | low;
 }
 
+// n / d and its remainder for d >= 2, from m = floor((2^64 - 1) / d): the
+// estimate is at most two below the quotient.
+inline uint64_t by_reciprocal(uint64_t n, uint64_t d, uint64_t m, uint64_t& rem) {
+  auto q = static_cast<uint64_t>((static_cast<u128>(n) * m) >> 64);
+  uint64_t r = n - q * d;
+  while (r >= d) {
+    ++q;
+    r -= d;
+  }
+  rem = r;
+  return q;
+}
+
 // q / 10^k when q is a multiple of it (else q unchanged, false).
 inline bool divisible(u128& q, uint64_t m) {
   uint64_t rem;
@@ -86,7 +99,13 @@ u128 drop_digit(u128 q, bool sticky) {
 
 }  // namespace
 
-bool quotient(const Decimal& a, const Decimal& b, Decimal& out) {
+uint64_t reciprocal(const Decimal& b) {
+  return b.hi() == 0 && b.lo() >= 2 && b.lo() < SMALL_DIVISOR ? ~uint64_t{0} / b.lo() : 0;
+}
+
+bool quotient(const Decimal& a, const Decimal& b, Decimal& out) { return quotient(a, b, reciprocal(b), out); }
+
+bool quotient(const Decimal& a, const Decimal& b, uint64_t m, Decimal& out) {
   if ((a.hi() | b.hi()) != 0) {
     const ArithResult r = div_impl(a, b);
     out = r.value;
@@ -98,8 +117,9 @@ bool quotient(const Decimal& a, const Decimal& b, Decimal& out) {
     return true;
   }
   int s = static_cast<int>(a.scale()) - static_cast<int>(b.scale());
-  u128 q = A / B;
-  uint64_t r = A % B;
+  uint64_t r;
+  u128 q = m != 0 ? by_reciprocal(A, B, m, r) : A / B;
+  if (m == 0) r = A % B;
   bool inexact = false;
   for (;;) {
     int x;
@@ -124,8 +144,12 @@ bool quotient(const Decimal& a, const Decimal& b, Decimal& out) {
     s += x;
     q *= P10[x];
     if (q > MAX96) return false;
-    const u128 t = static_cast<u128>(r) * P10[x];  // below B * 2^30: one division
-    q += divide_words(static_cast<uint64_t>(t >> 64), static_cast<uint64_t>(t), B, r);
+    if (m != 0) {  // r * 10^x within 64 bits
+      q += by_reciprocal(r * P10[x], B, m, r);
+    } else {
+      const u128 t = static_cast<u128>(r) * P10[x];  // below B * 2^30: one division
+      q += divide_words(static_cast<uint64_t>(t >> 64), static_cast<uint64_t>(t), B, r);
+    }
     if (q > MAX96) {
       if (s == 0) return false;
       q = drop_digit(q, r != 0);
@@ -287,11 +311,13 @@ Decimal ceiled(const Decimal& a) {
 
 #else
 
-bool quotient(const Decimal& a, const Decimal& b, Decimal& out) {
+uint64_t reciprocal(const Decimal&) { return 0; }
+bool quotient(const Decimal& a, const Decimal& b, uint64_t, Decimal& out) {
   const ArithResult r = div_impl(a, b);
   out = r.value;
   return r.is_ok();
 }
+bool quotient(const Decimal& a, const Decimal& b, Decimal& out) { return quotient(a, b, 0, out); }
 bool remainder(const Decimal& a, const Decimal& b, Decimal& out) {
   const ArithResult r = rem_impl(a, b);
   out = r.value;

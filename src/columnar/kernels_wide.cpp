@@ -35,10 +35,11 @@ bool arith(const ArithResult& r, Decimal& out) {
   return true;
 }
 
-bool divide(Op op, const Decimal& a, const Decimal& b, Decimal& out) {
+// `m`: the reciprocal of a constant divisor, planned once for the block.
+bool divide(Op op, const Decimal& a, const Decimal& b, const uint64_t* m, Decimal& out) {
   if (b.is_zero()) return false;
   if (op == Op::Mod) return remainder(a, b, out);
-  if (!quotient(a, b, out)) return false;
+  if (!(m != nullptr ? quotient(a, b, *m, out) : quotient(a, b, out))) return false;
   if (op == Op::FloorDiv) out = floored(out);
   return true;
 }
@@ -134,7 +135,12 @@ void Block::wide(const Step& step, size_t n, const uint8_t* null) {
       });
       break;
     case Op::Div: case Op::FloorDiv: case Op::Mod:
-      each(count_, null, [&](int64_t k) { fail(k, divide(op, a[0][k], a[1][k], out[k])); });
+      if (stack_[first + 1].is_const) {
+        const uint64_t m = reciprocal(a[1][0]);
+        each(count_, null, [&](int64_t k) { fail(k, divide(op, a[0][k], a[1][k], &m, out[k])); });
+      } else {
+        each(count_, null, [&](int64_t k) { fail(k, divide(op, a[0][k], a[1][k], nullptr, out[k])); });
+      }
       break;
     case Op::Pow:
       each(count_, null, [&](int64_t k) {

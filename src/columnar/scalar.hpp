@@ -9,8 +9,14 @@
 
 namespace vexlor::columnar::fast {
 
+// Divisors below it are divided by a reciprocal (each remainder times 10^9 stays within 64 bits).
+inline constexpr uint64_t SMALL_DIVISOR = uint64_t{1} << 34;
+// The reciprocal of divisor b for quotient, or 0 (none: machine divisions).
+uint64_t reciprocal(const Decimal& b);
+
 // a / b, a % b (b not zero); false on overflow.
 bool quotient(const Decimal& a, const Decimal& b, Decimal& out);
+bool quotient(const Decimal& a, const Decimal& b, uint64_t reciprocal, Decimal& out);
 bool remainder(const Decimal& a, const Decimal& b, Decimal& out);
 // a + b, or a - b when `negate`; false on overflow.
 bool sum(const Decimal& a, const Decimal& b, bool negate, Decimal& out);
