@@ -44,7 +44,36 @@ bool load_ints(const ArrayView& v, int64_t at, int64_t count, int64_t* out) {
   return fits;
 }
 
-bool load_chunk(const ArrayView& v, int64_t at, int64_t count, int64_t* out) {
+// The magnitudes' range of a chunk's values, kept as they are loaded.
+struct Range {
+  uint64_t bound = 0, least = UINT64_MAX;
+  bool known = true;  // false: to be found by a pass over the lanes
+};
+
+// decimal128 values that fit 64 bits (their high word extends the low word's sign).
+bool load_decimal128(const unsigned char* w, int64_t count, int64_t* out, Range& range) {
+  uint64_t bound = range.bound, least = range.least, wide = 0;
+  for (int64_t k = 0; k < count; ++k) {
+    int64_t lo, hi;
+    std::memcpy(&lo, w + 16 * k, 8);
+    std::memcpy(&hi, w + 16 * k + 8, 8);
+    out[k] = lo;
+    const int64_t sign = lo >> 63;
+    wide |= static_cast<uint64_t>(hi ^ sign);
+    const uint64_t magnitude = (static_cast<uint64_t>(lo) ^ static_cast<uint64_t>(sign)) - static_cast<uint64_t>(sign);
+    bound = std::max(bound, magnitude);
+    least = std::min(least, magnitude);
+  }
+  range.bound = bound;
+  range.least = least;
+  return wide == 0;
+}
+
+bool load_chunk(const ArrayView& v, int64_t at, int64_t count, int64_t* out, Range& range) {
+  if (v.type == ValueType::Decimal && v.decimal_bytes == 16) {
+    return load_decimal128(static_cast<const unsigned char*>(v.values) + 16 * (v.offset + at), count, out, range);
+  }
+  range.known = false;
   switch (v.type) {
     case ValueType::Int8: return load_ints<int8_t>(v, at, count, out);
     case ValueType::Int16: return load_ints<int16_t>(v, at, count, out);
@@ -61,18 +90,6 @@ bool load_chunk(const ArrayView& v, int64_t at, int64_t count, int64_t* out) {
       }
       return true;
     case ValueType::Decimal:
-      if (v.decimal_bytes == 16) {
-        const auto* w = static_cast<const unsigned char*>(v.values) + 16 * (v.offset + at);
-        bool fits = true;
-        for (int64_t k = 0; k < count; ++k) {
-          int64_t lo, hi;
-          std::memcpy(&lo, w + 16 * k, 8);
-          std::memcpy(&hi, w + 16 * k + 8, 8);
-          out[k] = lo;
-          fits &= hi == (lo >> 63);
-        }
-        return fits;
-      }
       if (v.decimal_bytes == 8) return load_ints<int64_t>(v, at, count, out);
       return load_ints<int32_t>(v, at, count, out);
     default:
@@ -97,8 +114,9 @@ void bounds(const int64_t* v, int64_t count, Lanes& lanes) {
 bool load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out, uint8_t* null, Lanes& lanes) {
   const ArrayView& first = column.chunks[column.chunk_of(row)];
   bool fits = true, nulls = false;
+  Range range;
   column.for_each_part(row, count, [&](const ArrayView& v, int64_t at, int64_t take, int64_t done) {
-    fits &= load_chunk(v, at, take, out + done);
+    fits &= load_chunk(v, at, take, out + done, range);
     if (v.validity != nullptr) {
       for (int64_t k = 0; k < take; ++k) {
         const bool is_null = v.is_null(at + k);
@@ -115,7 +133,12 @@ bool load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out, 
   lanes.values = out;
   lanes.scale = first.type == ValueType::Decimal ? first.scale : 0;
   lanes.null = nulls ? null : nullptr;
-  bounds(out, count, lanes);
+  if (range.known && !nulls) {
+    lanes.bound = range.bound;
+    lanes.least = range.least;
+  } else {  // (null rows now hold 1)
+    bounds(out, count, lanes);
+  }
   return true;
 }
 
