@@ -30,7 +30,7 @@ constexpr auto HEADROOM = [] {
 }();
 
 // x * 10^k (k <= 38) if it stays within 128 bits.
-inline bool scale_up(u128& x, uint32_t k) {
+[[gnu::always_inline]] inline bool scale_up(u128& x, uint32_t k) {
   if (k > 19) {
     if (x > HEADROOM[19]) return false;
     x *= POW10_U64[19];
@@ -204,8 +204,8 @@ bool sum(const Decimal& a, const Decimal& b, bool negate, Decimal& out) {
   }
   // Exact at the larger scale while the aligned operand stays within 128 bits.
   u128 x = static_cast<u128>(a.hi()) << 64 | a.lo(), y = static_cast<u128>(b.hi()) << 64 | b.lo();
-  u128& low = sa < sb ? x : y;
-  if (!scale_up(low, d)) {
+  // (each in its own branch: a reference to either would keep both in memory)
+  if (sa < sb ? !scale_up(x, d) : !scale_up(y, d)) {
     const ArithResult r = negate ? sub_impl(a, b) : add_impl(a, b);
     out = r.value;
     return r.is_ok();
