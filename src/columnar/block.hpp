@@ -61,7 +61,7 @@ class Block {
   const Plan& plan_;
   const int64_t count_;
   uint8_t* const slow_;
-  std::vector<Entry> stack_;
+  std::vector<Entry>& stack_;  // the scratch's
 };
 
 }  // namespace vexlor::columnar::fast

@@ -78,10 +78,15 @@ bool load_lanes(const Column& column, int64_t row, int64_t count, int64_t* out, 
 // own scales where they differ; false when one does not fit (or is a negative zero).
 bool narrow_lanes(const Decimal* w, const uint8_t* null, int64_t count, int64_t* out, uint8_t* own, Lanes& lanes);
 
+namespace ops {
+struct Entry;
+}
+
 // Per-thread scratch of the machine.
 class Machine {
  public:
   explicit Machine(const Plan& plan);
+  ~Machine();
   // Runs the plan over `count` rows; stores row first + k of `out` for every k
   // not marked in `slow` (which it may mark further) and sets null[k] for the
   // rows whose result is null.
@@ -92,6 +97,7 @@ class Machine {
     ByteVector scales, nulls;
     std::vector<Decimal, Uncleared<Decimal>> wides;
     std::vector<uint64_t, Uncleared<uint64_t>> gas;
+    std::vector<ops::Entry> stack;
   };
 
  private:

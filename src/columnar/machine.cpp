@@ -33,8 +33,8 @@ uint64_t pow_cost(const Decimal& exponent) {
 }  // namespace
 
 Block::Block(Machine::Scratch& scratch, const Plan& plan, int64_t count, uint8_t* slow)
-    : s_(scratch), plan_(plan), count_(count), slow_(slow) {
-  stack_.reserve(plan.depth + 1);
+    : s_(scratch), plan_(plan), count_(count), slow_(slow), stack_(scratch.stack) {
+  stack_.clear();
 }
 
 Decimal Block::value_at(const Entry& e, int64_t k) {
@@ -189,7 +189,10 @@ Machine::Machine(const Plan& plan) : plan_(plan) {
   scratch_.nulls.resize(n);
   scratch_.wides.resize(n);
   if (plan.metered) scratch_.gas.resize(n);
+  scratch_.stack.reserve(plan.depth + 1);
 }
+
+Machine::~Machine() = default;
 
 void Machine::run(std::span<const Lanes> columns, int64_t count, Rows& out, int64_t first, uint8_t* slow,
                   uint8_t* null) {
