@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 
+#include "columnar/dictionary.hpp"
 #include "columnar/fast.hpp"
 #include "columnar/pool.hpp"
 #include "columnar/read.hpp"
@@ -126,10 +127,11 @@ class Worker {
     if (wide_.empty()) {
       wide_.resize(s_.columns.size() * BLOCK_ROWS);
       wide_slots_.resize(s_.columns.size() * BLOCK_ROWS);
+      dictionaries_.resize(s_.columns.size());
     }
     Decimal* wide = &wide_[j * BLOCK_ROWS];
     Slot* slots = &wide_slots_[j * BLOCK_ROWS];
-    read_rows(column, first, count, wide, slots);
+    if (!dictionaries_[j].read(column, first, count, wide, slots)) read_rows(column, first, count, wide, slots);
     bool any_null = false;
     for (int64_t k = 0; k < count; ++k) {
       nulls[k] = slots[k] == Slot::Null;
@@ -237,6 +239,7 @@ class Worker {
   ByteVector nulls_, owns_;
   std::vector<Decimal> wide_;
   std::vector<Slot> wide_slots_;
+  std::vector<DictionaryReader> dictionaries_;
   std::vector<fast::Lanes> lane_views_;
   uint8_t slow_[BLOCK_ROWS];
   int64_t null_rows_ = 0, single_rows_ = 0;
