@@ -34,7 +34,7 @@ class Block {
   int64_t* slot(size_t p) { return s_.values.data() + p * BLOCK_ROWS; }
   uint8_t* own_slot(size_t p) { return s_.scales.data() + p * BLOCK_ROWS; }
   uint8_t* null_slot(size_t p) { return s_.nulls.data() + p * BLOCK_ROWS; }
-  Decimal* wide_slot(size_t p) { return s_.wides.data() + p * BLOCK_ROWS; }
+  Decimal* wide_slot(size_t p) { return reinterpret_cast<Decimal*>(s_.wides.data()) + p * BLOCK_ROWS; }
   uint64_t* gas_slot(size_t p) { return s_.gas.data() + p * BLOCK_ROWS; }
 
   // The null rows and gas of the result of `step` over the top `n` values,

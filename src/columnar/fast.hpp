@@ -95,7 +95,8 @@ class Machine {
   struct Scratch {
     std::vector<int64_t, Uncleared<int64_t>> values;  // written before read, block by block
     ByteVector scales, nulls;
-    std::vector<Decimal, Uncleared<Decimal>> wides;
+    // Decimals, never cleared (a cleared block of them would cost more than a short call's rows).
+    ByteVector wides;
     std::vector<uint64_t, Uncleared<uint64_t>> gas;
     std::vector<ops::Entry> stack;
   };

@@ -187,7 +187,7 @@ Machine::Machine(const Plan& plan) : plan_(plan) {
   scratch_.values.resize(n);
   scratch_.scales.resize(n);
   scratch_.nulls.resize(n);
-  scratch_.wides.resize(n);
+  scratch_.wides.resize(n * sizeof(Decimal));
   if (plan.metered) scratch_.gas.resize(n);
   scratch_.stack.reserve(plan.depth + 1);
 }
