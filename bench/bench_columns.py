@@ -6,6 +6,12 @@ Formulas (a..f hold values 1.00..99.99):
   formula   the 30-operator formula of bench_python.py (W3) over a..f
   ternary   max(a, 3) > 10 ? 1 : 0
   round     round(max(a, b) * 1.07, 2)
+  div_round    round(a / b + c, 2)
+  mod_floor    a % 7 + floor(b / 3)
+  interest     round(a * (1 + b / 365) - c / 3, 2)
+  formula_div  a 30-operator formula with four divisions by constants (FORMULA_DIV)
+  add_float64  a + b * 2 over float64 columns (the same values)
+  add_text     a + b * 2 over utf8 columns (their texts)
 
 Peers, in the same run: pyarrow.compute (where it has the operations), polars,
 duckdb with 1 and 2 threads, numexpr on float64 (not exact: the speed of
@@ -38,12 +44,22 @@ from bench_python import w3_formula  # noqa: E402
 
 from py_vexlor import CompiledExpression, evaluate, evaluate_columns  # noqa: E402
 
+FORMULA_DIV = ("a * 1.07 + b / 4 - c * d / 100 + (e - f) / 3 + a * b - c + d * e - f + a * 2 - b + c * d - e"
+               " + f * 0.5 + a - b * c + d - e / 8 + f")
 FORMULAS = {
     "add": "a + b * 2",
     "formula": w3_formula(),
     "ternary": "max(a, 3) > 10 ? 1 : 0",
     "round": "round(max(a, b) * 1.07, 2)",
+    "div_round": "round(a / b + c, 2)",
+    "mod_floor": "a % 7 + floor(b / 3)",
+    "interest": "round(a * (1 + b / 365) - c / 3, 2)",
+    "formula_div": FORMULA_DIV,
+    "add_float64": "a + b * 2",
+    "add_text": "a + b * 2",
 }
+# The formulas read from columns of another type than decimal128(18, 2).
+INPUT = {"add_float64": "float64", "add_text": "text"}
 
 
 def grouped(text: str) -> str:
@@ -80,6 +96,12 @@ def table(rows: int) -> pa.Table:
     return pa.table(columns)
 
 
+def retyped(t: pa.Table, kind: str) -> pa.Table:
+    """The same values as float64, or as their texts."""
+    to = pa.float64() if kind == "float64" else pa.string()
+    return pa.table({name: t[name].cast(to) for name in t.column_names})
+
+
 def best(fn, repeat: int) -> float:
     times = []
     for _ in range(repeat):
@@ -98,6 +120,8 @@ def peers(name: str, t: pa.Table):
 
     text = FORMULAS[name]
     out = {}
+    if name in INPUT:
+        return out
     two = pa.scalar(Decimal(2), pa.decimal128(1, 0))
     if name == "add":
         out["pyarrow.compute"] = lambda: pc.add(t["a"], pc.multiply(t["b"], two))
@@ -109,19 +133,29 @@ def peers(name: str, t: pa.Table):
         out["pyarrow.compute"] = lambda: pc.round(pc.multiply(pc.max_element_wise(t["a"], t["b"]), rate), 2)
     df = pl.from_arrow(t)
     a, b = pl.col("a"), pl.col("b")
+    c = pl.col("c")
     polars_expr = {
         "add": a + b * 2,
+        "div_round": (a / b + c).round(2),
+        "mod_floor": a % 7 + (b / 3).floor(),
+        "interest": (a * (1 + b / 365) - c / 3).round(2),
         "ternary": pl.when(pl.max_horizontal(a, pl.lit(3)) > 10).then(1).otherwise(0),
         "round": (pl.max_horizontal(a, b) * pl.lit(Decimal("1.07"))).round(2),
     }.get(name)
     if name == "formula":
         polars_expr = eval(re.sub(r"\b([a-f])\b", r'pl.col("\1")', grouped(text)))
+    if name == "formula_div":
+        polars_expr = eval(re.sub(r"\b([a-f])\b", r'pl.col("\1")', text))
     out["polars"] = lambda: df.select(polars_expr)
     sql = {
         "add": "a + b * 2",
         "formula": grouped(text),
         "ternary": "CASE WHEN greatest(a, 3) > 10 THEN 1 ELSE 0 END",
         "round": "round(greatest(a, b) * 1.07, 2)",
+        "div_round": "round(a / b + c, 2)",
+        "mod_floor": "a % 7 + floor(b / 3)",
+        "interest": "round(a * (1 + b / 365) - c / 3, 2)",
+        "formula_div": text,
     }[name]
     for threads in (1, 2):
         con = duckdb.connect()
@@ -134,6 +168,10 @@ def peers(name: str, t: pa.Table):
         "formula": grouped(text),
         "ternary": "where(where(a > 3, a, 3) > 10, 1, 0)",
         "round": "where(a > b, a, b) * 1.07",  # numexpr has no round
+        "div_round": "a / b + c",
+        "mod_floor": "a % 7 + floor(b / 3)",
+        "interest": "a * (1 + b / 365) - c / 3",
+        "formula_div": text,
     }[name]
     numexpr.set_num_threads(1)
     out["numexpr f64"] = lambda: numexpr.evaluate(ne_text, local_dict=floats)
@@ -155,12 +193,14 @@ def main() -> None:
     # Every measurement once per round, the rounds interleaved, the best of all rounds kept: load
     # from other processes falls on every candidate alike.
     runs: dict[str, dict[str, object]] = {}
-    batches = t.to_batches(max_chunksize=args.batch_rows)
+    inputs = {kind: retyped(t, kind) for kind in set(INPUT.values())}
     for name, text in FORMULAS.items():
         expr = CompiledExpression(text, 64)
-        runs[name] = {f"ours {n}t": (lambda expr=expr, n=n: evaluate_columns(expr, t, threads=n)) for n in (1, 2)}
+        u = inputs.get(INPUT.get(name, ""), t)
+        runs[name] = {f"ours {n}t": (lambda expr=expr, n=n, u=u: evaluate_columns(expr, u, threads=n)) for n in (1, 2)}
         for n in (1, 2):
-            runs[name][f"batches {n}t"] = lambda expr=expr, n=n: [evaluate_columns(expr, b, threads=n) for b in batches]
+            runs[name][f"batches {n}t"] = lambda expr=expr, n=n, ub=u.to_batches(max_chunksize=args.batch_rows): [
+                evaluate_columns(expr, b, threads=n) for b in ub]
         runs[name].update(peers(name, t))
     results: dict[str, dict[str, float]] = {name: {} for name in FORMULAS}
     for _ in range(args.repeat):

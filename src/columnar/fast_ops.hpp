@@ -1,5 +1,5 @@
 #pragma once
-// The loops of the vectorised machine over one block (internal to machine.cpp).
+// The loops of the vectorised machine over narrow lanes (internal to the machine).
 
 #include <algorithm>
 #include <cstdint>
@@ -28,53 +28,26 @@ struct Entry {
   const uint8_t* own = nullptr;
   uint64_t bound = UINT64_MAX;  // no magnitude is above it
   uint64_t least = 0;           // nor below it (0: a row may be zero)
+  // Wide lanes: a full decimal per row (`w`), or `d` for every row (is_const).
+  bool wide = false;
+  const Decimal* w = nullptr;
+  Decimal d;
+  const uint8_t* null = nullptr;   // null rows, or none
+  uint64_t gas = 0;                // each row's gas so far, or `gas_v[k]` per row
+  const uint64_t* gas_v = nullptr;
   int64_t at(int64_t k) const { return is_const ? c : v[k]; }
   uint8_t own_at(int64_t k) const { return own != nullptr ? own[k] : static_cast<uint8_t>(scale); }
 };
 
-// x * 10^k, marking an overflow.
-inline int64_t up(int64_t x, int64_t m, uint8_t& bad) {
-  int64_t r;
-  bad |= __builtin_mul_overflow(x, m, &r);
-  return r;
-}
-
-template <bool AC, bool BC, bool UA, bool UB, class F>
-void binary_loop(const Entry& a, const Entry& b, int64_t ma, int64_t mb, int64_t count, int64_t* out, uint8_t* slow,
-                 F f) {
-  for (int64_t k = 0; k < count; ++k) {
-    uint8_t bad = 0;
-    int64_t x = AC ? a.c : a.v[k];
-    int64_t y = BC ? b.c : b.v[k];
-    if constexpr (UA) x = up(x, ma, bad);
-    if constexpr (UB) y = up(y, mb, bad);
-    out[k] = f(x, y, bad);
-    slow[k] |= bad;
-  }
-}
-
-template <bool AC, bool BC, class F>
-void binary_scaled(const Entry& a, const Entry& b, int64_t ma, int64_t mb, int64_t count, int64_t* out, uint8_t* slow,
-                   F f) {
-  if (ma == 1 && mb == 1) return binary_loop<AC, BC, false, false>(a, b, ma, mb, count, out, slow, f);
-  if (ma == 1) return binary_loop<AC, BC, false, true>(a, b, ma, mb, count, out, slow, f);
-  if (mb == 1) return binary_loop<AC, BC, true, false>(a, b, ma, mb, count, out, slow, f);
-  binary_loop<AC, BC, true, true>(a, b, ma, mb, count, out, slow, f);
-}
-
-// f over a and b, first brought to scale `s` (a negative `s`: as they are).
-template <class F>
-void binary(const Entry& a, const Entry& b, int32_t s, int64_t count, int64_t* out, uint8_t* slow, F f) {
-  const int64_t ma = s < 0 ? 1 : pow10(s - a.scale), mb = s < 0 ? 1 : pow10(s - b.scale);
-  if (a.is_const && b.is_const) {
-    binary_scaled<true, true>(a, b, ma, mb, count, out, slow, f);
-  } else if (a.is_const) {
-    binary_scaled<true, false>(a, b, ma, mb, count, out, slow, f);
-  } else if (b.is_const) {
-    binary_scaled<false, true>(a, b, ma, mb, count, out, slow, f);
-  } else {
-    binary_scaled<false, false>(a, b, ma, mb, count, out, slow, f);
-  }
+// Narrow lanes.
+inline Entry lanes_entry(const int64_t* v, int32_t scale, const uint8_t* own, uint64_t bound, uint64_t least) {
+  Entry e;
+  e.v = v;
+  e.scale = scale;
+  e.own = own;
+  e.bound = bound;
+  e.least = least;
+  return e;
 }
 
 // Two's complement wrapping (only rows already marked for the single-row path can wrap).

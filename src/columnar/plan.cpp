@@ -1,4 +1,5 @@
-// The plan of the vectorised path: which programs it covers (see fast.hpp).
+// The plan of the vectorised path: the program's instructions as steps over
+// blocks, with the gas each step stands for (see fast.hpp).
 
 #include <algorithm>
 
@@ -7,100 +8,138 @@
 namespace vexlor::columnar::fast {
 namespace {
 
-uint64_t cost_of(OpKind k) {
-  switch (k) {
-    case OpKind::Add: case OpKind::Sub: case OpKind::Mul: case OpKind::Div: case OpKind::FloorDiv:
-    case OpKind::Mod: case OpKind::Call:
-      return 3;
-    default:
-      return 1;
-  }
-}
-
 struct Frame {
   size_t else_at, end, height;
   bool in_else = false;
 };
 
+Op binary_op(OpKind k) {
+  switch (k) {
+    case OpKind::Add: return Op::Add;
+    case OpKind::Sub: return Op::Sub;
+    case OpKind::Mul: return Op::Mul;
+    case OpKind::Div: return Op::Div;
+    case OpKind::FloorDiv: return Op::FloorDiv;
+    case OpKind::Mod: return Op::Mod;
+    case OpKind::Pow: return Op::Pow;
+    case OpKind::And: return Op::And;
+    case OpKind::Or: return Op::Or;
+    case OpKind::Eq: return Op::Eq;
+    case OpKind::Ne: return Op::Ne;
+    case OpKind::Lt: return Op::Lt;
+    case OpKind::Le: return Op::Le;
+    case OpKind::Gt: return Op::Gt;
+    default: return Op::Ge;
+  }
+}
+
+// Gas of an instruction; a power's cost is its exponent's, counted per row.
+uint32_t cost_of(OpKind k) {
+  switch (k) {
+    case OpKind::Add: case OpKind::Sub: case OpKind::Mul: case OpKind::Div: case OpKind::FloorDiv:
+    case OpKind::Mod: case OpKind::Call:
+      return 3;
+    case OpKind::Pow:
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+Step step_of(Op op, int32_t arg = 0, Fn fn = Fn::Add, uint32_t cost = 0) {
+  Step s;
+  s.op = op;
+  s.arg = arg;
+  s.fn = fn;
+  s.cost = cost;
+  return s;
+}
+
 }  // namespace
 
-std::optional<Plan> make_plan(const Program& program, std::span<const VarId> vars, std::optional<uint64_t> gas) {
+std::optional<Plan> make_plan(const Program& program, std::span<const VarId> vars, std::span<const Constant> constants,
+                              std::optional<uint64_t> gas) {
   const size_t n = program.size();
   if (n == 0) return std::nullopt;
   Plan plan;
   std::vector<Frame> frames;
   size_t height = 0;
-  uint64_t cost = 0;
-  auto need = [&](size_t k) { return height >= k; };
+  uint64_t total = 0;  // every instruction's cost: no path costs more
+  bool powers = false;
+  // A branch may not take values from below its condition (which the plan
+  // keeps on the stack until the Select, where the machine drops it).
+  auto need = [&](size_t k) {
+    return height >= k + (frames.empty() ? 0 : frames.back().height + (frames.back().in_else ? 1 : 0));
+  };
   for (size_t pc = 0; pc <= n; ++pc) {
     while (!frames.empty() && frames.back().end == pc) {
       if (!frames.back().in_else || height != frames.back().height + 2) return std::nullopt;
-      plan.steps.push_back({Op::Select});
+      plan.steps.push_back(step_of(Op::Select));
       height = frames.back().height;
       frames.pop_back();
     }
     if (pc == n) break;
     const OpCode& op = program[pc];
-    cost += cost_of(op.kind());
+    const uint32_t cost = cost_of(op.kind());
+    total += cost;
     switch (op.kind()) {
       case OpKind::PushConst: {
-        const Decimal& c = op.constant();
-        if (c.hi() != 0 || c.lo() > static_cast<uint64_t>(INT64_MAX) || (c.is_zero() && c.is_sign_negative())) {
-          return std::nullopt;
-        }
-        const auto v = static_cast<int64_t>(c.lo());
-        plan.steps.push_back({Op::Const, 0, c.is_sign_negative() ? -v : v, static_cast<int32_t>(c.scale())});
+        Step s = step_of(Op::Const);
+        s.cost = cost;
+        s.constant = op.constant();
+        plan.steps.push_back(s);
         ++height;
         break;
       }
       case OpKind::LoadVar: {
         const auto it = std::find(vars.begin(), vars.end(), op.var());
-        if (it == vars.end()) return std::nullopt;
-        plan.steps.push_back({Op::Load, static_cast<int32_t>(it - vars.begin())});
+        if (it != vars.end()) {
+          plan.steps.push_back(step_of(Op::Load, static_cast<int32_t>(it - vars.begin()), Fn::Add, cost));
+        } else {
+          const auto c = std::find_if(constants.begin(), constants.end(), [&](const Constant& k) { return k.var == op.var(); });
+          if (c == constants.end()) return std::nullopt;
+          Step s = step_of(Op::Const);
+          s.cost = cost;
+          s.constant = c->value;
+          plan.steps.push_back(s);
+        }
         ++height;
         break;
       }
-      case OpKind::Add: case OpKind::Sub: case OpKind::Mul: case OpKind::And: case OpKind::Or: case OpKind::Eq:
-      case OpKind::Ne: case OpKind::Lt: case OpKind::Le: case OpKind::Gt: case OpKind::Ge: {
+      case OpKind::Add: case OpKind::Sub: case OpKind::Mul: case OpKind::Div: case OpKind::FloorDiv:
+      case OpKind::Mod: case OpKind::Pow: case OpKind::And: case OpKind::Or: case OpKind::Eq: case OpKind::Ne:
+      case OpKind::Lt: case OpKind::Le: case OpKind::Gt: case OpKind::Ge:
         if (!need(2)) return std::nullopt;
-        static constexpr Op OPS[] = {Op::Add, Op::Sub, Op::Mul};
-        Op f;
-        switch (op.kind()) {
-          case OpKind::Add: case OpKind::Sub: case OpKind::Mul:
-            f = OPS[static_cast<int>(op.kind()) - static_cast<int>(OpKind::Add)];
-            break;
-          case OpKind::And: f = Op::And; break;
-          case OpKind::Or: f = Op::Or; break;
-          default: f = static_cast<Op>(static_cast<int>(Op::Eq) + static_cast<int>(op.kind()) - static_cast<int>(OpKind::Eq));
-        }
-        plan.steps.push_back({f});
+        powers |= op.kind() == OpKind::Pow;
+        plan.steps.push_back(step_of(binary_op(op.kind()), 0, Fn::Add, cost));
         --height;
         break;
-      }
       case OpKind::Neg: case OpKind::Not:
         if (!need(1)) return std::nullopt;
-        plan.steps.push_back({op.kind() == OpKind::Neg ? Op::Neg : Op::Not});
+        plan.steps.push_back(step_of(op.kind() == OpKind::Neg ? Op::Neg : Op::Not, 0, Fn::Add, cost));
         break;
       case OpKind::Pos:
         if (!need(1)) return std::nullopt;
+        plan.steps.back().cost += cost;  // charged with the value it leaves as it is
         break;
       case OpKind::Call: {
         const size_t args = op.arg_count();
-        const std::string_view name = op.call_name();
-        if (args == 0 || !need(args) || args > 64) return std::nullopt;
-        if ((name == "max" || name == "min")) {
-          plan.steps.push_back({name == "max" ? Op::Max : Op::Min, static_cast<int32_t>(args)});
-        } else if (name == "abs" && args == 1) {
-          plan.steps.push_back({Op::Abs});
-        } else if (name == "round" && args == 1) {
-          plan.steps.push_back({Op::Round, 0});
-        } else if (name == "round" && args == 2 && plan.steps.back().op == Op::Const && plan.steps.back().scale == 0 &&
-                   plan.steps.back().constant >= 0 && plan.steps.back().constant <= 28 &&
-                   (frames.empty() || pc - 1 != frames.back().else_at)) {
-          const int32_t places = static_cast<int32_t>(plan.steps.back().constant);
-          plan.steps.back() = {Op::Round, places};
+        const uint8_t slot = op.call_slot();
+        if (args == 0 || !need(args) || args > 64 || slot >= FUNCTION_SLOT_COUNT) return std::nullopt;
+        const Fn fn = static_cast<Fn>(slot);
+        const Step& last = plan.steps.back();
+        const bool places = fn == Fn::Round && args == 2 && last.op == Op::Const && last.constant.scale() == 0 &&
+                            last.constant.hi() == 0 && last.constant.lo() <= 28 &&
+                            (!last.constant.is_sign_negative() || last.constant.is_zero()) &&
+                            (frames.empty() || pc - 1 != frames.back().else_at);
+        if (places) {
+          plan.steps.back() = step_of(Op::Round, static_cast<int32_t>(last.constant.lo()), Fn::Round, last.cost + cost);
+        } else if ((fn == Fn::Max || fn == Fn::Min) && args <= 16) {
+          plan.steps.push_back(step_of(fn == Fn::Max ? Op::Max : Op::Min, static_cast<int32_t>(args), fn, cost));
+        } else if ((fn == Fn::Abs || fn == Fn::Round) && args == 1) {
+          plan.steps.push_back(step_of(fn == Fn::Abs ? Op::Abs : Op::Round, 0, fn, cost));
         } else {
-          return std::nullopt;
+          plan.steps.push_back(step_of(Op::Call, static_cast<int32_t>(args), fn, cost));
         }
         height -= args - 1;
         break;
@@ -113,6 +152,7 @@ std::optional<Plan> make_plan(const Program& program, std::span<const VarId> var
         if (!frames.empty() && u > (frames.back().in_else ? frames.back().end : frames.back().else_at - 1)) {
           return std::nullopt;
         }
+        plan.steps.back().cost += cost;  // charged with the condition
         frames.push_back({t, u, height});  // the condition stays on the stack for the Select
         break;
       }
@@ -121,6 +161,7 @@ std::optional<Plan> make_plan(const Program& program, std::span<const VarId> var
             height != frames.back().height + 1) {
           return std::nullopt;
         }
+        plan.steps.back().cost += cost;  // charged with the first branch's value
         frames.back().in_else = true;
         break;
       default:
@@ -129,7 +170,8 @@ std::optional<Plan> make_plan(const Program& program, std::span<const VarId> var
     plan.depth = std::max(plan.depth, height);
   }
   if (!frames.empty() || height != 1) return std::nullopt;
-  if (gas && cost > *gas) return std::nullopt;
+  plan.metered = gas && (total > *gas || powers);
+  plan.gas_limit = gas.value_or(0);
   return plan;
 }
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <thread>
 
+#include "columnar/dictionary.hpp"
 #include "columnar/fast.hpp"
 #include "columnar/pool.hpp"
 #include "columnar/read.hpp"
@@ -31,9 +32,6 @@ struct Shared {
   std::atomic<int64_t> failed_row{INT64_MAX};  // lowest failing row so far (raise mode)
   std::mutex failure_mutex;
   std::atomic<bool> out_of_memory{false};
-  // The constants that the vectorised path reads, as lanes after the columns'.
-  std::vector<int64_t> constant_values;
-  std::vector<fast::Lanes> constant_lanes;
   const std::thread::id caller = std::this_thread::get_id();  // the thread that polls
   std::atomic<bool> stop{false};       // set when poll asked to cancel
   // The flag the rows' runs check: the caller's, else the one poll sets.
@@ -52,16 +50,20 @@ bool loops(const Program& program) {
   return false;
 }
 
-// One thread's scratch: a block of values and slots per column, and a context
-// holding every variable, whose values are overwritten row by row.
+// One thread's work: blocks taken in turn, each on the vectorised path when the
+// program has a plan (rows it leaves go one by one), else row by row.
 class Worker {
  public:
   explicit Worker(Shared& shared)
       : s_(shared), polls_(shared.options.poll != nullptr && std::this_thread::get_id() == shared.caller) {
     context_.cancel = s_.row_cancel;
     if (s_.plan) {
+      const size_t n = s_.columns.size() * BLOCK_ROWS;
       machine_.emplace(*s_.plan);
-      lanes_.resize(s_.columns.size() * BLOCK_ROWS);
+      lanes_.resize(n);
+      nulls_.resize(n);
+      owns_.resize(n);
+      lane_views_.resize(s_.columns.size());
     }
   }
 
@@ -78,9 +80,10 @@ class Worker {
     }
     std::lock_guard lock(s_.failure_mutex);
     RunResult& r = s_.result;
-    r.null_count += nulls_;
+    r.null_count += null_rows_;
     r.least_scale = std::min(r.least_scale, least_);
     r.most_scale = std::max(r.most_scale, most_);
+    r.single_rows += single_rows_;
   }
 
  private:
@@ -111,46 +114,72 @@ class Worker {
       most = std::max<uint8_t>(most, s & keep);
       least = std::min<uint8_t>(least, static_cast<uint8_t>(s | static_cast<uint8_t>(~keep & 0x7F)));
     }
-    nulls_ += count - values;
+    null_rows_ += count - values;
     least_ = least;
     most_ = most;
   }
 
   void run_block(int64_t first, int64_t count) {
     uint8_t* valid = s_.result.rows.valid.data() + first;
-    if (machine_ && run_fast(first, count, valid)) return;
+    if (machine_) return run_vectorised(first, count, valid);
     read_block(first, count);
+    single_rows_ += count;
     for (int64_t k = 0; k < count; ++k) {
       if (!run_row(first, k, valid)) return;
     }
   }
 
-  // The block on the vectorised path; rows it leaves go through run_row. False
-  // when the block's columns cannot be loaded for it.
-  bool run_fast(int64_t first, int64_t count, uint8_t* valid) {
-    const size_t n = s_.columns.size();
-    for (size_t j = 0; j < n; ++j) {
-      if (!fast::loadable(*s_.columns[j].column, first, count)) return false;
-    }
+  // The block on the vectorised path; the rows it marks slow go through run_row.
+  void run_vectorised(int64_t first, int64_t count, uint8_t* valid) {
     std::memset(slow_, 0, static_cast<size_t>(count));
-    lane_views_.clear();
-    for (size_t j = 0; j < n; ++j) {
-      int64_t* lanes = &lanes_[j * BLOCK_ROWS];
-      lane_views_.push_back(fast::load_lanes(*s_.columns[j].column, first, count, lanes, slow_));
-    }
-    lane_views_.insert(lane_views_.end(), s_.constant_lanes.begin(), s_.constant_lanes.end());
-    machine_->run(lane_views_, count, s_.result.rows, first, slow_);
+    for (size_t j = 0; j < s_.columns.size(); ++j) load_column(j, first, count);
+    uint8_t null[BLOCK_ROWS];
+    machine_->run(lane_views_, count, s_.result.rows, first, slow_, null);
     uint8_t any_slow = 0;  // slow_ holds 0 or 1
     for (int64_t k = 0; k < count; ++k) {
-      valid[k] = static_cast<uint8_t>(slow_[k] ^ 1);
+      valid[k] = static_cast<uint8_t>((slow_[k] | null[k]) ^ 1);
       any_slow |= slow_[k];
     }
-    if (any_slow == 0) return true;
+    if (any_slow == 0) return;
     read_block(first, count);
     for (int64_t k = 0; k < count; ++k) {
-      if (slow_[k] && !run_row(first, k, valid)) return true;
+      if (!slow_[k]) continue;
+      ++single_rows_;
+      if (!run_row(first, k, valid)) return;
     }
-    return true;
+  }
+
+  // Column j's rows as lanes: narrow when they fit, else the decimals the
+  // single-row reading gives (a row that cannot be read is marked slow).
+  void load_column(size_t j, int64_t first, int64_t count) {
+    const Column& column = *s_.columns[j].column;
+    int64_t* lanes = &lanes_[j * BLOCK_ROWS];
+    uint8_t* nulls = &nulls_[j * BLOCK_ROWS];
+    fast::Lanes& view = lane_views_[j];
+    if (fast::loadable(column, first, count) && fast::load_lanes(column, first, count, lanes, nulls, view)) return;
+    if (wide_.empty()) {
+      wide_.resize(s_.columns.size() * BLOCK_ROWS);
+      wide_slots_.resize(s_.columns.size() * BLOCK_ROWS);
+      dictionaries_.resize(s_.columns.size());
+    }
+    Decimal* wide = &wide_[j * BLOCK_ROWS];
+    Slot* slots = &wide_slots_[j * BLOCK_ROWS];
+    if (!dictionaries_[j].read(column, first, count, wide, slots)) read_rows(column, first, count, wide, slots);
+    bool any_null = false;
+    for (int64_t k = 0; k < count; ++k) {
+      nulls[k] = slots[k] == Slot::Null;
+      slow_[k] |= slots[k] == Slot::Invalid;
+      any_null |= slots[k] != Slot::Value;
+      if (slots[k] != Slot::Value) wide[k] = Decimal();
+    }
+    const uint8_t* null = any_null ? nulls : nullptr;
+    if (fast::narrow_lanes(wide, null, count, lanes, &owns_[j * BLOCK_ROWS], view)) {
+      view.null = null;
+      return;
+    }
+    view = fast::Lanes{};
+    view.wide = wide;
+    view.null = null;
   }
 
   // The block's values as single rows read them. The scratch for them is made
@@ -249,10 +278,16 @@ class Worker {
   VmContext context_;
   std::vector<Decimal*> targets_;
   std::optional<fast::Machine> machine_;
-  std::vector<int64_t, Uncleared<int64_t>> lanes_;  // written before read, block by block
+  // Per column, written before read block by block: narrow lanes, null rows,
+  // own scales, and the decimals of columns read wide.
+  std::vector<int64_t, Uncleared<int64_t>> lanes_;
+  ByteVector nulls_, owns_;
+  std::vector<Decimal> wide_;
+  std::vector<Slot> wide_slots_;
+  std::vector<DictionaryReader> dictionaries_;
   std::vector<fast::Lanes> lane_views_;
   uint8_t slow_[BLOCK_ROWS];
-  int64_t nulls_ = 0;
+  int64_t null_rows_ = 0, single_rows_ = 0;
   uint8_t least_ = 0x7F, most_ = 0;
 };
 
@@ -264,28 +299,6 @@ void work(Shared& shared) {
     shared.out_of_memory = true;
     shared.failed_row = -1;  // stops the other threads
     shared.next_block = (shared.rows + BLOCK_ROWS - 1) / BLOCK_ROWS;  // past the last block
-  }
-}
-
-// Each constant the vectorised path can hold (a 64-bit coefficient, not a
-// negative zero) as a block of equal lanes, its variable appended to `vars`.
-// A program that reads any other constant gets no plan.
-void add_constant_lanes(Shared& shared, std::vector<VarId>& vars) {
-  std::vector<const BoundConstant*> held;
-  for (const BoundConstant& c : shared.options.constants) {
-    const Decimal& d = c.value;
-    if (d.hi() == 0 && d.lo() <= static_cast<uint64_t>(INT64_MAX) && !(d.is_zero() && d.is_sign_negative())) {
-      held.push_back(&c);
-    }
-  }
-  shared.constant_values.resize(held.size() * BLOCK_ROWS);
-  for (size_t j = 0; j < held.size(); ++j) {
-    const Decimal& d = held[j]->value;
-    const auto magnitude = static_cast<int64_t>(d.lo());
-    int64_t* lanes = &shared.constant_values[j * BLOCK_ROWS];
-    std::fill(lanes, lanes + BLOCK_ROWS, d.is_sign_negative() ? -magnitude : magnitude);
-    shared.constant_lanes.push_back({lanes, static_cast<int32_t>(d.scale()), d.lo(), d.lo()});
-    vars.push_back(held[j]->var);
   }
 }
 
@@ -316,8 +329,9 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
     try {
       std::vector<VarId> vars;
       for (const BoundColumn& c : columns) vars.push_back(c.var);
-      add_constant_lanes(shared, vars);
-      shared.plan = fast::make_plan(program, vars, options.gas);
+      std::vector<fast::Constant> constants;
+      for (const BoundConstant& c : options.constants) constants.push_back({c.var, c.value});
+      shared.plan = fast::make_plan(program, vars, constants, options.gas);
     } catch (const std::bad_alloc&) {
       result.out_of_memory = true;
       return result;

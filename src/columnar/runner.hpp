@@ -55,6 +55,7 @@ struct RunResult {
   std::optional<std::pair<int64_t, RowError>> failure;  // the lowest failing row
   bool out_of_memory = false;
   bool cancelled = false;  // stopped early through cancel or poll: rows are incomplete
+  int64_t single_rows = 0;  // rows evaluated one at a time, off the vectorised path
 };
 
 // `columns`: one per variable of the program, ordered by the variables' display
