@@ -294,8 +294,9 @@ def test_dask_cluster_matches_local():
     local = evaluate_columns(expr, table, scale=2).to_pylist()
 
     def partition(frame, expr):
-        result = evaluate_columns(expr, pa.Table.from_pandas(frame, preserve_index=False), scale=2)
-        return pd.Series(pd.arrays.ArrowExtensionArray(pa.array(result)), index=frame.index)
+        stream = py_vexlor.evaluate_stream(expr, pa.Table.from_pandas(frame, preserve_index=False), scale=2)
+        result = pa.RecordBatchReader.from_stream(stream).read_all()["result"]
+        return pd.Series(pd.arrays.ArrowExtensionArray(result), index=frame.index)
 
     frame = dd.from_pandas(table.to_pandas(types_mapper=pd.ArrowDtype), npartitions=4)
     meta = pd.Series([], dtype=pd.ArrowDtype(pa.decimal128(38, 2)))
