@@ -198,3 +198,25 @@ def test_spark_recipe_matches_local():
     table = pa.table({"a": pa.array([r[1] for r in rows], pa.decimal128(18, 2)),
                       "b": pa.array([r[2] for r in rows], pa.decimal128(18, 2))})
     assert [remote[i] for i in range(len(rows))] == evaluate_columns(expr, table, scale=2).to_pylist()
+
+
+def test_ray_recipe_matches_local():
+    pytest.importorskip("ray.data")
+    import ray
+
+    rng = random.Random(5)
+    cents = [[Decimal(rng.randint(100, 9999)).scaleb(-2) for _ in range(3000)] for _ in "ab"]
+    table = pa.table({"id": range(3000), "a": pa.array(cents[0], pa.decimal128(18, 2)),
+                      "b": pa.array(cents[1], pa.decimal128(18, 2))})
+    expr = CompiledExpression("round(max(a, b) * 1.07, 2)")
+
+    def price(batch):  # the README's recipe
+        return batch.append_column("price", pa.array(evaluate_columns(expr, batch, scale=2)))
+
+    ray.init(num_cpus=2, include_dashboard=False, log_to_driver=False)
+    try:
+        refs = ray.data.from_arrow(table).repartition(4).map_batches(price, batch_format="pyarrow").to_arrow_refs()
+        remote = pa.concat_tables(ray.get(refs)).sort_by("id")
+    finally:
+        ray.shutdown()
+    assert remote["price"].to_pylist() == evaluate_columns(expr, table, scale=2).to_pylist()
