@@ -60,14 +60,10 @@ void TableStream::read_loop() {
       changed_.notify_all();
       if (last) return;
     }
-  } catch (...) {  // no memory for the queue: the consumer sees the stream fail
-    std::lock_guard lock(mutex_);
-    Item failed;
-    failed.code = ENOMEM;
-    queue_.clear();
-    try {
-      queue_.push_back(std::move(failed));
-    } catch (...) {
+  } catch (const std::bad_alloc&) {  // no memory for the queue: the consumer sees the stream fail
+    {
+      std::lock_guard lock(mutex_);
+      reader_failed_ = true;
     }
     changed_.notify_all();
   }
@@ -91,6 +87,11 @@ bool TableStream::take(Item& item) {
     {
       std::unique_lock lock(mutex_);
       if (queue_.empty()) changed_.wait_for(lock, std::chrono::milliseconds(20));
+      if (queue_.empty() && reader_failed_) {
+        item = Item{};
+        item.code = ENOMEM;
+        return true;
+      }
       if (!queue_.empty()) {
         item = std::move(queue_.front());
         queue_.pop_front();
@@ -114,7 +115,7 @@ StreamStatus TableStream::next(BatchResults& out) {
       finished_ = status;
       return status;
     }
-  } catch (...) {
+  } catch (const std::exception&) {  // no memory, or no thread for the reader
     status.kind = Kind::OutOfMemory;
     finished_ = status;
     return status;

@@ -89,6 +89,7 @@ class TableStream {
   std::deque<Item> queue_;
   bool stop_ = false;
   bool reader_started_ = false;
+  bool reader_failed_ = false;
   std::thread reader_;
 
   int64_t next_row_ = 0;

@@ -366,7 +366,7 @@ PyObject* evaluate_mapping(PyObject* module, PyObject* data, Call& call) {
       runs[i].push_back(run_columns(plan.outputs[i].program, bound[i], rows, call.options));
       out_of_memory |= runs[i].back().out_of_memory;
     }
-  } catch (...) {
+  } catch (const std::exception&) {
     out_of_memory = true;
   }
   Py_END_ALLOW_THREADS
