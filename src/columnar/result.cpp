@@ -110,6 +110,8 @@ Expected<ResultColumn, ScaleOverflow> make_result(std::vector<RunResult>&& runs,
   }
   if (!scale || col.length == col.null_count) return col;
   const int32_t s = *scale;
+  // Nothing to round, and every value fits: 29 digits at most, scaled up by at most 9 places.
+  if (col.most_scale <= s && s - col.least_scale <= RESULT_PRECISION - 29) return col;
   const uint8_t* valid = col.rows.valid.data();
   uint8_t* own = col.rows.scale.data();
   for (int64_t i = 0; i < col.length; ++i) {
