@@ -220,3 +220,25 @@ def test_ray_recipe_matches_local():
     finally:
         ray.shutdown()
     assert remote["price"].to_pylist() == evaluate_columns(expr, table, scale=2).to_pylist()
+
+
+def test_output_type_from_the_analysis(monkeypatch):
+    import py_vexlor
+
+    seen = []
+
+    class Analysis:
+        def __init__(self, inputs, bounded):
+            self.scales = (0, 3)
+            self.result = (Decimal(-5), Decimal(5)) if bounded else (None, Decimal(5))
+            seen.append(inputs)
+
+    table = pa.table({"a": pa.array([Decimal("1.5")], pa.decimal128(18, 2)), "b": pa.array(["2"])})
+    monkeypatch.setattr(py_vexlor, "analyze", lambda expr, inputs: Analysis(inputs, "b" not in inputs), raising=False)
+    stream = evaluate_stream("a * k", table, vars={"k": 2})
+    assert stream.scales == {"result": 3}
+    assert seen[0] == {"a": "decimal128(18,2)", "k": (Decimal(2), Decimal(2))}
+    assert pa.table(stream)["result"].to_pylist() == [Decimal("3.000")]
+    with pytest.raises(ValueError, match="pass scale="):
+        evaluate_stream("a + b", table)
+    assert seen[1] == {"a": "decimal128(18,2)", "b": "utf8"}
