@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import importlib
 import os
-from collections.abc import Iterator, Mapping
-from typing import TYPE_CHECKING, Any, Union
+from collections.abc import Iterator, Mapping, Sequence
+from typing import TYPE_CHECKING, Any, Union, overload
 
 from ._lib import CompiledExpression
 from ._output_type import output_scale
@@ -162,17 +162,53 @@ def _domain(value: Any) -> tuple[Any, Any]:
     return (number, number)
 
 
+@overload
+def evaluate_columns(
+    expression: Mapping[str, Expression],
+    data: Any,
+    *,
+    vars: dict[Any, Any] | None = None,
+    keep: str | Sequence[str] = (),
+    gas: int | None = None,
+    errors: str = "raise",
+    scale: int | Mapping[str, int] | None = None,
+    threads: int | None = None,
+) -> TableResult: ...
+@overload
+def evaluate_columns(
+    expression: Expression,
+    data: Any,
+    *,
+    vars: dict[Any, Any] | None = None,
+    keep: tuple[()] = (),
+    gas: int | None = None,
+    errors: str = "raise",
+    scale: int | Mapping[str, int] | None = None,
+    threads: int | None = None,
+) -> ColumnResult: ...
+@overload
+def evaluate_columns(
+    expression: Expression,
+    data: Any,
+    *,
+    vars: dict[Any, Any] | None = None,
+    keep: str | Sequence[str] = (),
+    gas: int | None = None,
+    errors: str = "raise",
+    scale: int | Mapping[str, int] | None = None,
+    threads: int | None = None,
+) -> ColumnResult | TableResult: ...
 def evaluate_columns(
     expression: Expression | Mapping[str, Expression],
     data: Any,
     *,
     vars: dict[Any, Any] | None = None,
-    keep: str | tuple[str, ...] | list[str] = (),
+    keep: str | Sequence[str] = (),
     gas: int | None = None,
     errors: str = "raise",
     scale: int | Mapping[str, int] | None = None,
     threads: int | None = None,
-) -> Any:
+) -> ColumnResult | TableResult:
     """Evaluate expressions for every row of a table.
 
     Args:
@@ -227,6 +263,7 @@ def evaluate_columns(
     call = _Call(expression, keep, gas, errors, scale, threads)
     from . import _columnar
 
+    results: list[ColumnResult]
     results, kept = _columnar.evaluate(
         call.outputs(), data, call.keep, vars, call.gas, call.errors_to_null, call.threads
     )
@@ -240,7 +277,7 @@ def evaluate_stream(
     data: Any,
     *,
     vars: dict[Any, Any] | None = None,
-    keep: str | tuple[str, ...] | list[str] = (),
+    keep: str | Sequence[str] = (),
     gas: int | None = None,
     errors: str = "raise",
     scale: int | Mapping[str, int] | None = None,

@@ -10,7 +10,9 @@ from types import MappingProxyType
 from uuid import UUID, uuid4
 
 import py_vexlor
-from py_vexlor import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
+from py_vexlor import (CompiledExpression, GasExhaustedError, ResultStream, TableResult, evaluate, evaluate_batch,
+                       evaluate_columns, evaluate_stream)
+from py_vexlor._columnar import ColumnResult
 
 expr = CompiledExpression("a + b", max_depth=20)
 by_name: dict[str, Decimal] = {"a": Decimal("1.5")}
@@ -34,6 +36,12 @@ names: list[str] = CompiledExpression.from_bytecode_json("[]").variables()
 version: str = py_vexlor.__version__
 gas_error: type[RuntimeError] = GasExhaustedError
 total: Decimal = results[0] + 1
+column: ColumnResult = evaluate_columns("a", {"a": [1]}, scale=2)
+first: Decimal | None = column[0]
+table: TableResult = evaluate_columns({"fee": "a * 0.1", "total": expr}, {"a": [1], "b": [2]}, vars={"k": 1})
+fee: ColumnResult = table["fee"]
+either: ColumnResult | TableResult = evaluate_columns(expr, {"a": [1]}, keep=["id"])
+stream: ResultStream = evaluate_stream("a", {"a": [1]}, scale={"result": 2}, threads=2)
 
 # Refused.
 nullable: dict[str, int | None] = {"a": None}
@@ -47,4 +55,5 @@ evaluate_batch(["a + 1"])  # type: ignore[list-item]
 CompiledExpression("1", max_depth="3")  # type: ignore[arg-type]
 as_text: str = expr.evaluate()  # type: ignore[assignment]
 as_float = expr.evaluate() + 1.5  # type: ignore[operator]
+not_one: ColumnResult = evaluate_columns({"x": "a"}, {"a": [1]})  # type: ignore[assignment]
 one_result: Decimal = evaluate_batch([expr])  # type: ignore[assignment]
