@@ -540,7 +540,7 @@ PyObject* source_export(PyObject* self, PyObject* scales) {
     return raise(PyExc_ValueError, "the output types of this stream are already fixed");
   }
   auto* stream = new ArrowArrayStream{};
-  auto* o = new OutputStream{shared};
+  auto* o = new OutputStream{shared, false, {}, 0};
   *stream = ArrowArrayStream{output_get_schema, output_get_next, output_last_error, output_release, o};
   return stream_capsule(stream);
 }
