@@ -63,7 +63,8 @@ std::optional<SchemaProblem> bind_schema(const ArrowSchema& schema, std::span<co
       const auto first = std::find(keys.begin(), keys.end(), var);
       if (first == keys.end()) return problem(Kind::Missing, "Variable not found: " + var.display());
       if (std::find(first + 1, keys.end(), var) != keys.end()) {
-        return problem(Kind::Malformed, "column '" + var.display() + "' appears more than once in the table");
+        return problem(Kind::Malformed,
+                       "duplicate column '" + var.display() + "': the table has two columns of that name");
       }
       const int64_t c = first - keys.begin();
       const ArrowSchema& field = *schema.children[c];
@@ -80,7 +81,9 @@ std::optional<SchemaProblem> bind_schema(const ArrowSchema& schema, std::span<co
     int64_t found = -1;
     for (int64_t i = 0; i < schema.n_children; ++i) {
       if (schema.children[i]->name == nullptr || name != schema.children[i]->name) continue;
-      if (found >= 0) return problem(Kind::Malformed, "column '" + name + "' appears more than once in the table");
+      if (found >= 0) {
+        return problem(Kind::Malformed, "duplicate column '" + name + "': the table has two columns of that name");
+      }
       found = i;
     }
     if (found < 0) return problem(Kind::Malformed, "keep: the table has no column '" + name + "'");

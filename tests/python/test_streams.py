@@ -89,7 +89,7 @@ def test_api_rules():
         (dict(expression={"id": "a"}, keep=["id"]), ValueError, "name of a kept column"),
         (dict(expression="c"), RuntimeError, "Variable not found: c"),
         (dict(data=pa.Table.from_arrays([pa.array([1]), pa.array([2])], names=["a", "a"])), ValueError,
-         "'a' appears more than once"),
+         "duplicate column 'a'"),
         (dict(scale={"nope": 1}), ValueError, "scale names no output"),
         (dict(vars=[1]), TypeError, "argument 'vars': 'list' object is not an instance of 'dict'"),
         (dict(expression="a + k", vars={"k": "x"}), ValueError, "Invalid numeric string for key 'k'"),
