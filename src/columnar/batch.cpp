@@ -98,55 +98,42 @@ std::optional<SchemaProblem> bind_schema(const ArrowSchema& schema, std::span<co
 BatchRun run_batch(const BatchPlan& plan, const ArrowSchema& schema, const ArrowArray& batch,
                    const RunOptions& options) {
   BatchRun run;
-  if (batch.release == nullptr) {
-    run.malformed = "batch already released";
-    return run;
-  }
-  if (batch.length < 0 || batch.offset < 0 || batch.length > MAX_ROWS || batch.offset > MAX_ROWS - batch.length) {
-    run.malformed = "batch of negative or too large length or offset";
-    return run;
-  }
-  if (batch.n_children != schema.n_children || (batch.n_children > 0 && batch.children == nullptr)) {
-    run.malformed = "batch whose columns do not match its schema";
-    return run;
-  }
-  if (batch.null_count != 0 && batch.n_buffers > 0 && batch.buffers != nullptr && batch.buffers[0] != nullptr) {
-    run.malformed = "batch with rows that are null as a whole";
-    return run;
-  }
   std::vector<std::unique_ptr<PreparedValues>> shared(plan.shared.size());
   for (const OutputProgram& out : plan.outputs) {
-    std::vector<Column> columns(out.vars.size());
-    std::vector<BoundColumn> bound;
+    // The columns read, through the table reader (which checks the batch itself), then the shared values.
+    std::vector<int64_t> child_of;
+    std::vector<Column> read;
     for (size_t j = 0; j < out.vars.size(); ++j) {
-      Column& column = columns[j];
-      column.key = out.vars[j].display();
+      if (out.child[j] < 0) continue;
+      child_of.push_back(out.child[j]);
+      read.emplace_back().key = out.vars[j].display();
+    }
+    if (auto error = append_batch(schema, batch, child_of, read)) {
+      run.malformed = std::move(*error);
+      return run;
+    }
+    std::vector<Column> values(out.vars.size());
+    std::vector<BoundColumn> bound;
+    size_t next_read = 0;
+    for (size_t j = 0; j < out.vars.size(); ++j) {
       const int64_t c = out.child[j];
-      if (c < 0) {
-        auto& values = shared[static_cast<size_t>(-1 - c)];
-        if (values == nullptr) {
-          values = std::make_unique<PreparedValues>();
-          values->values.assign(static_cast<size_t>(batch.length), plan.shared[static_cast<size_t>(-1 - c)].value);
-          values->state.assign(static_cast<size_t>(batch.length), 0);
-        }
-        ArrayView view;
-        view.type = ValueType::Prepared;
-        view.length = batch.length;
-        view.prepared = values.get();
-        column.append(std::move(view));
-      } else {
-        if (batch.children[c] == nullptr) {
-          run.malformed = "batch with a missing column";
-          return run;
-        }
-        auto view = view_array(*schema.children[c], *batch.children[c], batch.offset, batch.length);
-        if (!view.ok()) {
-          run.malformed = "column '" + column.key + "': " + view.error();
-          return run;
-        }
-        column.append(std::move(*view));
+      if (c >= 0) {
+        bound.push_back({out.vars[j], &read[next_read++]});
+        continue;
       }
-      bound.push_back({out.vars[j], &column});
+      auto& prepared = shared[static_cast<size_t>(-1 - c)];
+      if (prepared == nullptr) {
+        prepared = std::make_unique<PreparedValues>();
+        prepared->values.assign(static_cast<size_t>(batch.length), plan.shared[static_cast<size_t>(-1 - c)].value);
+        prepared->state.assign(static_cast<size_t>(batch.length), 0);
+      }
+      ArrayView view;
+      view.type = ValueType::Prepared;
+      view.length = batch.length;
+      view.prepared = prepared.get();
+      values[j].key = out.vars[j].display();
+      values[j].append(std::move(view));
+      bound.push_back({out.vars[j], &values[j]});
     }
     run.results.push_back(run_columns(out.program, bound, batch.length, options));
   }
