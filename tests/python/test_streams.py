@@ -32,7 +32,7 @@ def test_streams_match_evaluate(seed):
     arrays = {}
     for name in "abc":
         arrow_type, values = column(rng, n)
-        while arrow_type is None:
+        while arrow_type in (None, pa.float32()):  # float32 reading has its own test
             arrow_type, values = column(rng, n)
         arrays[name] = arrow_array(arrow_type, values)
     table = pa.table(arrays)
