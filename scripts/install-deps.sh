@@ -13,6 +13,7 @@ missing=()
 for p in "${apt_pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
+command -v java >/dev/null 2>&1 || missing+=(default-jre-headless)  # the Spark test's runtime
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq

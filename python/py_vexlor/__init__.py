@@ -5,7 +5,7 @@
 Decimal('11')
 """
 
-from ._columns import evaluate_columns
+from ._columns import ResultStream, TableResult, evaluate_columns, evaluate_stream
 from ._explain import Step, Trace, explain
 from ._lib import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
 
@@ -15,9 +15,12 @@ __all__ = [
     "evaluate",
     "evaluate_batch",
     "evaluate_columns",
+    "evaluate_stream",
     "explain",
     "CompiledExpression",
     "GasExhaustedError",
+    "TableResult",
+    "ResultStream",
     "Step",
     "Trace",
 ]

@@ -134,7 +134,7 @@ def _scales(outputs: Mapping[str, CompiledExpression], table: CsvInput | Parquet
     if scale is not None or not parquet_output:
         return {name: scale for name in outputs}
     try:
-        from ._output_type import output_scale  # type: ignore[import-not-found, unused-ignore]
+        from ._output_type import output_scale
     except ImportError:
         raise UsageError("writing Parquet needs --scale S here: the type of each output, "
                          "decimal128(38, S), is fixed before the first row") from None

@@ -1,4 +1,4 @@
-// Exporting the result column through the Arrow C data and stream interfaces.
+// Exporting result columns through the Arrow C data and stream interfaces.
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +12,7 @@ namespace {
 
 struct SchemaHolder {
   char format[16];
+  std::string name;
 };
 
 void release_schema(ArrowSchema* schema) {
@@ -20,8 +21,7 @@ void release_schema(ArrowSchema* schema) {
 }
 
 struct ArrayHolder {
-  std::shared_ptr<const ResultColumn> column;
-  const void* buffers[2];
+  std::shared_ptr<const Exported> exported;
 };
 
 void release_array(ArrowArray* array) {
@@ -29,29 +29,14 @@ void release_array(ArrowArray* array) {
   array->release = nullptr;
 }
 
-bool fill_schema(const ResultColumn& column, ArrowSchema* schema) {
-  auto* holder = new (std::nothrow) SchemaHolder;
-  if (holder == nullptr) return false;
-  std::snprintf(holder->format, sizeof holder->format, "d:%d,%d", RESULT_PRECISION, column.scale);
-  *schema = ArrowSchema{holder->format, "", nullptr, ARROW_FLAG_NULLABLE, 0, nullptr, nullptr, release_schema, holder};
-  return true;
-}
-
-bool fill_array(const std::shared_ptr<const ResultColumn>& column, ArrowArray* array) {
-  auto* holder = new (std::nothrow) ArrayHolder{column, {column->validity.data.get(), column->rows.data.data.get()}};
-  if (holder == nullptr) return false;
-  *array = ArrowArray{column->length, column->null_count, 0, 2, 0, holder->buffers, nullptr, nullptr, release_array,
-                      holder};
-  return true;
-}
-
 struct StreamHolder {
-  std::shared_ptr<const ResultColumn> column;
+  std::shared_ptr<const Exported> exported;
   bool done = false;
 };
 
 int stream_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-  return fill_schema(*static_cast<StreamHolder*>(stream->private_data)->column, out) ? 0 : ENOMEM;
+  const Exported& e = *static_cast<StreamHolder*>(stream->private_data)->exported;
+  return export_field(e.type, e.column->name, out) ? 0 : ENOMEM;
 }
 
 int stream_next(ArrowArrayStream* stream, ArrowArray* out) {
@@ -60,7 +45,7 @@ int stream_next(ArrowArrayStream* stream, ArrowArray* out) {
     std::memset(out, 0, sizeof *out);  // the end: a released array
     return 0;
   }
-  if (!fill_array(holder->column, out)) return ENOMEM;
+  if (!export_rows(holder->exported, 0, holder->exported->column->length, out)) return ENOMEM;
   holder->done = true;
   return 0;
 }
@@ -74,17 +59,35 @@ void release_stream(ArrowArrayStream* stream) {
 
 }  // namespace
 
-bool export_result(const std::shared_ptr<const ResultColumn>& column, ArrowSchema* schema, ArrowArray* array) {
-  if (!fill_schema(*column, schema)) return false;
-  if (!fill_array(column, array)) {
-    schema->release(schema);
+bool export_field(ExportType type, const std::string& name, ArrowSchema* schema) {
+  auto* holder = new (std::nothrow) SchemaHolder;
+  if (holder == nullptr) return false;
+  try {
+    holder->name = name;
+  } catch (const std::bad_alloc&) {
+    delete holder;
     return false;
   }
+  if (type.text) std::snprintf(holder->format, sizeof holder->format, "u");
+  else std::snprintf(holder->format, sizeof holder->format, "d:%d,%d", RESULT_PRECISION, type.scale);
+  *schema = ArrowSchema{holder->format, holder->name.c_str(), nullptr, ARROW_FLAG_NULLABLE, 0, nullptr, nullptr,
+                        release_schema, holder};
   return true;
 }
 
-bool export_result_stream(const std::shared_ptr<const ResultColumn>& column, ArrowArrayStream* stream) {
-  auto* holder = new (std::nothrow) StreamHolder{column};
+bool export_rows(const std::shared_ptr<const Exported>& exported, int64_t offset, int64_t length, ArrowArray* array) {
+  auto* holder = new (std::nothrow) ArrayHolder{exported};
+  if (holder == nullptr) return false;
+  const ResultColumn& col = *exported->column;
+  const bool whole = offset == 0 && length == col.length;
+  *array = ArrowArray{length, whole || col.null_count == 0 ? col.null_count : -1, offset,
+                      exported->type.text ? 3 : 2, 0, const_cast<const void**>(exported->buffers), nullptr, nullptr,
+                      release_array, holder};
+  return true;
+}
+
+bool export_single_stream(const std::shared_ptr<const Exported>& exported, ArrowArrayStream* stream) {
+  auto* holder = new (std::nothrow) StreamHolder{exported};
   if (holder == nullptr) return false;
   *stream = ArrowArrayStream{stream_schema, stream_next, stream_error, release_stream, holder};
   return true;

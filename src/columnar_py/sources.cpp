@@ -2,22 +2,25 @@
 // mappings of columns, and plain sequences of Python values.
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "columnar/read.hpp"
+#include "columnar/stream.hpp"
 #include "columnar/table.hpp"
 #include "columnar_py/glue.hpp"
 
 namespace vexlor::columnar::py {
-namespace {
-
-std::string type_of(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
 
 bool fail(PyObject* type, const std::string& message) {
   PyErr_SetString(type, message.c_str());
   return false;
 }
+
+namespace {
+
+std::string type_of(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
 
 // view_array's error: an unsupported type is a TypeError, anything else malformed input.
 bool fail_view(const std::string& where, const std::string& message) {
@@ -105,25 +108,6 @@ bool export_stream(PyObject* obj, Holdings& h, ArrowSchema*& schema, std::vector
 
 bool too_many_rows(const std::string& what) {
   return fail(PyExc_ValueError, what + "more than " + std::to_string(MAX_ROWS) + " rows");
-}
-
-bool read_table(ArrowSchema* schema, const std::vector<ArrowArray*>& batches, const std::vector<VarId>& vars,
-                std::vector<Column>& columns, int64_t& rows) {
-  auto child_of = match_columns(*schema, vars);
-  if (!child_of.ok()) {
-    const bool duplicate = child_of.error().starts_with("duplicate column");
-    return fail(duplicate ? PyExc_ValueError : PyExc_TypeError, child_of.error());
-  }
-  for (size_t j = 0; j < vars.size(); ++j) {
-    if ((*child_of)[j] < 0) return fail(PyExc_RuntimeError, "Variable not found: " + columns[j].key);
-  }
-  rows = 0;
-  for (ArrowArray* batch : batches) {
-    if (auto error = append_batch(*schema, *batch, *child_of, columns)) return fail_view("", *error);
-    if (batch->length > MAX_ROWS - rows) return too_many_rows("a table of ");
-    rows += batch->length;
-  }
-  return true;
 }
 
 bool uuid_key(PyObject* key, UuidBytes& out) {
@@ -276,8 +260,10 @@ bool read_column(PyObject* obj, Column& column, Holdings& h) {
                                    type_of(obj) + "'");
 }
 
+}  // namespace
+
 bool read_mapping(PyObject* data, const std::vector<VarId>& vars, std::vector<Column>& columns, int64_t& rows,
-                  Holdings& h) {
+                  Holdings& h, std::vector<VarId>& names) {
   // The pairs in a tuple of our own (items() may return a list that its mapping
   // keeps and changes), and a reference to each column read: a conversion, a key's
   // class or an export may run code that empties the mapping.
@@ -293,6 +279,7 @@ bool read_mapping(PyObject* data, const std::vector<VarId>& vars, std::vector<Co
     }
     VarId key;
     if (!read_key(PyTuple_GET_ITEM(item, 0), key)) return false;
+    names.push_back(key);
     for (size_t j = 0; j < vars.size(); ++j) {
       if (vars[j] == key) sources[j].reset(Py_NewRef(PyTuple_GET_ITEM(item, 1)));
     }
@@ -323,8 +310,6 @@ bool read_mapping(PyObject* data, const std::vector<VarId>& vars, std::vector<Co
   return true;
 }
 
-}  // namespace
-
 bool must_propagate() {
   return PyErr_ExceptionMatches(PyExc_MemoryError) || !PyErr_ExceptionMatches(PyExc_Exception);
 }
@@ -346,27 +331,72 @@ Holdings::~Holdings() {
   PyErr_Restore(type, value, traceback);
 }
 
-bool read_data(PyObject* data, const std::vector<VarId>& vars, std::vector<Column>& columns, int64_t& rows,
-               Holdings& h) {
-  if (has_attr(data, "__arrow_c_stream__")) {
-    ArrowSchema* schema = nullptr;
-    std::vector<ArrowArray*> batches;
-    return export_stream(data, h, schema, batches) && read_table(schema, batches, vars, columns, rows);
-  }
-  if (PyErr_Occurred()) return false;
-  if (has_attr(data, "__arrow_c_array__")) {
-    ArrowSchema* schema = nullptr;
-    ArrowArray* array = nullptr;
-    return export_array(data, h, schema, array) && read_table(schema, {array}, vars, columns, rows);
-  }
-  if (PyErr_Occurred()) return false;
-  if (PyDict_Check(data) || (PyMapping_Check(data) && has_attr(data, "items"))) {
-    return read_mapping(data, vars, columns, rows, h);
-  }
-  if (PyErr_Occurred()) return false;
+int is_arrow_table(PyObject* data) {
+  if (has_attr(data, "__arrow_c_stream__") || has_attr(data, "__arrow_c_array__")) return 1;
+  if (PyErr_Occurred()) return -1;
+  if (PyDict_Check(data) || (PyMapping_Check(data) && has_attr(data, "items"))) return 0;
+  if (PyErr_Occurred()) return -1;
   return fail(PyExc_TypeError,
               "data must export the Arrow PyCapsule interface (__arrow_c_stream__ or __arrow_c_array__) or be a "
-              "mapping of variable names to columns, got '" + type_of(data) + "'");
+              "mapping of variable names to columns, got '" + type_of(data) + "'") ? 0 : -1;
+}
+
+bool open_table(PyObject* data, ArrowArrayStream& stream, ArrowSchema& schema, bool& single) {
+  Holdings h;
+  single = false;
+  if (has_attr(data, "__arrow_c_stream__")) {
+    ArrowArrayStream* taken = nullptr;
+    {
+      Ref capsule = call_export(data, "__arrow_c_stream__");
+      if (capsule == nullptr || !take_capsule(capsule.get(), "arrow_array_stream", h.streams, taken)) return false;
+    }
+    if (taken->get_schema == nullptr || taken->get_next == nullptr) {
+      return fail(PyExc_ValueError, "Arrow stream without its callbacks");
+    }
+    std::memset(&schema, 0, sizeof schema);
+    if (const int rc = taken->get_schema(taken, &schema); rc != 0) return stream_failed(taken, rc, "schema");
+    if (schema.release == nullptr) return fail(PyExc_ValueError, "Arrow stream gave a released schema");
+    stream = *taken;
+    taken->release = nullptr;
+    return true;
+  }
+  if (PyErr_Occurred()) return false;
+  ArrowSchema* s = nullptr;
+  ArrowArray* a = nullptr;
+  if (!export_array(data, h, s, a)) return false;
+  single_batch_stream(*a, &stream);
+  single = true;
+  schema = *s;
+  s->release = nullptr;
+  return true;
+}
+
+bool read_shared(PyObject* vars, std::vector<SharedValue>& out) {
+  if (vars == Py_None) return true;
+  if (!PyDict_Check(vars)) {
+    return fail(PyExc_TypeError, "argument 'vars': '" + type_of(vars) + "' object is not an instance of 'dict'");
+  }
+  Ref items(PyDict_Items(vars));
+  if (items == nullptr) return false;
+  const Py_ssize_t n = PyList_GET_SIZE(items.get());
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = PyList_GET_ITEM(items.get(), i);
+    VarId key;
+    if (!read_key(PyTuple_GET_ITEM(item, 0), key)) return false;
+    Decimal value;
+    RowError error;
+    const int state = convert(PyTuple_GET_ITEM(item, 1), key.display(), value, error);
+    if (state < 0) return false;
+    if (state == 1) {
+      error.kind = RowError::Kind::Type;
+      error.message = "Unsupported value type for key '" + key.display() + "': expected Decimal, int, float or str";
+    }
+    if (state != 0) return fail(error.kind == RowError::Kind::Type ? PyExc_TypeError : PyExc_ValueError, error.message);
+    auto same = std::find_if(out.begin(), out.end(), [&](const SharedValue& v) { return v.var == key; });
+    if (same != out.end()) same->value = value;  // a later entry for the same variable wins
+    else out.push_back({key, value});
+  }
+  return true;
 }
 
 }  // namespace vexlor::columnar::py

@@ -10,7 +10,9 @@ from types import MappingProxyType
 from uuid import UUID, uuid4
 
 import py_vexlor
-from py_vexlor import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
+from py_vexlor import (CompiledExpression, GasExhaustedError, ResultStream, TableResult, evaluate, evaluate_batch,
+                       evaluate_columns, evaluate_stream)
+from py_vexlor._columnar import ColumnResult
 
 expr = CompiledExpression("a + b", max_depth=20)
 by_name: dict[str, Decimal] = {"a": Decimal("1.5")}
@@ -37,6 +39,12 @@ total: Decimal = results[0] + 1
 trace: py_vexlor.Trace = py_vexlor.explain(expr, ints, gas=100)
 outputs: list[Decimal | None] = [s.output for s in trace.steps] + [py_vexlor.explain("a", None, max_depth=3).result]
 failure: BaseException | None = trace.error
+column: ColumnResult = evaluate_columns("a", {"a": [1]}, scale=2)
+first: Decimal | None = column[0]
+table: TableResult = evaluate_columns({"fee": "a * 0.1", "total": expr}, {"a": [1], "b": [2]}, vars={"k": 1})
+fee: ColumnResult = table["fee"]
+either: ColumnResult | TableResult = evaluate_columns(expr, {"a": [1]}, keep=["id"])
+stream: ResultStream = evaluate_stream("a", {"a": [1]}, scale={"result": 2}, threads=2)
 
 # Refused.
 nullable: dict[str, int | None] = {"a": None}
@@ -50,5 +58,6 @@ evaluate_batch(["a + 1"])  # type: ignore[list-item]
 CompiledExpression("1", max_depth="3")  # type: ignore[arg-type]
 as_text: str = expr.evaluate()  # type: ignore[assignment]
 as_float = expr.evaluate() + 1.5  # type: ignore[operator]
+not_one: ColumnResult = evaluate_columns({"x": "a"}, {"a": [1]})  # type: ignore[assignment]
 one_result: Decimal = evaluate_batch([expr])  # type: ignore[assignment]
 py_vexlor.explain(expr, ints, 10)  # type: ignore[call-arg]

@@ -203,7 +203,9 @@ Decimal value_of(const RunResult& run, int64_t i) {
   copy.rows.valid = {1};
   copy.least_scale = copy.most_scale = run.rows.scale[i] & ~NEGATIVE_ZERO;
   bool oom = false;
-  return make_result(std::move(copy), std::nullopt, oom)->value(0);
+  std::vector<RunResult> runs;
+  runs.push_back(std::move(copy));
+  return make_result(std::move(runs), std::nullopt, oom)->value(0);
 }
 
 TEST(Columnar, RunnerMatchesRowByRow) {
@@ -243,7 +245,7 @@ TEST(Columnar, RunnerMatchesRowByRow) {
   }
 }
 
-RunResult rows_of(std::vector<Decimal> values, std::vector<uint8_t> valid) {
+std::vector<RunResult> rows_of(std::vector<Decimal> values, std::vector<uint8_t> valid) {
   RunResult run;
   run.length = static_cast<int64_t>(values.size());
   run.rows.data.allocate(16 * values.size());
@@ -256,7 +258,9 @@ RunResult rows_of(std::vector<Decimal> values, std::vector<uint8_t> valid) {
     run.least_scale = std::min<uint8_t>(run.least_scale, static_cast<uint8_t>(values[i].scale()));
     run.most_scale = std::max<uint8_t>(run.most_scale, static_cast<uint8_t>(values[i].scale()));
   }
-  return run;
+  std::vector<RunResult> runs;
+  runs.push_back(std::move(run));
+  return runs;
 }
 
 TEST(Columnar, ResultScaleRoundingAndOverflow) {
@@ -270,16 +274,18 @@ TEST(Columnar, ResultScaleRoundingAndOverflow) {
   EXPECT_EQ(r->value(1).to_string(), "-1.4");
   EXPECT_EQ(r->value(3).to_string(), "7");
   EXPECT_EQ(r->value(4).to_string(), "-0");
-  const auto* words = static_cast<const int64_t*>(r->rows.data.data.get());
+  auto exported = prepare_export(std::make_shared<const ResultColumn>(std::move(*r)), ExportType{false, 1});
+  ASSERT_TRUE(exported.ok() && *exported != nullptr);
+  const auto* words = static_cast<const int64_t*>((*exported)->buffers[1]);
   EXPECT_EQ(words[0], 12);
   EXPECT_EQ(words[2], -14);
   EXPECT_EQ(words[3], -1);
   EXPECT_EQ(words[4], 0);  // the null
   EXPECT_EQ(words[6], 70);
-  EXPECT_EQ(static_cast<const uint8_t*>(r->validity.data.get())[0], 0b11011);
+  EXPECT_EQ(static_cast<const uint8_t*>((*exported)->buffers[0])[0], 0b11011);
   auto widest = make_result(rows_of(values, valid), std::nullopt, oom);
   ASSERT_TRUE(widest.ok());
-  EXPECT_EQ(widest->scale, 2);
+  EXPECT_EQ(widest->scale(), 2);
   EXPECT_EQ(widest->value(0).to_string(), "1.25");
   EXPECT_EQ(widest->value(3).to_string(), "7");
   std::vector<Decimal> big = values;
