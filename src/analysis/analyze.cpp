@@ -1,0 +1,451 @@
+#include "analysis/analyze.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "vm/vm.hpp"
+
+namespace vexlor::analysis {
+namespace {
+
+constexpr uint64_t NO_BOUND = ~uint64_t{0};
+uint64_t sat_add(uint64_t a, uint64_t b) { return a > NO_BOUND - b ? NO_BOUND : a + b; }
+
+const char* const OVERFLOW_TEXT[] = {"Addition overflow: result out of Decimal range",
+                                     "Subtraction overflow: result out of Decimal range",
+                                     "Multiplication overflow: result out of Decimal range",
+                                     "Division overflow: result out of Decimal range"};
+const char* overflow_text(OpKind k) {
+  switch (k) {
+    case OpKind::Add: return OVERFLOW_TEXT[0];
+    case OpKind::Sub: return OVERFLOW_TEXT[1];
+    case OpKind::Mul: return OVERFLOW_TEXT[2];
+    default: return OVERFLOW_TEXT[3];
+  }
+}
+
+bool name_cannot_be_given(const VarId& var) {
+  if (!var.is_name()) return false;
+  UuidBytes bytes;
+  return try_parse_uuid(var.name_text(), bytes);
+}
+
+std::string count_text(size_t expected, size_t got) {
+  return "Invalid argument count: expected " + std::to_string(expected) + ", got " + std::to_string(got);
+}
+
+struct State {
+  std::vector<Interval> stack;
+  uint64_t gas = 0;
+  bool live = false;
+};
+
+class Analyzer {
+ public:
+  Analyzer(const Program& program, std::span<const VarDomain> domains) : program_(program), domains_(domains) {}
+
+  Report run() {
+    const size_t n = program_.size();
+    bool backward = false;
+    for (size_t pc = 0; pc < n; ++pc) {
+      const OpKind k = program_[pc].kind();
+      if ((k == OpKind::Jump || k == OpKind::JumpIfFalse) && program_[pc].target() <= pc) backward = true;
+    }
+    if (!backward) forward();
+    if (backward || shape_conflict_) coarse(backward);
+    std::stable_sort(report_.failures.begin(), report_.failures.end(),
+                     [](const FailureSite& a, const FailureSite& b) { return a.pc < b.pc; });
+    return std::move(report_);
+  }
+
+ private:
+  void fail(FailureKind kind, std::string message, size_t pc, bool prefix = false, bool reading = false) {
+    for (const auto& f : report_.failures)
+      if (f.kind == kind && f.pc == pc && f.message == message) return;
+    report_.failures.push_back(FailureSite{kind, std::move(message), prefix, pc, reading});
+  }
+  void warn(std::string message, size_t pc) {
+    for (const auto& w : report_.warnings)
+      if (w.pc == pc && w.message == message) return;
+    report_.warnings.push_back(WarningSite{std::move(message), pc});
+  }
+
+  const VarDomain* domain_of(const VarId& var) const {
+    const std::string name = var.display();
+    for (const auto& d : domains_)
+      if (d.name == name) return &d;
+    return nullptr;
+  }
+
+  // Merges `s` into the state waiting at `pc`.
+  void send(State& s, size_t pc) {
+    State& at = incoming_[std::min(pc, program_.size())];
+    if (!at.live) {
+      at = s;
+      return;
+    }
+    if (at.stack.size() != s.stack.size()) {
+      shape_conflict_ = true;
+      return;
+    }
+    for (size_t i = 0; i < s.stack.size(); ++i) at.stack[i] = join(at.stack[i], s.stack[i]);
+    at.gas = std::max(at.gas, s.gas);
+  }
+
+  void forward() {
+    const size_t n = program_.size();
+    incoming_.assign(n + 1, State{});
+    State cur;
+    cur.live = true;
+    uint64_t max_gas = 0;
+    for (size_t pc = 0; pc < n && !shape_conflict_; ++pc) {
+      if (incoming_[pc].live) {
+        if (cur.live) {
+          send(cur, pc);
+          if (shape_conflict_) break;
+        }
+        cur = std::move(incoming_[pc]);
+        incoming_[pc] = State{};
+      }
+      if (!cur.live) continue;
+      const OpCode& op = program_[pc];
+      uint64_t cost = 1;
+      switch (op.kind()) {
+        case OpKind::Add: case OpKind::Sub: case OpKind::Mul: case OpKind::Div:
+        case OpKind::FloorDiv: case OpKind::Mod: case OpKind::Call: cost = 3; break;
+        case OpKind::Pow: cost = cur.stack.empty() ? 1 : pow_cost(cur.stack.back()); break;
+        default: break;
+      }
+      cur.gas = sat_add(cur.gas, cost);
+      max_gas = std::max(max_gas, cur.gas);
+      step(cur, pc, op);
+    }
+    if (shape_conflict_) return;
+    if (cur.live) send(cur, n);
+    if (shape_conflict_) return;
+    State& end = incoming_[n];
+    if (end.live) {
+      if (end.stack.size() != 1) {
+        fail(FailureKind::RuntimeError, "Runtime error: Invalid stack size at end: " + std::to_string(end.stack.size()),
+             END_OF_RUN);
+      } else {
+        report_.has_result = true;
+        report_.result = end.stack[0];
+      }
+    }
+    report_.gas = max_gas;
+  }
+
+  bool pop(State& s, size_t count, size_t pc, Interval* out) {
+    if (s.stack.size() < count) {
+      fail(FailureKind::StackUnderflow, "Stack underflow: not enough values on stack", pc);
+      s.live = false;
+      return false;
+    }
+    for (size_t i = 0; i < count; ++i) out[i] = s.stack[s.stack.size() - count + i];
+    s.stack.resize(s.stack.size() - count);
+    return true;
+  }
+
+  void push_transfer(State& s, size_t pc, OpKind k, const Transfer& t) {
+    if (t.may_divide_by_zero) fail(FailureKind::DivisionByZero, "Division by zero", pc);
+    if (t.may_overflow) {
+      if (k == OpKind::Pow)
+        fail(FailureKind::Overflow, "Pow overflow: ", pc, true);
+      else
+        fail(FailureKind::Overflow, overflow_text(k), pc);
+    }
+    if (t.always_fails) {
+      if (t.may_divide_by_zero) warn("the divisor is always zero here", pc);
+      s.live = false;
+      return;
+    }
+    s.stack.push_back(t.value);
+  }
+
+  void step(State& s, size_t pc, const OpCode& op) {
+    Interval v[2];
+    const OpKind k = op.kind();
+    switch (k) {
+      case OpKind::PushConst: s.stack.push_back(Interval::exactly(op.constant())); return;
+      case OpKind::LoadVar: {
+        if (name_cannot_be_given(op.var())) {
+          fail(FailureKind::VariableNotFound, "Variable not found: " + op.var().display(), pc);
+          s.live = false;
+          return;
+        }
+        const VarDomain* d = domain_of(op.var());
+        if (d != nullptr && !d->read_failure.empty())
+          fail(FailureKind::InvalidDecimalConversion, d->read_failure, pc, d->read_failure_is_prefix, true);
+        s.stack.push_back(d != nullptr ? d->value : Interval::any());
+        return;
+      }
+      case OpKind::Add: case OpKind::Sub: case OpKind::Mul: case OpKind::Div:
+      case OpKind::FloorDiv: case OpKind::Mod: case OpKind::Pow: {
+        if (!pop(s, 2, pc, v)) return;
+        Transfer t;
+        switch (k) {
+          case OpKind::Add: t = add(v[0], v[1]); break;
+          case OpKind::Sub: t = sub(v[0], v[1]); break;
+          case OpKind::Mul: t = mul(v[0], v[1]); break;
+          case OpKind::Div: t = div(v[0], v[1]); break;
+          case OpKind::FloorDiv: t = floor_div(v[0], v[1]); break;
+          case OpKind::Mod: t = rem(v[0], v[1]); break;
+          default: t = pow(v[0], v[1]); break;
+        }
+        push_transfer(s, pc, k, t);
+        return;
+      }
+      case OpKind::Neg:
+      case OpKind::Pos:
+        if (!pop(s, 1, pc, v)) return;
+        s.stack.push_back(k == OpKind::Neg ? neg(v[0]) : v[0]);
+        return;
+      case OpKind::Not:
+        if (!pop(s, 1, pc, v)) return;
+        s.stack.push_back(logic_not(v[0]));
+        return;
+      case OpKind::And: case OpKind::Or:
+        if (!pop(s, 2, pc, v)) return;
+        s.stack.push_back(k == OpKind::And ? logic_and(v[0], v[1]) : logic_or(v[0], v[1]));
+        return;
+      case OpKind::Eq: case OpKind::Ne: case OpKind::Lt: case OpKind::Le: case OpKind::Gt: case OpKind::Ge:
+        if (!pop(s, 2, pc, v)) return;
+        s.stack.push_back(compare(static_cast<int>(k), v[0], v[1]));
+        return;
+      case OpKind::Jump:
+        send(s, op.target());
+        s.live = false;
+        return;
+      case OpKind::JumpIfFalse: {
+        if (!pop(s, 1, pc, v)) return;
+        const bool can_false = may_be_false(v[0]), can_true = may_be_true(v[0]);
+        if (!can_false) warn("the condition is always true under these domains: its false branch is never taken", pc);
+        if (!can_true) warn("the condition is always false under these domains: its true branch is never taken", pc);
+        if (can_false) send(s, op.target());
+        if (!can_true) s.live = false;
+        return;
+      }
+      case OpKind::Call: call(s, pc, op); return;
+    }
+  }
+
+  void call(State& s, size_t pc, const OpCode& op) {
+    const size_t n = op.arg_count();
+    if (s.stack.size() < n) {
+      fail(FailureKind::StackUnderflow, "Stack underflow: not enough values on stack", pc);
+      s.live = false;
+      return;
+    }
+    std::vector<Interval> args(s.stack.end() - static_cast<ptrdiff_t>(n), s.stack.end());
+    s.stack.resize(s.stack.size() - n);
+    const std::string& name = op.call_name();
+    const uint8_t slot = function_slot(name);
+    if (slot == NO_FUNCTION_SLOT) {
+      fail(FailureKind::FunctionNotFound, "Function not found: " + name, pc);
+      s.live = false;
+      return;
+    }
+    const std::string_view fn = FUNCTION_SLOT_NAMES[slot];
+    auto count_error = [&](size_t got) {
+      fail(FailureKind::InvalidArgumentCount, count_text(1, got), pc);
+      s.live = false;
+    };
+    if (fn == "add" || fn == "sum" || fn == "mul" || fn == "average") {
+      const bool product = fn == "mul";
+      if (fn == "average" && n == 0) return count_error(0);
+      Interval acc = Interval::exactly(product ? Decimal::one() : Decimal::zero());
+      bool overflow = false;
+      for (size_t i = 0; i < n; ++i) {
+        // The fold starts from 0 (1): its first step gives the first argument itself.
+        if (i == 0) {
+          acc = args[0];
+          continue;
+        }
+        const Transfer t = product ? mul(acc, args[i]) : add(acc, args[i]);
+        overflow = overflow || t.may_overflow;
+        acc = t.value;
+      }
+      if (overflow)
+        fail(FailureKind::Overflow,
+             product ? "Multiplication overflow: result out of Decimal range" : "Addition overflow: result out of Decimal range",
+             pc);
+      if (fn == "average") {
+        const Transfer t = div(acc, Interval::exactly(Decimal::new_(static_cast<int64_t>(std::min<size_t>(n, 1u << 30)), 0)));
+        if (t.may_overflow) fail(FailureKind::Overflow, "Division overflow: result out of Decimal range", pc);
+        acc = t.value;
+      }
+      s.stack.push_back(acc);
+      return;
+    }
+    if (fn == "max" || fn == "min") {
+      if (n == 0) return count_error(0);
+      Interval r = args[0];
+      for (size_t i = 1; i < n; ++i) {
+        const Interval& a = args[i];
+        Interval u = join(r, a);
+        if (fn == "max") {
+          u.lo = r.lo.cmp(a.lo) >= 0 ? r.lo : a.lo;
+          u.hi = r.hi.cmp(a.hi) >= 0 ? r.hi : a.hi;
+        } else {
+          u.lo = r.lo.cmp(a.lo) <= 0 ? r.lo : a.lo;
+          u.hi = r.hi.cmp(a.hi) <= 0 ? r.hi : a.hi;
+        }
+        r = u;
+      }
+      s.stack.push_back(r);
+      return;
+    }
+    if (fn == "round") {
+      if (n != 1 && n != 2) return count_error(n);
+      if (n == 1) {
+        s.stack.push_back(round_places(args[0], Interval::exactly(Decimal::zero())));
+        return;
+      }
+      const Interval& p = args[1];
+      const Decimal limit = Decimal::new_(int64_t{1} << 32, 0);
+      const bool bad_low = p.may_be_negative() || p.neg_zero;
+      const bool bad_high = p.hi.cmp(limit) >= 0;
+      if (bad_low || bad_high) fail(FailureKind::InvalidDecimalConversion, "Invalid Decimal conversion: Cannot convert ", pc, true);
+      Interval valid = p;
+      if (p.lo.cmp(Decimal::zero()) < 0) valid.lo = Decimal::zero();
+      if (bad_high) valid.hi = Decimal::new_((int64_t{1} << 32) - 1, 0);
+      if (valid.lo.cmp(valid.hi) > 0) {
+        s.live = false;
+        return;
+      }
+      s.stack.push_back(round_places(args[0], valid));
+      return;
+    }
+    if (n != 1) return count_error(n);
+    const Interval& x = args[0];
+    if (fn == "sqrt") {
+      if (x.may_be_negative() || x.neg_zero)
+        fail(FailureKind::RuntimeError, "Runtime error: Cannot calculate square root of negative number: ", pc, true);
+      if (x.hi.cmp(Decimal::zero()) < 0) {
+        s.live = false;
+        return;
+      }
+      s.stack.push_back(sqrt(x));
+    } else if (fn == "abs") {
+      s.stack.push_back(abs(x));
+    } else if (fn == "floor") {
+      s.stack.push_back(floor(x));
+    } else {
+      s.stack.push_back(ceil(x));
+    }
+  }
+
+  // Programs that jump backwards: no bound on gas or values; every failure an
+  // instruction can meet is listed.
+  void coarse(bool backward) {
+    report_.failures.clear();
+    report_.gas.reset();
+    if (!backward) {  // each instruction runs at most once
+      uint64_t total = 0;
+      for (size_t pc = 0; pc < program_.size(); ++pc) {
+        const OpCode& op = program_[pc];
+        uint64_t cost = 1;
+        if (op.kind() == OpKind::Pow)
+          cost = pc > 0 && program_[pc - 1].kind() == OpKind::PushConst && !jumped_to(pc)
+                     ? pow_cost(Interval::exactly(program_[pc - 1].constant()))
+                     : NO_BOUND;
+        else if (op.kind() >= OpKind::Add && op.kind() <= OpKind::Mod) cost = 3;
+        else if (op.kind() == OpKind::Call) cost = 3;
+        total = sat_add(total, cost);
+      }
+      report_.gas = total;
+    }
+    report_.has_result = true;
+    report_.result = Interval::any();
+    const size_t n = program_.size();
+    bool loop_listed = false;
+    for (size_t pc = 0; pc < n; ++pc) {
+      const OpCode& op = program_[pc];
+      const OpKind k = op.kind();
+      if (k != OpKind::PushConst && k != OpKind::LoadVar && k != OpKind::Jump)
+        fail(FailureKind::StackUnderflow, "Stack underflow: not enough values on stack", pc);
+      switch (k) {
+        case OpKind::LoadVar: {
+          if (name_cannot_be_given(op.var())) fail(FailureKind::VariableNotFound, "Variable not found: " + op.var().display(), pc);
+          const VarDomain* d = domain_of(op.var());
+          if (d != nullptr && !d->read_failure.empty())
+            fail(FailureKind::InvalidDecimalConversion, d->read_failure, pc, d->read_failure_is_prefix, true);
+          break;
+        }
+        case OpKind::Add: case OpKind::Sub: case OpKind::Mul: fail(FailureKind::Overflow, overflow_text(k), pc); break;
+        case OpKind::Div: case OpKind::FloorDiv:
+          fail(FailureKind::DivisionByZero, "Division by zero", pc);
+          fail(FailureKind::Overflow, overflow_text(k), pc);
+          break;
+        case OpKind::Mod: fail(FailureKind::DivisionByZero, "Division by zero", pc); break;
+        case OpKind::Pow: fail(FailureKind::Overflow, "Pow overflow: ", pc, true); break;
+        case OpKind::Call: {
+          const uint8_t slot = function_slot(op.call_name());
+          if (slot == NO_FUNCTION_SLOT) {
+            fail(FailureKind::FunctionNotFound, "Function not found: " + op.call_name(), pc);
+            break;
+          }
+          const std::string_view fn = FUNCTION_SLOT_NAMES[slot];
+          const size_t c = op.arg_count();
+          if (fn == "add" || fn == "sum" || fn == "average") fail(FailureKind::Overflow, OVERFLOW_TEXT[0], pc);
+          if (fn == "mul") fail(FailureKind::Overflow, OVERFLOW_TEXT[2], pc);
+          if (fn == "average") fail(FailureKind::Overflow, OVERFLOW_TEXT[3], pc);
+          if ((fn == "max" || fn == "min" || fn == "average") && c == 0) fail(FailureKind::InvalidArgumentCount, count_text(1, 0), pc);
+          if (fn == "round" && c != 1 && c != 2) fail(FailureKind::InvalidArgumentCount, count_text(1, c), pc);
+          if (fn == "round" && c == 2)
+            fail(FailureKind::InvalidDecimalConversion, "Invalid Decimal conversion: Cannot convert ", pc, true);
+          if ((fn == "sqrt" || fn == "abs" || fn == "floor" || fn == "ceil") && c != 1)
+            fail(FailureKind::InvalidArgumentCount, count_text(1, c), pc);
+          if (fn == "sqrt")
+            fail(FailureKind::RuntimeError, "Runtime error: Cannot calculate square root of negative number: ", pc, true);
+          break;
+        }
+        case OpKind::Jump: case OpKind::JumpIfFalse:
+          if (backward && !loop_listed && op.target() <= pc) {
+            fail(FailureKind::LoopLimit, std::string("Runtime error: ") + LOOP_LIMIT_MESSAGE, pc);
+            loop_listed = true;
+          }
+          break;
+        default: break;
+      }
+    }
+    fail(FailureKind::RuntimeError, "Runtime error: Invalid stack size at end: ", END_OF_RUN, true);
+  }
+
+  bool jumped_to(size_t pc) const {
+    for (const OpCode& op : program_)
+      if ((op.kind() == OpKind::Jump || op.kind() == OpKind::JumpIfFalse) && op.target() == pc) return true;
+    return false;
+  }
+
+  const Program& program_;
+  std::span<const VarDomain> domains_;
+  std::vector<State> incoming_;
+  bool shape_conflict_ = false;
+  Report report_;
+};
+
+}  // namespace
+
+const char* failure_kind_name(FailureKind kind) {
+  static const char* const names[] = {"RuntimeError",     "StackUnderflow",           "DivisionByZero",
+                                      "InvalidArgumentCount", "VariableNotFound",      "FunctionNotFound",
+                                      "InvalidDecimalConversion", "Overflow",           "LoopLimit"};
+  return names[static_cast<size_t>(kind)];
+}
+
+Report analyze(const Program& program, std::span<const VarDomain> domains) {
+  return Analyzer(program, domains).run();
+}
+
+std::vector<std::string> program_variables(const Program& program) {
+  std::vector<std::string> names;
+  for (const OpCode& op : program)
+    if (op.kind() == OpKind::LoadVar) names.push_back(op.var().display());
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+}  // namespace vexlor::analysis
