@@ -258,7 +258,7 @@ class Analyzer {
       bool overflow = false;
       for (size_t i = 0; i < n; ++i) {
         // The fold starts from 0 (1): its first step gives the first argument itself.
-        if (i == 0) {
+        if (i == 0 && !product) {
           acc = args[0];
           continue;
         }

@@ -193,6 +193,7 @@ Transfer rem(const Interval& a, const Interval& b) {
   const Decimal b_least = b.may_be_zero() ? ZERO : dmin(b.lo.abs(), b.hi.abs());
   if (magnitude(a).cmp(b_least) < 0) {
     t.value = a;
+    if (a.may_be_zero()) t.value.min_scale = 0;  // a zero dividend gives 0 at scale 0
     return t;
   }
   r.lo = negative(a.lo) ? dmax(a.lo, -m) : ZERO;
@@ -214,6 +215,7 @@ Transfer pow(const Interval& a, const Interval& b) {
     }
     if (n && !negative(b.lo) && *n == 1) {
       t.value = a;
+      if (a.may_be_zero() || (a.lo.cmp(ONE) <= 0 && a.hi.cmp(ONE) >= 0)) t.value.min_scale = 0;
       return t;
     }
     if (n && !negative(b.lo) && *n <= 64) {
@@ -232,7 +234,8 @@ Transfer pow(const Interval& a, const Interval& b) {
       if (*n % 2 == 0 && a.may_be_zero()) c.take_value(ZERO, true);
       if (*n % 2 == 0 && negative(c.lo)) c.lo = ZERO;  // widened below zero: even powers never are
       const uint8_t top = cap(uint32_t{a.max_scale} * static_cast<uint32_t>(*n));
-      uint8_t bottom = *n == 2 && !a.may_be_zero() ? cap(uint32_t{a.min_scale} * 2) : 0;
+      const bool may_be_one = a.lo.cmp(ONE) <= 0 && a.hi.cmp(ONE) >= 0;  // 1 ^ n is 1 at scale 0
+      uint8_t bottom = *n == 2 && !a.may_be_zero() && !may_be_one ? cap(uint32_t{a.min_scale} * 2) : 0;
       t.may_overflow = c.overflow;
       t.value = finish_interval(c, bottom, top, a.neg_zero);
       if (*n % 2 == 0 && negative(t.value.lo)) t.value.lo = ZERO;
@@ -255,13 +258,13 @@ Interval neg(const Interval& a) {
 
 Interval floor(const Interval& a) {
   Interval r = Interval::range(a.lo.floor(), a.hi.floor(), 0, 0, false);
-  r.neg_zero = neg_zero_of(r, a.neg_zero);
+  r.neg_zero = neg_zero_of(r, a.neg_zero || a.may_be_negative());
   return r;
 }
 
 Interval ceil(const Interval& a) {
   Interval r = Interval::range(a.lo.ceil(), a.hi.ceil(), 0, 0, false);
-  r.neg_zero = neg_zero_of(r, a.neg_zero);
+  r.neg_zero = neg_zero_of(r, a.neg_zero || a.may_be_negative());
   return r;
 }
 
@@ -288,7 +291,7 @@ Interval round_places(const Interval& x, const Interval& places) {
   }
   r.min_scale = static_cast<uint8_t>(std::min<uint32_t>(x.min_scale, p_lo));
   r.max_scale = static_cast<uint8_t>(std::min<uint32_t>(x.max_scale, p_hi));
-  r.neg_zero = neg_zero_of(r, x.neg_zero);
+  r.neg_zero = neg_zero_of(r, x.neg_zero || x.may_be_negative());
   return r;
 }
 
