@@ -29,12 +29,13 @@ uint8_t cap(uint32_t s) { return static_cast<uint8_t>(std::min<uint32_t>(s, MAX_
 bool neg_zero_of(const Interval& r, bool operands) { return r.may_be_zero() && (r.may_be_negative() || operands); }
 
 // Corner evaluation of a monotone operation: the extreme results over the
-// corners given, and whether rounding was seen (then widened by one unit of the
-// coarsest scale a corner result had).
+// corners given. A side whose extreme corner was rounded is widened by one unit
+// of that result's scale: operands inside the box round on grids no coarser
+// near that extreme, so their results stay within.
 struct Corners {
   Decimal lo = Decimal::max_value(), hi = Decimal::min_value();
-  bool any = false, overflow = false, inexact = false;
-  uint32_t coarsest = MAX_SCALE;
+  bool overflow = false, lo_rounded = false, hi_rounded = false;
+  uint32_t lo_scale = MAX_SCALE, hi_scale = MAX_SCALE;
   void take(const ArithResult& r, bool overflow_negative, bool exact) {
     if (!r.is_ok()) {
       overflow = true;
@@ -44,16 +45,27 @@ struct Corners {
     take_value(r.value, exact);
   }
   void take_value(const Decimal& v, bool exact) {
-    any = true;
-    lo = dmin(lo, v);
-    hi = dmax(hi, v);
-    if (!exact) inexact = true;
-    coarsest = std::min(coarsest, v.scale());
+    const auto below = v.cmp(lo), above = v.cmp(hi);
+    if (below < 0) {
+      lo = v;
+      lo_rounded = !exact;
+      lo_scale = v.scale();
+    } else if (below == 0 && !exact) {
+      lo_rounded = true;
+      lo_scale = std::min(lo_scale, v.scale());
+    }
+    if (above > 0) {
+      hi = v;
+      hi_rounded = !exact;
+      hi_scale = v.scale();
+    } else if (above == 0 && !exact) {
+      hi_rounded = true;
+      hi_scale = std::min(hi_scale, v.scale());
+    }
   }
   void finish() {
-    if (!inexact) return;
-    if (!lo.same_repr(Decimal::min_value())) lo = widen_down(lo, coarsest);
-    if (!hi.same_repr(Decimal::max_value())) hi = widen_up(hi, coarsest);
+    if (lo_rounded && !lo.same_repr(Decimal::min_value())) lo = widen_down(lo, lo_scale);
+    if (hi_rounded && !hi.same_repr(Decimal::max_value())) hi = widen_up(hi, hi_scale);
   }
 };
 

@@ -1,0 +1,377 @@
+"""Static analysis of an expression over input domains: `analyze`."""
+
+from __future__ import annotations
+
+import decimal
+import re
+import uuid
+from collections.abc import Mapping
+from decimal import Decimal
+from typing import Any, Final, Protocol, Union, final
+
+from ._lib import CompiledExpression
+
+__all__ = ["analyze", "Analysis", "Failure", "Warning"]
+
+_MAX = Decimal("79228162514264337593543950335")
+_FLOOR_28 = Decimal(1).scaleb(-28)
+_WITNESS_BUDGET: Final = 400
+
+
+class _ArrowSchemaExporter(Protocol):
+    def __arrow_c_schema__(self) -> object: ...
+
+
+Domain = Union[str, _ArrowSchemaExporter, tuple[Any, Any], tuple[Any, Any, int]]
+
+
+@final
+class Failure:
+    """A way an evaluation with inputs inside the domains may fail."""
+
+    __slots__ = ("kind", "message", "start", "end", "witness")
+
+    def __init__(
+        self, kind: str, message: str, start: int | None, end: int | None, witness: dict[str, Decimal | float] | None
+    ) -> None:
+        self.kind = kind
+        self.message = message
+        self.start = start
+        self.end = end
+        self.witness = witness
+
+    def __repr__(self) -> str:
+        return (
+            f"Failure(kind={self.kind!r}, message={self.message!r}, start={self.start!r}, end={self.end!r}, "
+            f"witness={self.witness!r})"
+        )
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Failure):
+            return NotImplemented
+        return (self.kind, self.message, self.start, self.end, self.witness) == (
+            other.kind, other.message, other.start, other.end, other.witness)
+
+    __hash__ = None  # type: ignore[assignment]
+
+
+@final
+class Warning:
+    """A place where the text probably does not mean what its author thinks."""
+
+    __slots__ = ("message", "start", "end")
+
+    def __init__(self, message: str, start: int | None, end: int | None) -> None:
+        self.message = message
+        self.start = start
+        self.end = end
+
+    def __repr__(self) -> str:
+        return f"Warning(message={self.message!r}, start={self.start!r}, end={self.end!r})"
+
+
+@final
+class Analysis:
+    """What evaluations of an expression with inputs in the given domains can do."""
+
+    __slots__ = ("variables", "gas", "result", "scales", "failures", "warnings", "source")
+
+    def __init__(
+        self,
+        variables: list[str],
+        gas: int | None,
+        result: tuple[Decimal | None, Decimal | None],
+        scales: tuple[int, int],
+        failures: list[Failure],
+        warnings: list[Warning],
+        source: str | None,
+    ) -> None:
+        self.variables = variables
+        self.gas = gas
+        self.result = result
+        self.scales = scales
+        self.failures = failures
+        self.warnings = warnings
+        self.source = source
+
+    def __repr__(self) -> str:
+        return (
+            f"Analysis(variables={self.variables!r}, gas={self.gas!r}, result={self.result!r}, "
+            f"scales={self.scales!r}, failures={self.failures!r}, warnings={self.warnings!r})"
+        )
+
+    def __str__(self) -> str:
+        return _report(self)
+
+
+def _report(a: Analysis) -> str:
+    lo, hi = a.result
+    lines = [
+        f"expression: {a.source}" if a.source is not None else "expression: (program without source text)",
+        f"variables:  {', '.join(a.variables) if a.variables else '(none)'}",
+        f"gas:        {'no bound (the program jumps backwards)' if a.gas is None else f'at most {a.gas}'}",
+        f"result:     {'-inf' if lo is None else lo} .. {'+inf' if hi is None else hi}, "
+        f"scale {a.scales[0]}..{a.scales[1]}",
+    ]
+    if not a.failures:
+        lines.append("failures:   none possible for these inputs")
+    for f in a.failures:
+        lines.append("")
+        lines.extend(_marked(a.source, f.start, f.end))
+        ex = ""
+        if f.witness is not None:
+            ex = "; e.g. " + ", ".join(f"{k}={v}" for k, v in f.witness.items())
+        lines.append(f"possible {f.kind}: {f.message}{'...' if f.message.endswith(': ') else ''}{ex}")
+    for w in a.warnings:
+        lines.append("")
+        lines.extend(_marked(a.source, w.start, w.end))
+        lines.append(f"warning: {w.message}")
+    return "\n".join(lines)
+
+
+def _marked(source: str | None, start: int | None, end: int | None) -> list[str]:
+    """The source line holding the span, and carets under the span."""
+    if source is None or start is None or end is None:
+        return []
+    raw = source.encode()
+    line_start = raw.rfind(b"\n", 0, start) + 1
+    line_end = raw.find(b"\n", start)
+    if line_end < 0:
+        line_end = len(raw)
+    line = raw[line_start:line_end].decode(errors="replace")
+    pad = len(raw[line_start:start].decode(errors="replace"))
+    width = max(1, len(raw[start:min(end, line_end)].decode(errors="replace")))
+    return ["    " + line, "    " + " " * pad + "^" * width]
+
+
+# Arrow format strings (C data interface) of the accepted types, as text names.
+_FORMATS: Final = {
+    "c": "int8", "s": "int16", "i": "int32", "l": "int64", "C": "uint8", "S": "uint16", "I": "uint32",
+    "L": "uint64", "e": "float16", "f": "float32", "g": "float64", "b": "bool", "u": "utf8", "U": "large_utf8",
+    "vu": "utf8_view", "n": "null",
+}
+_INT_BITS: Final = {"int8": 8, "int16": 16, "int32": 32, "int64": 64}
+_DECIMAL_TYPE = re.compile(r"decimal(?:128|256)\((\d+),(\d+)\)")
+
+# (name, low, high, min_scale, max_scale, neg_zero, read failure, prefix)
+_NativeDomain = tuple[str, Union[str, None], Union[str, None], int, int, bool, Union[str, None], bool]
+
+
+def _type_text_of_format(fmt: str) -> str:
+    if fmt.startswith("d:"):
+        parts = fmt[2:].split(",")
+        bits = parts[2] if len(parts) > 2 else "128"
+        return f"decimal{bits}({parts[0]},{parts[1]})"
+    if fmt in _FORMATS:
+        return _FORMATS[fmt]
+    raise ValueError(f"unsupported Arrow type format {fmt!r}")
+
+
+def _at_most_28_places(v: Decimal, rounding: str) -> Decimal:
+    exponent = v.as_tuple().exponent
+    if isinstance(exponent, int) and exponent < -28:
+        return v.quantize(_FLOOR_28, rounding=rounding)
+    return v
+
+
+def _bounds(lo: Decimal, hi: Decimal) -> tuple[str | None, str | None]:
+    if not (lo.is_finite() and hi.is_finite()):
+        raise ValueError("domain bounds must be finite")
+    if lo > hi:
+        raise ValueError(f"empty domain: {lo} > {hi}")
+    lo_t = None if lo <= -_MAX else str(_at_most_28_places(lo, decimal.ROUND_FLOOR))
+    hi_t = None if hi >= _MAX else str(_at_most_28_places(hi, decimal.ROUND_CEILING))
+    return lo_t, hi_t
+
+
+def _type_domain(name: str, text: str) -> _NativeDomain:
+    t = text.replace(" ", "").lower()
+    m = _DECIMAL_TYPE.fullmatch(t)
+    if m:
+        p, s = int(m.group(1)), int(m.group(2))
+        top = (Decimal(10) ** p - 1).scaleb(-s)
+        lo, hi = _bounds(-top, top)
+        scale = min(s, 28)
+        return (name, lo, hi, scale, scale, False, None, False)
+    if t in _INT_BITS:
+        half = 2 ** (_INT_BITS[t] - 1)
+        return (name, str(-half), str(half - 1), 0, 0, False, None, False)
+    if t.startswith("uint") and t[4:] in ("8", "16", "32", "64"):
+        return (name, "0", str(2 ** int(t[4:]) - 1), 0, 0, False, None, False)
+    if t == "bool":
+        return (name, "0", "1", 0, 0, False, None, False)
+    if t == "float16":
+        return (name, "-65504", "65504", 0, 28, True, None, False)
+    if t in ("float32", "float64", "float", "double"):
+        return (name, None, None, 0, 28, True, f"Invalid float value for key '{name}': not finite", False)
+    if t in ("utf8", "large_utf8", "utf8_view", "string", "large_string"):
+        return (name, None, None, 0, 28, True, f"Invalid numeric string for key '{name}': ", True)
+    if t == "null":
+        return (name, None, None, 0, 28, True, None, False)
+    raise ValueError(f"unsupported domain type {text!r} for {name!r}")
+
+
+def _number(value: object) -> Decimal:
+    if isinstance(value, bool):
+        raise TypeError("a domain bound must be a number")
+    if isinstance(value, (int, Decimal)):
+        return Decimal(value)
+    if isinstance(value, (float, str)):
+        return Decimal(str(value))
+    raise TypeError(f"a domain bound must be a number, not {type(value).__name__}")
+
+
+def _domain(name: str, spec: object) -> _NativeDomain:
+    if isinstance(spec, str):
+        return _type_domain(name, spec)
+    if hasattr(spec, "__arrow_c_schema__"):
+        from ._analysis import arrow_formats
+
+        fmt, _, _ = arrow_formats(spec)
+        return _type_domain(name, _type_text_of_format(fmt))
+    if isinstance(spec, tuple) and len(spec) in (2, 3):
+        lo_t, hi_t = _bounds(_number(spec[0]), _number(spec[1]))
+        max_scale = 28
+        if len(spec) == 3:
+            max_scale = spec[2]
+            if not isinstance(max_scale, int) or isinstance(max_scale, bool) or not 0 <= max_scale <= 28:
+                raise ValueError("max_scale must be an int from 0 to 28")
+        return (name, lo_t, hi_t, 0, max_scale, False, None, False)
+    raise TypeError(
+        f"domain of {name!r} must be an Arrow type (text or object with __arrow_c_schema__) or a (low, high) tuple"
+    )
+
+
+def _key(key: object) -> str:
+    if isinstance(key, uuid.UUID):
+        return "{" + str(key) + "}"
+    if not isinstance(key, str):
+        raise TypeError("domain keys must be str or UUID")
+    if len(key) in (32, 36, 38, 45):
+        try:
+            return "{" + str(uuid.UUID(key)) + "}"
+        except ValueError:
+            pass
+    return key
+
+
+def _domains(inputs: object) -> list[_NativeDomain]:
+    if inputs is None:
+        return []
+    if isinstance(inputs, Mapping):
+        return [_domain(_key(k), v) for k, v in inputs.items()]
+    if hasattr(inputs, "__arrow_c_schema__"):
+        from ._analysis import arrow_formats
+
+        fmt, _, children = arrow_formats(inputs)
+        if fmt != "+s":
+            raise TypeError("inputs with __arrow_c_schema__ must describe a whole table (a struct of columns)")
+        return [_type_domain(_key(n), _type_text_of_format(f)) for n, f in children]
+    raise TypeError("inputs must be None, a mapping of variable names to domains, or an Arrow schema")
+
+
+def _spans(source: str | None, max_depth: int) -> list[tuple[int, int]] | None:
+    if source is None:
+        return None
+    from . import _analysis
+
+    finder = getattr(_analysis, "instruction_spans", None)
+    if finder is None:
+        return None
+    spans: list[tuple[int, int]] = finder(source, max_depth)
+    return spans
+
+
+def _syntax_warnings(source: str | None, max_depth: int) -> list[Warning]:
+    if source is None:
+        return []
+    from . import _analysis
+
+    finder = getattr(_analysis, "syntax_warnings", None)
+    if finder is None:
+        return []
+    return [Warning(m, s, e) for m, s, e in finder(source, max_depth)]
+
+
+def analyze(
+    expression: CompiledExpression | str,
+    inputs: Mapping[str | uuid.UUID, Domain] | _ArrowSchemaExporter | None = None,
+    *,
+    max_depth: int | None = None,
+) -> Analysis:
+    """Analyze an expression for inputs inside the given domains.
+
+    `inputs` maps variable names to Arrow types (texts such as "decimal128(18, 2)",
+    "int32", "float64", "utf8", or objects with `__arrow_c_schema__`) or to
+    `(low, high)` / `(low, high, max_scale)` tuples; or is one Arrow schema for
+    a whole table. Variables not given may be any Decimal.
+
+    Returns an `Analysis`: the largest gas, the interval and scales of the
+    result, every possible failure (with an input that triggers it when one was
+    found), and warnings about text that probably means something else.
+    """
+    from ._analysis import analyze as native_analyze
+
+    depth = 15 if max_depth is None else max_depth
+    if isinstance(expression, str):
+        if not 1 <= depth <= 1024:
+            raise ValueError("max_depth must be between 1 and 1024")
+        source: str | None = expression
+        compiled: CompiledExpression | None = None
+    elif isinstance(expression, CompiledExpression):
+        source, state_depth = expression.__reduce__()[2]
+        depth = state_depth if max_depth is None else depth
+        compiled = expression
+    else:
+        raise TypeError("expression must be a str or a CompiledExpression")
+    domains = _domains(inputs)
+    text = source if source is not None else expression.to_bytecode_json()  # type: ignore[union-attr]
+    outcome = native_analyze(text, depth, source is None, domains, _WITNESS_BUDGET)
+    variables, gas, has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings = outcome
+    spans = _spans(source, depth)
+    floats = {d[0] for d in domains if d[5] and d[6] is not None and d[6].startswith("Invalid float")}
+
+    def span(pc: int) -> tuple[int | None, int | None]:
+        if spans is None or pc < 0 or pc >= len(spans):
+            return (None, None)
+        return spans[pc]
+
+    failures = []
+    for kind, message, prefix, pc, witness_texts, _from_reading in raw_failures:
+        witness: dict[str, Decimal | float] | None = None
+        if witness_texts is not None:
+            if compiled is None:
+                compiled = CompiledExpression(expression, depth) if source is not None else None  # type: ignore[arg-type]
+            witness = _checked_witness(compiled, variables, witness_texts, floats, message, prefix)
+        start, end = span(pc)
+        failures.append(Failure(kind, message, start, end, witness))
+    warnings = _syntax_warnings(source, depth)
+    for message, pc in raw_warnings:
+        start, end = span(pc)
+        warnings.append(Warning(message, start, end))
+    result = (Decimal(lo) if lo is not None else None, Decimal(hi) if hi is not None else None)
+    return Analysis(variables, gas, result, (min_scale, max_scale), failures, warnings, source)
+
+
+def _checked_witness(
+    compiled: CompiledExpression | None,
+    variables: list[str],
+    texts: tuple[str, ...],
+    floats: set[str],
+    message: str,
+    prefix: bool,
+) -> dict[str, Decimal | float] | None:
+    """The witness as `evaluate` takes it, kept only if `evaluate` really fails so."""
+    witness: dict[str, Decimal | float] = {}
+    for name, text in zip(variables, texts):
+        witness[name] = float(text) if name in floats else Decimal(text)
+    if compiled is None:
+        return witness
+    try:
+        compiled.evaluate(witness)
+    except (ArithmeticError, RuntimeError, ValueError) as e:
+        got = str(e)
+        if got == message or (prefix and got.startswith(message)):
+            return witness
+        return None
+    return None
