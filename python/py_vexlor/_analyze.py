@@ -3,17 +3,20 @@
 from __future__ import annotations
 
 import decimal
+import functools
 import re
 import uuid
 from collections.abc import Mapping
 from decimal import Decimal
 from typing import Any, Final, Protocol, Union, final
 
+from . import _analysis
 from ._lib import CompiledExpression
 
 __all__ = ["analyze", "Analysis", "Failure", "Warning"]
 
 _MAX = Decimal("79228162514264337593543950335")
+_MAX_INT: Final = 79228162514264337593543950335
 _FLOOR_28 = Decimal(1).scaleb(-28)
 _WITNESS_BUDGET: Final = 400
 
@@ -167,11 +170,13 @@ def _type_text_of_format(fmt: str) -> str:
     raise ValueError(f"unsupported Arrow type format {fmt!r}")
 
 
-def _at_most_28_places(v: Decimal, rounding: str) -> Decimal:
-    exponent = v.as_tuple().exponent
-    if isinstance(exponent, int) and exponent < -28:
-        return v.quantize(_FLOOR_28, rounding=rounding)
-    return v
+def _bound_text(v: Decimal, rounding: str) -> str:
+    """The text of a bound, rounded outwards to at most 28 fractional digits."""
+    t = str(v)
+    dot = t.find(".")
+    if "E-" in t or (dot >= 0 and len(t) - dot - 1 > 28):
+        t = str(v.quantize(_FLOOR_28, rounding=rounding))
+    return t
 
 
 def _bounds(lo: Decimal, hi: Decimal) -> tuple[str | None, str | None]:
@@ -179,36 +184,50 @@ def _bounds(lo: Decimal, hi: Decimal) -> tuple[str | None, str | None]:
         raise ValueError("domain bounds must be finite")
     if lo > hi:
         raise ValueError(f"empty domain: {lo} > {hi}")
-    lo_t = None if lo <= -_MAX else str(_at_most_28_places(lo, decimal.ROUND_FLOOR))
-    hi_t = None if hi >= _MAX else str(_at_most_28_places(hi, decimal.ROUND_CEILING))
+    lo_t = None if lo <= -_MAX else _bound_text(lo, decimal.ROUND_FLOOR)
+    hi_t = None if hi >= _MAX else _bound_text(hi, decimal.ROUND_CEILING)
     return lo_t, hi_t
 
 
+def _int_bounds(lo: int, hi: int) -> tuple[str | None, str | None]:
+    if lo > hi:
+        raise ValueError(f"empty domain: {lo} > {hi}")
+    return (None if lo <= -_MAX_INT else str(lo), None if hi >= _MAX_INT else str(hi))
+
+
 def _type_domain(name: str, text: str) -> _NativeDomain:
+    lo, hi, min_scale, max_scale, neg_zero, failure, prefix = _type_bounds(text)
+    return (name, lo, hi, min_scale, max_scale, neg_zero, failure.format(name) if failure else None, prefix)
+
+
+@functools.lru_cache(maxsize=256)
+def _type_bounds(text: str) -> tuple[str | None, str | None, int, int, bool, str | None, bool]:
+    """The domain of an Arrow type text; a read failure's message with {} for the key."""
     t = text.replace(" ", "").lower()
     m = _DECIMAL_TYPE.fullmatch(t)
     if m:
         p, s = int(m.group(1)), int(m.group(2))
         top = (Decimal(10) ** p - 1).scaleb(-s)
         lo, hi = _bounds(-top, top)
-        scale = min(s, 28)
-        return (name, lo, hi, scale, scale, False, None, False)
+        if p > 28 or s > 28:  # read through text, possibly rounded, possibly out of range
+            return (lo, hi, 0, 28, False, "Invalid float value for key '{}': not finite", False)
+        return (lo, hi, s, s, False, None, False)
     if t in _INT_BITS:
         half = 2 ** (_INT_BITS[t] - 1)
-        return (name, str(-half), str(half - 1), 0, 0, False, None, False)
+        return (str(-half), str(half - 1), 0, 0, False, None, False)
     if t.startswith("uint") and t[4:] in ("8", "16", "32", "64"):
-        return (name, "0", str(2 ** int(t[4:]) - 1), 0, 0, False, None, False)
+        return ("0", str(2 ** int(t[4:]) - 1), 0, 0, False, None, False)
     if t == "bool":
-        return (name, "0", "1", 0, 0, False, None, False)
+        return ("0", "1", 0, 0, False, None, False)
     if t == "float16":
-        return (name, "-65504", "65504", 0, 28, True, None, False)
+        return ("-65504", "65504", 0, 28, True, None, False)
     if t in ("float32", "float64", "float", "double"):
-        return (name, None, None, 0, 28, True, f"Invalid float value for key '{name}': not finite", False)
+        return (None, None, 0, 28, True, "Invalid float value for key '{}': not finite", False)
     if t in ("utf8", "large_utf8", "utf8_view", "string", "large_string"):
-        return (name, None, None, 0, 28, True, f"Invalid numeric string for key '{name}': ", True)
+        return (None, None, 0, 28, True, "Invalid numeric string for key '{}': ", True)
     if t == "null":
-        return (name, None, None, 0, 28, True, None, False)
-    raise ValueError(f"unsupported domain type {text!r} for {name!r}")
+        return (None, None, 0, 28, True, None, False)
+    raise ValueError(f"unsupported domain type {text!r}")
 
 
 def _number(value: object) -> Decimal:
@@ -225,12 +244,14 @@ def _domain(name: str, spec: object) -> _NativeDomain:
     if isinstance(spec, str):
         return _type_domain(name, spec)
     if hasattr(spec, "__arrow_c_schema__"):
-        from ._analysis import arrow_formats
-
-        fmt, _, _ = arrow_formats(spec)
+        fmt, _, _ = _analysis.arrow_formats(spec)
         return _type_domain(name, _type_text_of_format(fmt))
     if isinstance(spec, tuple) and len(spec) in (2, 3):
-        lo_t, hi_t = _bounds(_number(spec[0]), _number(spec[1]))
+        lo, hi = spec[0], spec[1]
+        if type(lo) is int and type(hi) is int:
+            lo_t, hi_t = _int_bounds(lo, hi)
+        else:
+            lo_t, hi_t = _bounds(_number(lo), _number(hi))
         max_scale = 28
         if len(spec) == 3:
             max_scale = spec[2]
@@ -261,9 +282,7 @@ def _domains(inputs: object) -> list[_NativeDomain]:
     if isinstance(inputs, Mapping):
         return [_domain(_key(k), v) for k, v in inputs.items()]
     if hasattr(inputs, "__arrow_c_schema__"):
-        from ._analysis import arrow_formats
-
-        fmt, _, children = arrow_formats(inputs)
+        fmt, _, children = _analysis.arrow_formats(inputs)
         if fmt != "+s":
             raise TypeError("inputs with __arrow_c_schema__ must describe a whole table (a struct of columns)")
         return [_type_domain(_key(n), _type_text_of_format(f)) for n, f in children]
@@ -273,8 +292,6 @@ def _domains(inputs: object) -> list[_NativeDomain]:
 def _spans(source: str | None, max_depth: int) -> list[tuple[int, int]] | None:
     if source is None:
         return None
-    from . import _analysis
-
     finder = getattr(_analysis, "instruction_spans", None)
     if finder is None:
         return None
@@ -285,8 +302,6 @@ def _spans(source: str | None, max_depth: int) -> list[tuple[int, int]] | None:
 def _syntax_warnings(source: str | None, max_depth: int) -> list[Warning]:
     if source is None:
         return []
-    from . import _analysis
-
     finder = getattr(_analysis, "syntax_warnings", None)
     if finder is None:
         return []
@@ -310,8 +325,6 @@ def analyze(
     result, every possible failure (with an input that triggers it when one was
     found), and warnings about text that probably means something else.
     """
-    from ._analysis import analyze as native_analyze
-
     depth = 15 if max_depth is None else max_depth
     if isinstance(expression, str):
         if not 1 <= depth <= 1024:
@@ -326,7 +339,7 @@ def analyze(
         raise TypeError("expression must be a str or a CompiledExpression")
     domains = _domains(inputs)
     text = source if source is not None else expression.to_bytecode_json()  # type: ignore[union-attr]
-    outcome = native_analyze(text, depth, source is None, domains, _WITNESS_BUDGET)
+    outcome = _analysis.analyze(text, depth, source is None, domains, _WITNESS_BUDGET)
     variables, gas, has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings = outcome
     spans = _spans(source, depth)
     floats = {d[0] for d in domains if d[5] and d[6] is not None and d[6].startswith("Invalid float")}
