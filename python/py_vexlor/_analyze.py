@@ -13,7 +13,7 @@ from typing import Any, Final, Protocol, Union, final
 from . import _analysis
 from ._lib import CompiledExpression
 
-__all__ = ["analyze", "Analysis", "Failure", "Warning"]
+__all__ = ["analyze", "Analysis", "Failure", "AnalysisWarning"]
 
 _MAX = Decimal("79228162514264337593543950335")
 _MAX_INT: Final = 79228162514264337593543950335
@@ -59,7 +59,7 @@ class Failure:
 
 
 @final
-class Warning:
+class AnalysisWarning:
     """A place where the text probably does not mean what its author thinks."""
 
     __slots__ = ("message", "start", "end")
@@ -70,7 +70,7 @@ class Warning:
         self.end = end
 
     def __repr__(self) -> str:
-        return f"Warning(message={self.message!r}, start={self.start!r}, end={self.end!r})"
+        return f"AnalysisWarning(message={self.message!r}, start={self.start!r}, end={self.end!r})"
 
 
 @final
@@ -86,7 +86,7 @@ class Analysis:
         result: tuple[Decimal | None, Decimal | None],
         scales: tuple[int, int],
         failures: list[Failure],
-        warnings: list[Warning],
+        warnings: list[AnalysisWarning],
         source: str | None,
     ) -> None:
         self.variables = variables
@@ -153,11 +153,12 @@ _FORMATS: Final = {
     "L": "uint64", "e": "float16", "f": "float32", "g": "float64", "b": "bool", "u": "utf8", "U": "large_utf8",
     "vu": "utf8_view", "n": "null",
 }
+_FLOAT_TYPES: Final = frozenset({"float16", "float32", "float64", "float", "double"})
 _INT_BITS: Final = {"int8": 8, "int16": 16, "int32": 32, "int64": 64}
 _DECIMAL_TYPE = re.compile(r"decimal(?:128|256)\((\d+),(\d+)\)")
 
-# (name, low, high, min_scale, max_scale, neg_zero, read failure, prefix)
-_NativeDomain = tuple[str, Union[str, None], Union[str, None], int, int, bool, Union[str, None], bool]
+# (name, low, high, min_scale, max_scale, neg_zero, read failure, prefix, float values)
+_NativeDomain = tuple[str, Union[str, None], Union[str, None], int, int, bool, Union[str, None], bool, bool]
 
 
 def _type_text_of_format(fmt: str) -> str:
@@ -197,7 +198,8 @@ def _int_bounds(lo: int, hi: int) -> tuple[str | None, str | None]:
 
 def _type_domain(name: str, text: str) -> _NativeDomain:
     lo, hi, min_scale, max_scale, neg_zero, failure, prefix = _type_bounds(text)
-    return (name, lo, hi, min_scale, max_scale, neg_zero, failure.format(name) if failure else None, prefix)
+    floats = text.replace(" ", "").lower() in _FLOAT_TYPES
+    return (name, lo, hi, min_scale, max_scale, neg_zero, failure.format(name) if failure else None, prefix, floats)
 
 
 @functools.lru_cache(maxsize=256)
@@ -257,7 +259,7 @@ def _domain(name: str, spec: object) -> _NativeDomain:
             max_scale = spec[2]
             if not isinstance(max_scale, int) or isinstance(max_scale, bool) or not 0 <= max_scale <= 28:
                 raise ValueError("max_scale must be an int from 0 to 28")
-        return (name, lo_t, hi_t, 0, max_scale, False, None, False)
+        return (name, lo_t, hi_t, 0, max_scale, False, None, False, False)
     raise TypeError(
         f"domain of {name!r} must be an Arrow type (text or object with __arrow_c_schema__) or a (low, high) tuple"
     )
@@ -299,13 +301,13 @@ def _spans(source: str | None, max_depth: int) -> list[tuple[int, int]] | None:
     return spans
 
 
-def _syntax_warnings(source: str | None, max_depth: int) -> list[Warning]:
+def _syntax_warnings(source: str | None, max_depth: int) -> list[AnalysisWarning]:
     if source is None:
         return []
     finder = getattr(_analysis, "syntax_warnings", None)
     if finder is None:
         return []
-    return [Warning(m, s, e) for m, s, e in finder(source, max_depth)]
+    return [AnalysisWarning(m, s, e) for m, s, e in finder(source, max_depth)]
 
 
 def analyze(
@@ -342,7 +344,7 @@ def analyze(
     outcome = _analysis.analyze(text, depth, source is None, domains, _WITNESS_BUDGET)
     variables, gas, has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings = outcome
     spans = _spans(source, depth)
-    floats = {d[0] for d in domains if d[5] and d[6] is not None and d[6].startswith("Invalid float")}
+    floats = {d[0] for d in domains if d[8]}
 
     def span(pc: int) -> tuple[int | None, int | None]:
         if spans is None or pc < 0 or pc >= len(spans):
@@ -361,7 +363,7 @@ def analyze(
     warnings = _syntax_warnings(source, depth)
     for message, pc in raw_warnings:
         start, end = span(pc)
-        warnings.append(Warning(message, start, end))
+        warnings.append(AnalysisWarning(message, start, end))
     result = (Decimal(lo) if lo is not None else None, Decimal(hi) if hi is not None else None)
     return Analysis(variables, gas, result, (min_scale, max_scale), failures, warnings, source)
 

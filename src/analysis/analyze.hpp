@@ -27,6 +27,9 @@ struct VarDomain {
   // float column): that failure's message or its fixed start.
   std::string read_failure;
   bool read_failure_is_prefix = false;
+  // Values come from binary floats: a witness must survive the round trip
+  // through a double, so it keeps at most 15 significant digits.
+  bool float_values = false;
 };
 
 // The evaluation errors' kinds, and the loop guard's.

@@ -217,7 +217,27 @@ Transfer rem(const Interval& a, const Interval& b) {
   return t;
 }
 
+static Transfer pow_point(const Interval& a, const Interval& b);
+
 Transfer pow(const Interval& a, const Interval& b) {
+  // Integer exponents from a small range: the union of each power.
+  const Decimal limit = Decimal::new_(64, 0);
+  if (!b.is_point() && b.max_scale == 0 && b.lo.cmp(ZERO) >= 0 && b.hi.cmp(limit) <= 0) {
+    const uint64_t first = *b.lo.ceil().to_u64(), last = *b.hi.floor().to_u64();
+    Transfer t;
+    bool any = false;
+    for (uint64_t n = first; n <= last; ++n) {
+      const Transfer p = pow_point(a, Interval::exactly(Decimal::new_(static_cast<int64_t>(n), 0)));
+      t.value = any ? join(t.value, p.value) : p.value;
+      t.may_overflow = t.may_overflow || p.may_overflow;
+      any = true;
+    }
+    if (any) return t;
+  }
+  return pow_point(a, b);
+}
+
+static Transfer pow_point(const Interval& a, const Interval& b) {
   Transfer t;
   if (b.is_point() && b.lo.cmp(b.lo.trunc()) == 0) {
     const auto n = b.lo.abs().to_u64();

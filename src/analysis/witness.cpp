@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "vm/vm.hpp"
 
@@ -24,11 +25,23 @@ std::optional<Decimal> fit(Decimal v, const Interval& d) {
   return v;
 }
 
-std::vector<Decimal> candidates(const Interval& d, std::span<const Decimal> constants) {
+size_t significant_digits(const Decimal& v) {
+  std::string digits;
+  for (char c : v.to_string())
+    if (c >= '0' && c <= '9') digits += c;
+  const size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return 0;
+  return digits.find_last_not_of('0') - first + 1;
+}
+
+std::vector<Decimal> candidates(const Interval& d, bool float_values, std::span<const Decimal> constants) {
   std::vector<Decimal> raw = {Decimal::one(), d.lo, d.hi, Decimal::zero(), -Decimal::one(), Decimal::new_(2, 0),
                               Decimal::new_(-2, 0), Decimal::new_(10, 0), Decimal::new_(5, 1), unit(d.max_scale),
                               -unit(d.max_scale), Decimal::new_(100, 0)};
   if (d.neg_zero) raw.push_back(-Decimal::zero());
+  for (const char* big : {"1000000000000000", "-1000000000000000", "10000000000000000000000",
+                          "-10000000000000000000000", "70000000000000000000000000000", "-70000000000000000000000000000"})
+    raw.push_back(*Decimal::from_str(big));
   for (const Decimal& lo_or_hi : {d.lo, d.hi}) {
     const auto a = add_impl(lo_or_hi, unit(d.max_scale)), b = sub_impl(lo_or_hi, unit(d.max_scale));
     if (a.is_ok()) raw.push_back(a.value);
@@ -46,6 +59,7 @@ std::vector<Decimal> candidates(const Interval& d, std::span<const Decimal> cons
   for (const Decimal& v : raw) {
     const auto f = fit(v, d);
     if (!f) continue;
+    if (float_values && significant_digits(*f) > 15) continue;
     if (std::none_of(out.begin(), out.end(), [&](const Decimal& o) { return o.same_repr(*f); })) out.push_back(*f);
   }
   return out;
@@ -89,9 +103,13 @@ std::vector<std::optional<Assignment>> find_witnesses(const Program& program, st
   std::vector<VarId> ids;
   for (size_t i = 0; i < nv; ++i) {
     Interval d = Interval::any();
+    bool float_values = false;
     for (const auto& vd : domains)
-      if (vd.name == names[i]) d = vd.value;
-    cand[i] = candidates(d, constants);
+      if (vd.name == names[i]) {
+        d = vd.value;
+        float_values = vd.float_values;
+      }
+    cand[i] = candidates(d, float_values, constants);
     if (cand[i].empty()) cand[i].push_back(d.lo);
     ids.push_back(var_of(names[i]));
   }

@@ -55,7 +55,7 @@ bool read_bound(PyObject* obj, const Decimal& none_value, Decimal& out) {
   return true;
 }
 
-// (name, low text|None, high text|None, min_scale, max_scale, neg_zero, read_failure|None, prefix)
+// (name, low text|None, high text|None, min_scale, max_scale, neg_zero, read_failure|None, prefix, float_values)
 bool read_domains(PyObject* seq, std::vector<VarDomain>& out) {
   Ref fast(PySequence_Fast(seq, "domains must be a sequence"));
   if (!fast) return false;
@@ -63,8 +63,9 @@ bool read_domains(PyObject* seq, std::vector<VarDomain>& out) {
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* item = PySequence_Fast_GET_ITEM(fast.get(), i);
     PyObject *name, *lo, *hi, *fail;
-    int min_scale, max_scale, neg_zero, prefix;
-    if (!PyArg_ParseTuple(item, "UOOiipOp", &name, &lo, &hi, &min_scale, &max_scale, &neg_zero, &fail, &prefix))
+    int min_scale, max_scale, neg_zero, prefix, float_values;
+    if (!PyArg_ParseTuple(item, "UOOiipOpp", &name, &lo, &hi, &min_scale, &max_scale, &neg_zero, &fail, &prefix,
+                          &float_values))
       return false;
     VarDomain d;
     if (!text_of(name, d.name)) return false;
@@ -77,6 +78,7 @@ bool read_domains(PyObject* seq, std::vector<VarDomain>& out) {
     d.value = Interval::range(l, h, static_cast<uint8_t>(min_scale), static_cast<uint8_t>(max_scale), neg_zero != 0);
     if (fail != Py_None && !text_of(fail, d.read_failure)) return false;
     d.read_failure_is_prefix = prefix != 0;
+    d.float_values = float_values != 0;
     out.push_back(std::move(d));
   }
   return true;
