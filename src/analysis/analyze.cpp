@@ -9,6 +9,7 @@ namespace vexlor::analysis {
 namespace {
 
 constexpr uint64_t NO_BOUND = ~uint64_t{0};
+constexpr size_t MAX_BRANCHING_PROGRAM = 20000;
 uint64_t sat_add(uint64_t a, uint64_t b) { return a > NO_BOUND - b ? NO_BOUND : a + b; }
 
 const char* const OVERFLOW_TEXT[] = {"Addition overflow: result out of Decimal range",
@@ -46,12 +47,18 @@ class Analyzer {
 
   Report run() {
     const size_t n = program_.size();
-    bool backward = false;
+    bool backward = false, jumps = false;
     for (size_t pc = 0; pc < n; ++pc) {
       const OpKind k = program_[pc].kind();
-      if ((k == OpKind::Jump || k == OpKind::JumpIfFalse) && program_[pc].target() <= pc) backward = true;
+      if (k == OpKind::Jump || k == OpKind::JumpIfFalse) {
+        jumps = true;
+        if (program_[pc].target() <= pc) backward = true;
+      }
     }
-    if (!backward) forward();
+    // Each branch copies the stack: very long programs with jumps (only from
+    // JSON) get the coarse analysis instead of a quadratic one.
+    if (!backward && jumps && n > MAX_BRANCHING_PROGRAM) shape_conflict_ = true;
+    if (!backward && !shape_conflict_) forward();
     if (backward || shape_conflict_) coarse(backward);
     std::stable_sort(report_.failures.begin(), report_.failures.end(),
                      [](const FailureSite& a, const FailureSite& b) { return a.pc < b.pc; });
