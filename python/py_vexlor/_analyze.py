@@ -3,12 +3,11 @@
 from __future__ import annotations
 
 import decimal
-import functools
 import re
 import uuid
-from collections.abc import Mapping
+from collections.abc import Callable, Mapping
 from decimal import Decimal
-from typing import Any, Final, Protocol, Union, final
+from typing import Any, Final, Protocol, Union, cast, final
 
 from . import _analysis
 from ._lib import CompiledExpression
@@ -197,12 +196,20 @@ def _int_bounds(lo: int, hi: int) -> tuple[str | None, str | None]:
 
 
 def _type_domain(name: str, text: str) -> _NativeDomain:
-    lo, hi, min_scale, max_scale, neg_zero, failure, prefix = _type_bounds(text)
+    known = _TYPE_BOUNDS.get(text)
+    if known is None:
+        known = _type_bounds(text)
+        if len(_TYPE_BOUNDS) < 256:
+            _TYPE_BOUNDS[text] = known
+    lo, hi, min_scale, max_scale, neg_zero, failure, prefix = known
     floats = text.replace(" ", "").lower() in _FLOAT_TYPES
     return (name, lo, hi, min_scale, max_scale, neg_zero, failure.format(name) if failure else None, prefix, floats)
 
 
-@functools.lru_cache(maxsize=256)
+_TypeBounds = tuple[Union[str, None], Union[str, None], int, int, bool, Union[str, None], bool]
+_TYPE_BOUNDS: dict[str, _TypeBounds] = {}
+
+
 def _type_bounds(text: str) -> tuple[str | None, str | None, int, int, bool, str | None, bool]:
     """The domain of an Arrow type text; a read failure's message with {} for the key."""
     t = text.replace(" ", "").lower()
@@ -248,17 +255,19 @@ def _domain(name: str, spec: object) -> _NativeDomain:
     if hasattr(spec, "__arrow_c_schema__"):
         fmt, _, _ = _analysis.arrow_formats(spec)
         return _type_domain(name, _type_text_of_format(fmt))
-    if isinstance(spec, tuple) and len(spec) in (2, 3):
-        lo, hi = spec[0], spec[1]
+    if isinstance(spec, tuple) and len(spec) in (2, 3):  # pyright: ignore[reportUnknownArgumentType]
+        items: tuple[object, ...] = spec  # pyright: ignore[reportUnknownVariableType]
+        lo, hi = items[0], items[1]
         if type(lo) is int and type(hi) is int:
             lo_t, hi_t = _int_bounds(lo, hi)
         else:
             lo_t, hi_t = _bounds(_number(lo), _number(hi))
         max_scale = 28
-        if len(spec) == 3:
-            max_scale = spec[2]
-            if not isinstance(max_scale, int) or isinstance(max_scale, bool) or not 0 <= max_scale <= 28:
+        if len(items) == 3:
+            given = items[2]
+            if not isinstance(given, int) or isinstance(given, bool) or not 0 <= given <= 28:
                 raise ValueError("max_scale must be an int from 0 to 28")
+            max_scale = given
         return (name, lo_t, hi_t, 0, max_scale, False, None, False, False)
     raise TypeError(
         f"domain of {name!r} must be an Arrow type (text or object with __arrow_c_schema__) or a (low, high) tuple"
@@ -282,7 +291,8 @@ def _domains(inputs: object) -> list[_NativeDomain]:
     if inputs is None:
         return []
     if isinstance(inputs, Mapping):
-        return [_domain(_key(k), v) for k, v in inputs.items()]
+        mapping = cast(Mapping[object, object], inputs)
+        return [_domain(_key(k), v) for k, v in mapping.items()]
     if hasattr(inputs, "__arrow_c_schema__"):
         fmt, _, children = _analysis.arrow_formats(inputs)
         if fmt != "+s":
@@ -294,17 +304,16 @@ def _domains(inputs: object) -> list[_NativeDomain]:
 def _spans(source: str | None, max_depth: int) -> list[tuple[int, int]] | None:
     if source is None:
         return None
-    finder = getattr(_analysis, "instruction_spans", None)
+    finder: Callable[[str, int], list[tuple[int, int]]] | None = getattr(_analysis, "instruction_spans", None)
     if finder is None:
         return None
-    spans: list[tuple[int, int]] = finder(source, max_depth)
-    return spans
+    return finder(source, max_depth)
 
 
 def _syntax_warnings(source: str | None, max_depth: int) -> list[AnalysisWarning]:
     if source is None:
         return []
-    finder = getattr(_analysis, "syntax_warnings", None)
+    finder: Callable[[str, int], list[tuple[str, int, int]]] | None = getattr(_analysis, "syntax_warnings", None)
     if finder is None:
         return []
     return [AnalysisWarning(m, s, e) for m, s, e in finder(source, max_depth)]
@@ -332,17 +341,18 @@ def analyze(
         if not 1 <= depth <= 1024:
             raise ValueError("max_depth must be between 1 and 1024")
         source: str | None = expression
+        text = expression
         compiled: CompiledExpression | None = None
-    elif isinstance(expression, CompiledExpression):
+    elif isinstance(cast(object, expression), CompiledExpression):
         source, state_depth = expression.__reduce__()[2]
         depth = state_depth if max_depth is None else depth
+        text = source if source is not None else expression.to_bytecode_json()
         compiled = expression
     else:
         raise TypeError("expression must be a str or a CompiledExpression")
     domains = _domains(inputs)
-    text = source if source is not None else expression.to_bytecode_json()  # type: ignore[union-attr]
     outcome = _analysis.analyze(text, depth, source is None, domains, _WITNESS_BUDGET)
-    variables, gas, has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings = outcome
+    variables, gas, _has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings = outcome
     spans = _spans(source, depth)
     floats = {d[0] for d in domains if d[8]}
 
@@ -351,7 +361,7 @@ def analyze(
             return (None, None)
         return spans[pc]
 
-    failures = []
+    failures: list[Failure] = []
     for kind, message, prefix, pc, witness_texts, _from_reading in raw_failures:
         witness: dict[str, Decimal | float] | None = None
         if witness_texts is not None:
