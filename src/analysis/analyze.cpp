@@ -39,6 +39,14 @@ struct State {
   std::vector<Interval> stack;
   uint64_t gas = 0;
   bool live = false;
+  // Variables known to lie in a narrower interval on this path (by a branch taken).
+  std::vector<std::pair<uint32_t, Interval>> refined;
+};
+
+struct Condition {
+  uint32_t var;  // index + 1
+  int op;
+  Decimal constant;
 };
 
 class Analyzer {
@@ -77,6 +85,30 @@ class Analyzer {
     report_.warnings.push_back(WarningSite{std::move(message), pc});
   }
 
+  // The variable table: one entry per distinct variable, its domain.
+  uint32_t var_index(const OpCode& op) {
+    const std::string name = op.var().display();
+    for (uint32_t i = 0; i < var_names_.size(); ++i)
+      if (var_names_[i] == name) return i;
+    var_names_.push_back(name);
+    const VarDomain* d = domain_of(op.var());
+    var_domains_.push_back(d != nullptr ? d->value : Interval::any());
+    return static_cast<uint32_t>(var_names_.size() - 1);
+  }
+  const Interval& current(const State& s, uint32_t var) const {
+    for (const auto& [v, iv] : s.refined)
+      if (v == var) return iv;
+    return var_domains_[var - 1];
+  }
+  static void set_refined(State& s, uint32_t var, const Interval& iv) {
+    for (auto& [v, old] : s.refined)
+      if (v == var) {
+        old = iv;
+        return;
+      }
+    s.refined.emplace_back(var, iv);
+  }
+
   const VarDomain* domain_of(const VarId& var) const {
     const std::string name = var.display();
     for (const auto& d : domains_)
@@ -97,6 +129,11 @@ class Analyzer {
     }
     for (size_t i = 0; i < s.stack.size(); ++i) at.stack[i] = join(at.stack[i], s.stack[i]);
     at.gas = std::max(at.gas, s.gas);
+    std::vector<std::pair<uint32_t, Interval>> kept;
+    for (const auto& [v, iv] : at.refined)
+      for (const auto& [w, jv] : s.refined)
+        if (v == w) kept.emplace_back(v, join(iv, jv));
+    at.refined = std::move(kept);
   }
 
   void forward() {
@@ -184,7 +221,11 @@ class Analyzer {
         const VarDomain* d = domain_of(op.var());
         if (d != nullptr && !d->read_failure.empty())
           fail(FailureKind::InvalidDecimalConversion, d->read_failure, pc, d->read_failure_is_prefix, true);
-        s.stack.push_back(d != nullptr ? d->value : Interval::any());
+        const uint32_t var = var_index(op) + 1;
+        Interval v = current(s, var);
+        v.var = var;
+        v.cond = 0;
+        s.stack.push_back(v);
         return;
       }
       case OpKind::Add: case OpKind::Sub: case OpKind::Mul: case OpKind::Div:
@@ -218,19 +259,48 @@ class Analyzer {
         return;
       case OpKind::Eq: case OpKind::Ne: case OpKind::Lt: case OpKind::Le: case OpKind::Gt: case OpKind::Ge:
         if (!pop(s, 2, pc, v)) return;
-        s.stack.push_back(compare(static_cast<int>(k), v[0], v[1]));
+      {
+        Interval r = compare(static_cast<int>(k), v[0], v[1]);
+        if (!r.is_point()) {
+          if (v[0].var != 0 && v[1].is_point())
+            r.cond = add_condition(Condition{v[0].var, static_cast<int>(k), v[1].lo});
+          else if (v[1].var != 0 && v[0].is_point())
+            r.cond = add_condition(Condition{v[1].var, swapped(static_cast<int>(k)), v[0].lo});
+        }
+        s.stack.push_back(r);
         return;
+      }
       case OpKind::Jump:
         send(s, op.target());
         s.live = false;
         return;
       case OpKind::JumpIfFalse: {
         if (!pop(s, 1, pc, v)) return;
-        const bool can_false = may_be_false(v[0]), can_true = may_be_true(v[0]);
+        bool can_false = may_be_false(v[0]), can_true = may_be_true(v[0]);
+        std::optional<Interval> when_true, when_false;
+        uint32_t var = 0;
+        if (v[0].cond != 0) {
+          const Condition c = conditions_[v[0].cond - 1];
+          var = c.var;
+          const Interval& x = current(s, var);
+          when_true = restrict(x, c.op, c.constant);
+          when_false = restrict(x, negated(c.op), c.constant);
+          can_true = can_true && when_true.has_value();
+          can_false = can_false && when_false.has_value();
+        }
         if (!can_false) warn("the condition is always true under these domains: its false branch is never taken", pc);
         if (!can_true) warn("the condition is always false under these domains: its true branch is never taken", pc);
-        if (can_false) send(s, op.target());
+        if (can_false) {
+          if (var != 0) {
+            State other = s;
+            set_refined(other, var, *when_false);
+            send(other, op.target());
+          } else {
+            send(s, op.target());
+          }
+        }
         if (!can_true) s.live = false;
+        else if (var != 0) set_refined(s, var, *when_true);
         return;
       }
       case OpKind::Call: call(s, pc, op); return;
@@ -426,8 +496,16 @@ class Analyzer {
     return false;
   }
 
+  uint32_t add_condition(const Condition& c) {
+    conditions_.push_back(c);
+    return static_cast<uint32_t>(conditions_.size());
+  }
+
   const Program& program_;
   std::span<const VarDomain> domains_;
+  std::vector<std::string> var_names_;
+  std::vector<Interval> var_domains_;
+  std::vector<Condition> conditions_;
   std::vector<State> incoming_;
   bool shape_conflict_ = false;
   Report report_;

@@ -136,8 +136,68 @@ Interval Interval::range(const Decimal& lo, const Decimal& hi, uint8_t min_scale
 }
 
 Interval join(const Interval& a, const Interval& b) {
-  return Interval::range(dmin(a.lo, b.lo), dmax(a.hi, b.hi), std::min(a.min_scale, b.min_scale),
-                         std::max(a.max_scale, b.max_scale), a.neg_zero || b.neg_zero);
+  Interval r = Interval::range(dmin(a.lo, b.lo), dmax(a.hi, b.hi), std::min(a.min_scale, b.min_scale),
+                               std::max(a.max_scale, b.max_scale), a.neg_zero || b.neg_zero);
+  r.excludes_zero = a.excludes_zero && b.excludes_zero;
+  if (a.var == b.var) r.var = a.var;
+  return r;
+}
+
+std::optional<Interval> restrict(const Interval& x, int op, const Decimal& c) {
+  Interval r = x;
+  r.cond = 0;
+  const uint32_t s = x.max_scale;
+  // The nearest values of scale at most s strictly below / above c.
+  auto below = [&] {
+    Decimal v = c.round_dp(s);
+    if (v.cmp(c) >= 0) v = widen_down(v, s);
+    return v;
+  };
+  auto above = [&] {
+    Decimal v = c.round_dp(s);
+    if (v.cmp(c) <= 0) v = widen_up(v, s);
+    return v;
+  };
+  switch (static_cast<OpKind>(op)) {
+    case OpKind::Lt: r.hi = dmin(r.hi, below()); break;
+    case OpKind::Le: r.hi = dmin(r.hi, c); break;
+    case OpKind::Gt: r.lo = dmax(r.lo, above()); break;
+    case OpKind::Ge: r.lo = dmax(r.lo, c); break;
+    case OpKind::Eq:
+      r.lo = dmax(r.lo, c);
+      r.hi = dmin(r.hi, c);
+      break;
+    case OpKind::Ne:
+      if (c.is_zero()) r.excludes_zero = true;
+      if (c.cmp(r.lo) == 0) r.lo = above();
+      if (c.cmp(r.hi) == 0) r.hi = below();
+      break;
+    default: break;
+  }
+  if (r.lo.cmp(r.hi) > 0 || (r.excludes_zero && r.only_zero())) return std::nullopt;
+  if (!r.may_be_zero()) r.neg_zero = false;
+  return r;
+}
+
+int negated(int op) {
+  switch (static_cast<OpKind>(op)) {
+    case OpKind::Lt: return static_cast<int>(OpKind::Ge);
+    case OpKind::Ge: return static_cast<int>(OpKind::Lt);
+    case OpKind::Le: return static_cast<int>(OpKind::Gt);
+    case OpKind::Gt: return static_cast<int>(OpKind::Le);
+    case OpKind::Eq: return static_cast<int>(OpKind::Ne);
+    default: return static_cast<int>(OpKind::Eq);
+  }
+}
+
+int swapped(int op) {
+  switch (static_cast<OpKind>(op)) {
+    case OpKind::Lt: return static_cast<int>(OpKind::Gt);
+    case OpKind::Gt: return static_cast<int>(OpKind::Lt);
+    case OpKind::Le: return static_cast<int>(OpKind::Ge);
+    case OpKind::Ge: return static_cast<int>(OpKind::Le);
+    default: return op;
+  }
 }
 
 static Transfer add_or_sub(const Interval& a, const Interval& b, bool subtract) {

@@ -8,6 +8,7 @@
 // rounded, so every result of the operation lies inside.
 
 #include <cstdint>
+#include <optional>
 
 #include "decimal/decimal.hpp"
 
@@ -19,13 +20,20 @@ struct Interval {
   uint8_t min_scale = 0;
   uint8_t max_scale = MAX_SCALE;
   bool neg_zero = true;  // a value with the sign bit set and coefficient 0 is possible
+  bool excludes_zero = false;  // zero lies between lo and hi but is not possible
+  // Set by the analyzer: the value is that of variable `var` - 1 / is the truth
+  // of condition `cond` - 1; 0 when not known.
+  uint32_t var = 0;
+  uint32_t cond = 0;
 
   static Interval any() { return Interval{}; }
   static Interval exactly(const Decimal& v);
   static Interval boolean();  // 0 or 1, scale 0
   static Interval range(const Decimal& lo, const Decimal& hi, uint8_t min_scale, uint8_t max_scale, bool neg_zero);
 
-  bool may_be_zero() const { return lo.cmp(Decimal::zero()) <= 0 && hi.cmp(Decimal::zero()) >= 0; }
+  bool may_be_zero() const {
+    return !excludes_zero && lo.cmp(Decimal::zero()) <= 0 && hi.cmp(Decimal::zero()) >= 0;
+  }
   bool only_zero() const { return lo.is_zero() && hi.is_zero(); }
   bool may_be_nonzero() const { return !only_zero(); }
   bool may_be_negative() const { return lo.cmp(Decimal::zero()) < 0; }
@@ -69,6 +77,14 @@ Interval compare(int op, const Interval& a, const Interval& b);  // op: OpKind o
 Interval logic_not(const Interval& a);
 Interval logic_and(const Interval& a, const Interval& b);
 Interval logic_or(const Interval& a, const Interval& b);
+
+// The values of `x` for which `x op c` holds (op: OpKind of Eq..Ge); none when
+// no value of x is left.
+std::optional<Interval> restrict(const Interval& x, int op, const Decimal& c);
+// The comparison that holds when `op` does not (Lt <-> Ge, ...), and the one that
+// holds with the operands swapped (Lt <-> Gt, ...).
+int negated(int op);
+int swapped(int op);
 
 // The largest gas a Pow with exponents in `b` costs: 1 + ceil(|b|), saturating.
 uint64_t pow_cost(const Interval& b);

@@ -14,6 +14,7 @@ Decimal unit(uint32_t scale) { return Decimal::from_parts(1, 0, scale, false); }
 // `v` moved inside the domain's scales, or none when it is not inside.
 std::optional<Decimal> fit(Decimal v, const Interval& d) {
   if (v.scale() > d.max_scale) v = v.round_dp(d.max_scale);
+  if (v.is_zero() && v.scale() < d.min_scale) v = Decimal::from_parts(0, 0, d.min_scale, v.is_sign_negative());
   if (v.scale() < d.min_scale) {
     const uint32_t k = d.min_scale - v.scale();
     const ArithResult r = mul_impl(v, Decimal::from_parts(POW10_U64[std::min<uint32_t>(k, 19)], 0, k, false));

@@ -20,6 +20,7 @@ RULES = [
                                              "days_in_month": (28, 31, 0)}, []),
     ("round(amount * rate, 2)", {"amount": "decimal128(18, 2)", "rate": (Decimal("0.0001"), 10000, 6)}, []),
     ("100 * (price - cost) / price", {"price": ("0.01", 1000000, 2), "cost": (0, 1000000, 2)}, []),
+    ("qty != 0 ? total / qty : 0", {"total": "decimal128(18, 2)", "qty": "int32"}, []),
     ("fee / qty", {"fee": "decimal128(10, 2)", "qty": "int32"}, ["DivisionByZero"]),
     ("total / (count - returned)", {"total": (0, 10**9, 2), "count": "uint16", "returned": "uint16"},
      ["DivisionByZero"]),
@@ -28,6 +29,7 @@ RULES = [
     ("sqrt(balance) * 2", {"balance": "decimal128(18, 2)"}, ["RuntimeError"]),
     ("round(amount, places)", {"amount": "decimal128(18, 2)", "places": "int8"}, ["InvalidDecimalConversion"]),
     ("amount * 1000000000000", {"amount": (-10**20, 10**20, 2)}, ["Overflow"]),
+    ("qty >= 0 ? total / qty : 0", {"total": "decimal128(18, 2)", "qty": "int32"}, ["DivisionByZero"]),
 ]
 
 

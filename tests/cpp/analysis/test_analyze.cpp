@@ -38,6 +38,8 @@ TEST(Analyze, ExactBoundsAndGasWithoutRounding) {
       {"max(a, b) - min(a, 3)", "-13", "20", 13},
       {"a > b ? a : b", "-10", "10", 6},
       {"a ^ 2", "0", "100", 5},
+      {"a > 0 ? b / a : 0", "-1000", "1000", 10},  // the branch rules out a zero divisor: a >= 0.01
+      {"a == 0 ? 0 : 20 // a", "-2000", "2000", 9},
   };
   for (const auto& c : cases) {
     const Report r = analyze_text(c.text, {dom("a", "-10", "10", 2), dom("b", "-10", "10", 2)});
