@@ -23,13 +23,13 @@ python=$(realpath "$python")
 
 cmake -S . -B "$dir" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXLOR_PYTHON=ON -DVEXLOR_TESTS=OFF \
   -DVEXLOR_SANITIZE=address,undefined -DPython_EXECUTABLE="$python" >/dev/null
-cmake --build "$dir" -j "$jobs" --target _lib _columnar
+cmake --build "$dir" -j "$jobs" --target _lib _columnar _analysis
 
 # The package as installed: its Python files next to the instrumented module.
 pkg=$dir/pkg/py_vexlor
 rm -rf "$dir/pkg" && mkdir -p "$pkg"
 cp python/py_vexlor/*.py python/py_vexlor/*.pyi python/py_vexlor/py.typed "$pkg"/ 2>/dev/null || true
-cp "$dir"/src/runtime/_lib*.so "$dir"/src/columnar_py/_columnar*.so "$pkg"/
+cp "$dir"/src/runtime/_lib*.so "$dir"/src/columnar_py/_columnar*.so "$dir"/src/analysis_py/_analysis*.so "$pkg"/
 
 # RSS stays flat only without the sanitizer's quarantine: that check is left out.
 asan=$(g++ -print-file-name=libasan.so)

@@ -301,15 +301,6 @@ def _domains(inputs: object) -> list[_NativeDomain]:
     raise TypeError("inputs must be None, a mapping of variable names to domains, or an Arrow schema")
 
 
-def _spans(source: str | None, max_depth: int) -> list[tuple[int, int]] | None:
-    if source is None:
-        return None
-    finder: Callable[[str, int], list[tuple[int, int]]] | None = getattr(_analysis, "instruction_spans", None)
-    if finder is None:
-        return None
-    return finder(source, max_depth)
-
-
 def _syntax_warnings(source: str | None, max_depth: int) -> list[AnalysisWarning]:
     if source is None:
         return []
@@ -352,14 +343,13 @@ def analyze(
         raise TypeError("expression must be a str or a CompiledExpression")
     domains = _domains(inputs)
     outcome = _analysis.analyze(text, depth, source is None, domains, _WITNESS_BUDGET)
-    variables, gas, _has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings = outcome
-    spans = _spans(source, depth)
+    variables, gas, _has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings, spans = outcome
     floats = {d[0] for d in domains if d[8]}
 
     def span(pc: int) -> tuple[int | None, int | None]:
         if spans is None or pc < 0 or pc >= len(spans):
             return (None, None)
-        return spans[pc]
+        return spans[pc][0], spans[pc][1]
 
     failures: list[Failure] = []
     for kind, message, prefix, pc, witness_texts, _from_reading in raw_failures:

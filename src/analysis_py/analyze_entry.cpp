@@ -14,10 +14,13 @@
 #include "analysis/witness.hpp"
 #include "columnar/arrow_abi.hpp"
 #include "compiler/compiler.hpp"
-#include "analysis_py/analyze_entry.hpp"
+#include "analysis/spans.hpp"
+#include "analysis_py/entries.hpp"
 
-namespace vexlor::analysis::py {
+namespace vexlor::analysis_py {
 namespace {
+
+using namespace vexlor::analysis;
 
 struct DropRef {
   void operator()(PyObject* obj) const { Py_XDECREF(obj); }
@@ -85,7 +88,8 @@ bool read_domains(PyObject* seq, std::vector<VarDomain>& out) {
 }
 
 PyObject* build_outcome(const Report& r, const std::vector<std::string>& names,
-                        const std::vector<std::optional<Assignment>>& witnesses) {
+                        const std::vector<std::optional<Assignment>>& witnesses,
+                        const std::vector<InstructionSpan>* spans) {
   Ref vars(PyList_New(static_cast<Py_ssize_t>(names.size())));
   if (!vars) return nullptr;
   for (size_t i = 0; i < names.size(); ++i) {
@@ -138,8 +142,22 @@ PyObject* build_outcome(const Report& r, const std::vector<std::string>& names,
   if (!lo || !hi) return nullptr;
   const int min_scale = r.has_result ? r.result.min_scale : 0;
   const int max_scale = r.has_result ? r.result.max_scale : 0;
-  return Py_BuildValue("(NNNNNiiNN)", vars.release(), gas.release(), PyBool_FromLong(r.has_result), lo.release(),
-                       hi.release(), min_scale, max_scale, failures.release(), warnings.release());
+  Ref span_list;
+  if (spans != nullptr) {
+    span_list.reset(PyList_New(static_cast<Py_ssize_t>(spans->size())));
+    if (!span_list) return nullptr;
+    for (size_t i = 0; i < spans->size(); ++i) {
+      const InstructionSpan& sp = (*spans)[i];
+      PyObject* t = Py_BuildValue("(nnnn)", static_cast<Py_ssize_t>(sp.start), static_cast<Py_ssize_t>(sp.end),
+                                  static_cast<Py_ssize_t>(sp.op_start), static_cast<Py_ssize_t>(sp.op_end));
+      if (t == nullptr) return nullptr;
+      PyList_SET_ITEM(span_list.get(), static_cast<Py_ssize_t>(i), t);
+    }
+  } else {
+    span_list.reset(Py_NewRef(Py_None));
+  }
+  return Py_BuildValue("(NNNNNiiNNN)", vars.release(), gas.release(), PyBool_FromLong(r.has_result), lo.release(),
+                       hi.release(), min_scale, max_scale, failures.release(), warnings.release(), span_list.release());
 }
 
 PyObject* analyze_impl(PyObject* const* args, Py_ssize_t nargs) {
@@ -159,15 +177,29 @@ PyObject* analyze_impl(PyObject* const* args, Py_ssize_t nargs) {
   if (budget == -1 && PyErr_Occurred()) return nullptr;
 
   Expected<Program, std::string> program = Program{};
+  std::vector<InstructionSpan> spans;
+  bool have_spans = false;
   Report report;
   std::vector<std::string> names;
   std::vector<std::optional<Assignment>> witnesses;
   bool bad_alloc = false;
   Py_BEGIN_ALLOW_THREADS
   try {
-    program = from_json ? read_json(text) : compile_str(text, static_cast<size_t>(max_depth));
+    if (from_json) {
+      program = read_json(text);
+    } else {
+      Program compiled;
+      auto found = instruction_spans(text, static_cast<size_t>(max_depth), compiled);
+      if (found.ok()) {
+        spans = std::move(*found);
+        have_spans = true;
+        program = std::move(compiled);
+      } else {
+        program = compile_str(text, static_cast<size_t>(max_depth));
+      }
+    }
     if (program.ok()) {
-      report = analyze(*program, domains);
+      report = vexlor::analysis::analyze(*program, domains);
       names = program_variables(*program);
       if (!report.failures.empty() && budget > 0)
         witnesses = find_witnesses(*program, names, domains, report.failures, static_cast<size_t>(budget));
@@ -181,7 +213,7 @@ PyObject* analyze_impl(PyObject* const* args, Py_ssize_t nargs) {
     PyErr_SetString(PyExc_ValueError, program.error().c_str());
     return nullptr;
   }
-  return build_outcome(report, names, witnesses);
+  return build_outcome(report, names, witnesses, have_spans ? &spans : nullptr);
 }
 
 // (format, name) of one ArrowSchema and of its children.
@@ -199,25 +231,16 @@ PyObject* schema_tuple(const ArrowSchema* s) {
 
 }  // namespace
 
-PyObject* analyze_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  try {
-    return analyze_impl(args, nargs);
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+PyObject* analyze(PyObject*, PyObject* const* args, Py_ssize_t nargs) { return analyze_impl(args, nargs); }
+
+PyObject* arrow_formats(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!expect_args("arrow_formats", nargs, 1)) return nullptr;
+  Ref capsule(PyObject_CallMethod(args[0], "__arrow_c_schema__", nullptr));
+  if (!capsule) return nullptr;
+  auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule.get(), "arrow_schema"));
+  if (schema == nullptr) return nullptr;
+  // The capsule keeps ownership of the schema: it is read here and released with it.
+  return schema_tuple(schema);
 }
 
-PyObject* arrow_formats_entry(PyObject*, PyObject* obj) {
-  try {
-    Ref capsule(PyObject_CallMethod(obj, "__arrow_c_schema__", nullptr));
-    if (!capsule) return nullptr;
-    auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule.get(), "arrow_schema"));
-    if (schema == nullptr) return nullptr;
-    // The capsule keeps ownership of the schema: it is read here and released with it.
-    return schema_tuple(schema);
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
-}
-
-}  // namespace vexlor::analysis::py
+}  // namespace vexlor::analysis_py

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "columnar/fast.hpp"
 #include "columnar/pool.hpp"
@@ -30,13 +31,20 @@ struct Shared {
   std::atomic<int64_t> failed_row{INT64_MAX};  // lowest failing row so far (raise mode)
   std::mutex failure_mutex;
   std::atomic<bool> out_of_memory{false};
+  // The constants that the vectorised path reads, as lanes after the columns'.
+  std::vector<int64_t> constant_values;
+  std::vector<fast::Lanes> constant_lanes;
+  const std::thread::id caller = std::this_thread::get_id();  // the thread that polls
+  std::atomic<bool> stop{false};       // set when poll asked to cancel
+  std::atomic<bool> cancelled{false};  // some work was left undone for it
 };
 
 // One thread's scratch: a block of values and slots per column, and a context
 // holding every variable, whose values are overwritten row by row.
 class Worker {
  public:
-  explicit Worker(Shared& shared) : s_(shared) {
+  explicit Worker(Shared& shared)
+      : s_(shared), polls_(shared.options.poll != nullptr && std::this_thread::get_id() == shared.caller) {
     if (s_.plan) {
       machine_.emplace(*s_.plan);
       lanes_.resize(s_.columns.size() * BLOCK_ROWS);
@@ -49,6 +57,7 @@ class Worker {
       const int64_t first = block * BLOCK_ROWS;
       if (first >= s_.rows) break;
       if (!s_.options.errors_to_null && first > s_.failed_row.load(std::memory_order_relaxed)) break;
+      if (stopped()) break;
       const int64_t count = std::min(BLOCK_ROWS, s_.rows - first);
       run_block(first, count);
       tally(first, count);
@@ -61,6 +70,18 @@ class Worker {
   }
 
  private:
+  // True (and the run marked cancelled) once the run is to stop.
+  bool stopped() {
+    const RunOptions& o = s_.options;
+    bool stop = s_.stop.load(std::memory_order_relaxed) || (o.cancel != nullptr && o.cancel->load(std::memory_order_relaxed));
+    if (!stop && polls_ && o.poll(o.poll_arg)) {
+      stop = true;
+      s_.stop.store(true, std::memory_order_relaxed);
+    }
+    if (stop) s_.cancelled.store(true, std::memory_order_relaxed);
+    return stop;
+  }
+
   // The nulls and the range of scales of a block's results, for the result
   // column (counted here, on every thread, rather than after the run).
   void tally(int64_t first, int64_t count) {
@@ -102,6 +123,7 @@ class Worker {
       int64_t* lanes = &lanes_[j * BLOCK_ROWS];
       lane_views_.push_back(fast::load_lanes(*s_.columns[j].column, first, count, lanes, slow_));
     }
+    lane_views_.insert(lane_views_.end(), s_.constant_lanes.begin(), s_.constant_lanes.end());
     machine_->run(lane_views_, count, s_.result.rows, first, slow_);
     uint8_t any_slow = 0;  // slow_ holds 0 or 1
     for (int64_t k = 0; k < count; ++k) {
@@ -123,6 +145,7 @@ class Worker {
     if (values_.empty()) {
       values_.resize(n * BLOCK_ROWS);
       slots_.resize(n * BLOCK_ROWS);
+      for (const BoundConstant& c : s_.options.constants) context_.variables.insert_or_assign(c.var, c.value);
       for (const BoundColumn& c : s_.columns) context_.variables.insert_or_assign(c.var, Decimal());
       for (const BoundColumn& c : s_.columns) {
         // The map is this worker's own; its entries stay in place once inserted.
@@ -136,6 +159,9 @@ class Worker {
 
   // Row `k` of the block on its own; false when it failed and ends the run.
   bool run_row(int64_t first, int64_t k, uint8_t* valid) {
+    // Rows on this path may be slow (up to a loop's work budget each): the
+    // calling thread polls between them too.
+    if (polls_ && (++rows_run_ & 15) == 0 && stopped()) return false;
     const size_t n = s_.columns.size();
     {
       bool has_null = false;
@@ -170,6 +196,7 @@ class Worker {
   // A row with nulls runs against a context without them.
   Expected<Decimal, VmError> run_with_nulls(int64_t k) {
     VmContext context;
+    for (const BoundConstant& c : s_.options.constants) context.variables.insert_or_assign(c.var, c.value);
     for (size_t j = 0; j < s_.columns.size(); ++j) {
       if (slots_[j * BLOCK_ROWS + k] == Slot::Value) {
         context.variables.insert_or_assign(s_.columns[j].var, values_[j * BLOCK_ROWS + k]);
@@ -195,6 +222,8 @@ class Worker {
   }
 
   Shared& s_;
+  const bool polls_;
+  unsigned rows_run_ = 0;
   std::vector<Decimal> values_;
   std::vector<Slot> slots_;
   VmContext context_;
@@ -215,6 +244,28 @@ void work(Shared& shared) {
     shared.out_of_memory = true;
     shared.failed_row = -1;  // stops the other threads
     shared.next_block = (shared.rows + BLOCK_ROWS - 1) / BLOCK_ROWS;  // past the last block
+  }
+}
+
+// Each constant the vectorised path can hold (a 64-bit coefficient, not a
+// negative zero) as a block of equal lanes, its variable appended to `vars`.
+// A program that reads any other constant gets no plan.
+void add_constant_lanes(Shared& shared, std::vector<VarId>& vars) {
+  std::vector<const BoundConstant*> held;
+  for (const BoundConstant& c : shared.options.constants) {
+    const Decimal& d = c.value;
+    if (d.hi() == 0 && d.lo() <= static_cast<uint64_t>(INT64_MAX) && !(d.is_zero() && d.is_sign_negative())) {
+      held.push_back(&c);
+    }
+  }
+  shared.constant_values.resize(held.size() * BLOCK_ROWS);
+  for (size_t j = 0; j < held.size(); ++j) {
+    const Decimal& d = held[j]->value;
+    const auto magnitude = static_cast<int64_t>(d.lo());
+    int64_t* lanes = &shared.constant_values[j * BLOCK_ROWS];
+    std::fill(lanes, lanes + BLOCK_ROWS, d.is_sign_negative() ? -magnitude : magnitude);
+    shared.constant_lanes.push_back({lanes, static_cast<int32_t>(d.scale()), d.lo(), d.lo()});
+    vars.push_back(held[j]->var);
   }
 }
 
@@ -244,6 +295,7 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
     try {
       std::vector<VarId> vars;
       for (const BoundColumn& c : columns) vars.push_back(c.var);
+      add_constant_lanes(shared, vars);
       shared.plan = fast::make_plan(program, vars, options.gas);
     } catch (const std::bad_alloc&) {
       result.out_of_memory = true;
@@ -254,6 +306,7 @@ RunResult run_columns(const Program& program, std::span<const BoundColumn> colum
   const auto threads = static_cast<unsigned>(std::clamp<int64_t>(options.threads, 1, std::max<int64_t>(blocks, 1)));
   run_shared(threads - 1, [](void* s) { work(*static_cast<Shared*>(s)); }, &shared);
   result.out_of_memory = shared.out_of_memory.load();
+  result.cancelled = shared.cancelled.load();
   return result;
 }
 

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "columnar/fast.hpp"
@@ -224,6 +227,85 @@ TEST(Columnar, ResultScaleRoundingAndOverflow) {
   auto fits = make_result(rows_of(big, valid), 9, oom);  // 29 + 9 digits
   ASSERT_TRUE(fits.ok());
   EXPECT_TRUE(fits->value(3).same_repr(Decimal::max_value()));
+}
+
+TEST(Columnar, ConstantsReadAsColumns) {
+  constexpr int64_t n = 3000;
+  std::vector<int64_t> a(n);
+  std::vector<uint8_t> validity((n + 7) / 8, 0xFF);
+  for (int64_t i = 0; i < n; ++i) a[i] = i * 37 % 2001 - 1000;
+  validity[7] = 0;
+  std::vector<const void*> ab{validity.data(), a.data()};
+  const ArrowSchema l = make_schema("l");
+  const ArrowArray aa = make_array(n, ab, 8);
+  const Column ca = column_of(l, aa, "a");
+  // k as a constant and as a decimal128(38, 3) column of its two words.
+  const std::tuple<const char*, int64_t, int64_t> cases[] = {{"-2.500", -2500, -1},
+                                                             {"1180591620717411303.424", 0, 64}};  // 2^70
+  for (const auto& [text, lo, hi] : cases) {
+    const Decimal k = *Decimal::from_str(text);
+    std::vector<int64_t> words(2 * n);
+    for (int64_t i = 0; i < n; ++i) {
+      words[2 * i] = lo;
+      words[2 * i + 1] = hi;
+    }
+    std::vector<const void*> kb{nullptr, words.data()};
+    const ArrowSchema s3 = make_schema("d:38,3");
+    const ArrowArray ka = make_array(n, kb);
+    const Column ck = column_of(s3, ka, "k");
+    const BoundColumn with_column[] = {{VarId::name("a"), &ca}, {VarId::name("k"), &ck}};
+    const BoundColumn only_a[] = {{VarId::name("a"), &ca}};
+    const BoundConstant constant[] = {{VarId::name("k"), k}};
+    for (const char* expression : {"a * k + (a > 0 ? k : 2)", "a - k / 7"})  // covered, not covered
+    for (const bool vectorised : {true, false}) {
+      auto program = compile_str(expression, 15);
+      ASSERT_TRUE(program.ok());
+      const RunResult want = run_columns(*program, with_column, n, {{}, true, 1, vectorised});
+      RunOptions options{{}, true, 2, vectorised};
+      options.constants = constant;
+      const RunResult got = run_columns(*program, only_a, n, options);
+      ASSERT_EQ(want.rows.valid, got.rows.valid);
+      ASSERT_EQ(got.rows.valid[60], 0);  // a null a
+      for (int64_t i = 0; i < n; ++i) {
+        if (want.rows.valid[i]) {
+          ASSERT_TRUE(value_of(want, i).same_repr(value_of(got, i))) << i;
+        }
+      }
+    }
+  }
+}
+
+bool stop_on_third_call(void* calls) { return ++*static_cast<int*>(calls) >= 3; }
+
+TEST(Columnar, CancelStopsTheRunAndThePoolStaysUsable) {
+  constexpr int64_t n = 1 << 20;
+  std::vector<int64_t> a(n);
+  for (int64_t i = 0; i < n; ++i) a[i] = i + 1;
+  std::vector<const void*> ab{nullptr, a.data()};
+  const ArrowSchema l = make_schema("l");
+  const ArrowArray aa = make_array(n, ab);
+  const Column ca = column_of(l, aa, "a");
+  const BoundColumn cols[] = {{VarId::name("a"), &ca}};
+  auto program = compile_str("1 / a", 15);  // the single-row path
+  ASSERT_TRUE(program.ok());
+  for (const unsigned threads : {1u, 2u}) {
+    std::atomic<bool> cancel{true};
+    RunOptions options{{}, false, threads};
+    options.cancel = &cancel;
+    RunResult r = run_columns(*program, cols, n, options);
+    EXPECT_TRUE(r.cancelled);  // the rows are left unwritten
+    int calls = 0;
+    options.cancel = nullptr;
+    options.poll = stop_on_third_call;
+    options.poll_arg = &calls;
+    r = run_columns(*program, cols, n, options);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(calls, 3);
+    options.poll = nullptr;
+    r = run_columns(*program, cols, n, options);
+    EXPECT_FALSE(r.cancelled);
+    EXPECT_EQ(std::count(r.rows.valid.begin(), r.rows.valid.end(), 1), n);
+  }
 }
 
 }  // namespace
