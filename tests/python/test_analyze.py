@@ -140,7 +140,14 @@ def test_inputs_forms_and_report():
     assert "^" in str(a) or a.failures[0].start is None
     assert analyze(CompiledExpression.from_bytecode_json('[{"PushConst":"1"},{"Jump":0}]')).gas is None
     for bad, exc in [({"a": "decimal(3)"}, ValueError), ({"a": (2, 1)}, ValueError), ({"a": [1, 2]}, TypeError),
-                     ([("a", 1)], TypeError)]:
+                     ([("a", 1)], TypeError), ({"a": (0, 1, 29)}, ValueError)]:
         with pytest.raises(exc):
             analyze("a", bad)
+    with pytest.raises(ValueError, match="^Parse error: "):
+        analyze("a +")
+    with pytest.raises(ValueError, match="max_depth"):
+        analyze("a", max_depth=0)
+    with pytest.raises(TypeError):
+        analyze(3)
+    assert analyze("((a))", max_depth=3).variables == ["a"]
     assert {"analyze", "Analysis", "Failure"} <= set(py_vexlor.__all__)
