@@ -312,7 +312,7 @@ def _syntax_warnings(source: str | None, max_depth: int) -> list[AnalysisWarning
 
 def analyze(
     expression: CompiledExpression | str,
-    inputs: Mapping[str | uuid.UUID, Domain] | _ArrowSchemaExporter | None = None,
+    inputs: Mapping[Any, Domain] | _ArrowSchemaExporter | None = None,
     *,
     max_depth: int | None = None,
 ) -> Analysis:

@@ -10,7 +10,7 @@ from types import MappingProxyType
 from uuid import UUID, uuid4
 
 import py_vexlor
-from py_vexlor import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
+from py_vexlor import Analysis, CompiledExpression, Failure, GasExhaustedError, analyze, evaluate, evaluate_batch
 
 expr = CompiledExpression("a + b", max_depth=20)
 by_name: dict[str, Decimal] = {"a": Decimal("1.5")}
@@ -35,7 +35,15 @@ version: str = py_vexlor.__version__
 gas_error: type[RuntimeError] = GasExhaustedError
 total: Decimal = results[0] + 1
 
+domains: dict[str, str] = {"a": "decimal128(18, 2)"}
+report: Analysis = analyze("a / b", {"a": "int32", "b": (0, 10), "c": (0, 1, 2)}, max_depth=20)
+low: Decimal | None = analyze(expr, domains).result[0]
+top_scale: int = report.scales[1]
+possible: list[Failure] = analyze(expr).failures
+bound: int | None = report.gas
+
 # Refused.
+analyze("a", {"a": 3})  # type: ignore[dict-item]
 nullable: dict[str, int | None] = {"a": None}
 expr.evaluate(nullable)  # type: ignore[type-var]
 expr.evaluate({"a": None})  # type: ignore[type-var]
