@@ -76,7 +76,7 @@ class AnalysisWarning:
 class Analysis:
     """What evaluations of an expression with inputs in the given domains can do."""
 
-    __slots__ = ("variables", "gas", "result", "scales", "failures", "warnings", "source")
+    __slots__ = ("variables", "gas", "result", "scales", "failures", "warnings", "source", "_succeeds")
 
     def __init__(
         self,
@@ -87,6 +87,7 @@ class Analysis:
         failures: list[Failure],
         warnings: list[AnalysisWarning],
         source: str | None,
+        succeeds: bool = True,
     ) -> None:
         self.variables = variables
         self.gas = gas
@@ -95,6 +96,7 @@ class Analysis:
         self.failures = failures
         self.warnings = warnings
         self.source = source
+        self._succeeds = succeeds
 
     def __repr__(self) -> str:
         return (
@@ -113,7 +115,9 @@ def _report(a: Analysis) -> str:
         f"variables:  {', '.join(a.variables) if a.variables else '(none)'}",
         f"gas:        {'no bound (the program jumps backwards)' if a.gas is None else f'at most {a.gas}'}",
         f"result:     {'-inf' if lo is None else lo} .. {'+inf' if hi is None else hi}, "
-        f"scale {a.scales[0]}..{a.scales[1]}",
+        f"scale {a.scales[0]}..{a.scales[1]}"
+        if a._succeeds
+        else "result:     none (every evaluation fails)",
     ]
     if not a.failures:
         lines.append("failures:   none possible for these inputs")
@@ -343,7 +347,7 @@ def analyze(
         raise TypeError("expression must be a str or a CompiledExpression")
     domains = _domains(inputs)
     outcome = _analysis.analyze(text, depth, source is None, domains, _WITNESS_BUDGET)
-    variables, gas, _has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings, spans = outcome
+    variables, gas, has_result, lo, hi, min_scale, max_scale, raw_failures, raw_warnings, spans = outcome
     floats = {d[0] for d in domains if d[8]}
 
     def span(pc: int) -> tuple[int | None, int | None]:
@@ -365,7 +369,7 @@ def analyze(
         start, end = span(pc)
         warnings.append(AnalysisWarning(message, start, end))
     result = (Decimal(lo) if lo is not None else None, Decimal(hi) if hi is not None else None)
-    return Analysis(variables, gas, result, (min_scale, max_scale), failures, warnings, source)
+    return Analysis(variables, gas, result, (min_scale, max_scale), failures, warnings, source, has_result)
 
 
 def _checked_witness(

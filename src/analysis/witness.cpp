@@ -96,6 +96,12 @@ std::vector<std::optional<Assignment>> find_witnesses(const Program& program, st
     if (!f.from_reading) ++open;
   if (open == 0) return found;
 
+  // A run of a looping program may take the loop guard's whole budget.
+  for (size_t pc = 0; pc < program.size(); ++pc) {
+    const OpCode& op = program[pc];
+    if ((op.kind() == OpKind::Jump || op.kind() == OpKind::JumpIfFalse) && op.target() <= pc)
+      budget = std::min<size_t>(budget, 16);
+  }
   std::vector<Decimal> constants;
   for (const OpCode& op : program)
     if (op.kind() == OpKind::PushConst && constants.size() < 16) constants.push_back(op.constant());
