@@ -25,6 +25,19 @@ const char* overflow_text(OpKind k) {
   }
 }
 
+// Both operands are the same variable's value (so equal in every run).
+bool same_var(const Interval* v) { return v[0].var != 0 && v[0].var == v[1].var; }
+
+// x * x: the single product, as the power 2 computes it; its overflow is the product's.
+Transfer square(const Interval& x) { return pow(x, Interval::exactly(Decimal::new_(2, 0))); }
+
+// x - x: zero at x's scale (or a zero of either sign).
+Transfer difference_with_itself(const Interval& x) {
+  Transfer t;
+  t.value = Interval::range(Decimal::zero(), Decimal::zero(), x.min_scale, x.max_scale, true);
+  return t;
+}
+
 bool name_cannot_be_given(const VarId& var) {
   if (!var.is_name()) return false;
   UuidBytes bytes;
@@ -234,8 +247,8 @@ class Analyzer {
         Transfer t;
         switch (k) {
           case OpKind::Add: t = add(v[0], v[1]); break;
-          case OpKind::Sub: t = sub(v[0], v[1]); break;
-          case OpKind::Mul: t = mul(v[0], v[1]); break;
+          case OpKind::Sub: t = same_var(v) ? difference_with_itself(join(v[0], v[1])) : sub(v[0], v[1]); break;
+          case OpKind::Mul: t = same_var(v) ? square(join(v[0], v[1])) : mul(v[0], v[1]); break;
           case OpKind::Div: t = div(v[0], v[1]); break;
           case OpKind::FloorDiv: t = floor_div(v[0], v[1]); break;
           case OpKind::Mod: t = rem(v[0], v[1]); break;
@@ -288,8 +301,10 @@ class Analyzer {
           can_true = can_true && when_true.has_value();
           can_false = can_false && when_false.has_value();
         }
-        if (!can_false) warn("the condition is always true under these domains: its false branch is never taken", pc);
-        if (!can_true) warn("the condition is always false under these domains: its true branch is never taken", pc);
+        // Shown at the condition: the instruction that computed it.
+        const size_t at = pc > 0 ? pc - 1 : pc;
+        if (!can_false) warn("the condition is always true under these domains: its false branch is never taken", at);
+        if (!can_true) warn("the condition is always false under these domains: its true branch is never taken", at);
         if (can_false) {
           if (var != 0) {
             State other = s;
