@@ -143,7 +143,7 @@ PyObject* build_outcome(const Report& r, const std::vector<std::string>& names,
   const int min_scale = r.has_result ? r.result.min_scale : 0;
   const int max_scale = r.has_result ? r.result.max_scale : 0;
   Ref span_list;
-  if (spans != nullptr) {
+  if (spans != nullptr && (!r.failures.empty() || !r.warnings.empty())) {  // only places need spans
     span_list.reset(PyList_New(static_cast<Py_ssize_t>(spans->size())));
     if (!span_list) return nullptr;
     for (size_t i = 0; i < spans->size(); ++i) {
