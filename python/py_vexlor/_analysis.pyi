@@ -9,7 +9,7 @@ _Outcome = tuple[
     int,
     int,
     list[_Failure],
-    list[tuple[str, int]],
+    list[tuple[str, str, int]],
     list[tuple[int, int, int, int]] | None,
 ]
 

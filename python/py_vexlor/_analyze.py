@@ -59,17 +59,22 @@ class Failure:
 
 @final
 class AnalysisWarning:
-    """A place where the text probably does not mean what its author thinks."""
+    """A place where the text probably does not mean what its author thinks: `kind` is
+    'right-grouping' or 'self-comparison' (from the text alone), 'never-taken' (a branch
+    no input inside the domains takes) or 'zero-divisor' (a divisor that is only ever zero)."""
 
-    __slots__ = ("message", "start", "end")
+    __slots__ = ("kind", "message", "start", "end")
 
-    def __init__(self, message: str, start: int | None, end: int | None) -> None:
+    def __init__(self, kind: str, message: str, start: int | None, end: int | None) -> None:
+        self.kind = kind
         self.message = message
         self.start = start
         self.end = end
 
     def __repr__(self) -> str:
-        return f"AnalysisWarning(message={self.message!r}, start={self.start!r}, end={self.end!r})"
+        return (
+            f"AnalysisWarning(kind={self.kind!r}, message={self.message!r}, start={self.start!r}, end={self.end!r})"
+        )
 
 
 @final
@@ -308,10 +313,11 @@ def _domains(inputs: object) -> list[_NativeDomain]:
 def _syntax_warnings(source: str | None, max_depth: int) -> list[AnalysisWarning]:
     if source is None:
         return []
-    finder: Callable[[str, int], list[tuple[str, int, int]]] | None = getattr(_analysis, "syntax_warnings", None)
+    # (kind, message, start, end): 'right-grouping', 'self-comparison'
+    finder: Callable[[str, int], list[tuple[str, str, int, int]]] | None = getattr(_analysis, "syntax_warnings", None)
     if finder is None:
         return []
-    return [AnalysisWarning(m, s, e) for m, s, e in finder(source, max_depth)]
+    return [AnalysisWarning(k, m, s, e) for k, m, s, e in finder(source, max_depth)]
 
 
 def analyze(
@@ -365,9 +371,9 @@ def analyze(
         start, end = span(pc)
         failures.append(Failure(kind, message, start, end, witness))
     warnings = _syntax_warnings(source, depth)
-    for message, pc in raw_warnings:
+    for kind, message, pc in raw_warnings:
         start, end = span(pc)
-        warnings.append(AnalysisWarning(message, start, end))
+        warnings.append(AnalysisWarning(kind, message, start, end))
     result = (Decimal(lo) if lo is not None else None, Decimal(hi) if hi is not None else None)
     return Analysis(variables, gas, result, (min_scale, max_scale), failures, warnings, source, has_result)
 

@@ -92,10 +92,10 @@ class Analyzer {
       if (f.kind == kind && f.pc == pc && f.message == message) return;
     report_.failures.push_back(FailureSite{kind, std::move(message), prefix, pc, reading});
   }
-  void warn(std::string message, size_t pc) {
+  void warn(const char* kind, std::string message, size_t pc) {
     for (const auto& w : report_.warnings)
       if (w.pc == pc && w.message == message) return;
-    report_.warnings.push_back(WarningSite{std::move(message), pc});
+    report_.warnings.push_back(WarningSite{kind, std::move(message), pc});
   }
 
   // The variable table: one entry per distinct variable, its domain.
@@ -213,7 +213,7 @@ class Analyzer {
         fail(FailureKind::Overflow, overflow_text(k), pc);
     }
     if (t.always_fails) {
-      if (t.may_divide_by_zero) warn("the divisor is always zero here", pc);
+      if (t.may_divide_by_zero) warn("zero-divisor", "the divisor is always zero here", pc);
       s.live = false;
       return;
     }
@@ -303,8 +303,8 @@ class Analyzer {
         }
         // Shown at the condition: the instruction that computed it.
         const size_t at = pc > 0 ? pc - 1 : pc;
-        if (!can_false) warn("the condition is always true under these domains: its false branch is never taken", at);
-        if (!can_true) warn("the condition is always false under these domains: its true branch is never taken", at);
+        if (!can_false) warn("never-taken", "the condition is always true under these domains: its false branch is never taken", at);
+        if (!can_true) warn("never-taken", "the condition is always false under these domains: its true branch is never taken", at);
         if (can_false) {
           if (var != 0) {
             State other = s;

@@ -57,6 +57,7 @@ struct FailureSite {
 };
 
 struct WarningSite {
+  const char* kind;  // "never-taken" (a branch no input takes), "zero-divisor" (a divisor only ever zero)
   std::string message;
   size_t pc;
 };

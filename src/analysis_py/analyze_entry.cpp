@@ -123,7 +123,7 @@ PyObject* build_outcome(const Report& r, const std::vector<std::string>& names,
   Ref warnings(PyList_New(static_cast<Py_ssize_t>(r.warnings.size())));
   if (!warnings) return nullptr;
   for (size_t i = 0; i < r.warnings.size(); ++i) {
-    PyObject* t = Py_BuildValue("(s#n)", r.warnings[i].message.data(),
+    PyObject* t = Py_BuildValue("(ss#n)", r.warnings[i].kind, r.warnings[i].message.data(),
                                 static_cast<Py_ssize_t>(r.warnings[i].message.size()),
                                 static_cast<Py_ssize_t>(r.warnings[i].pc));
     if (t == nullptr) return nullptr;

@@ -150,4 +150,7 @@ def test_inputs_forms_and_report():
     with pytest.raises(TypeError):
         analyze(3)
     assert analyze("((a))", max_depth=3).variables == ["a"]
+    never = analyze("x > 5 ? 1 : 2", {"x": (10, 20)})
+    assert [(w.kind, w.start, w.end) for w in never.warnings] == [("never-taken", 0, 5)] and never.result == (1, 1)
+    assert [w.kind for w in analyze("a / b", {"b": (0, 0)}).warnings] == ["zero-divisor"]
     assert {"analyze", "Analysis", "Failure"} <= set(py_vexlor.__all__)
