@@ -110,10 +110,10 @@ class Analysis:
         )
 
     def __str__(self) -> str:
-        return _report(self)
+        return _report(self, self._succeeds)
 
 
-def _report(a: Analysis) -> str:
+def _report(a: Analysis, succeeds: bool) -> str:
     lo, hi = a.result
     lines = [
         f"expression: {a.source}" if a.source is not None else "expression: (program without source text)",
@@ -121,7 +121,7 @@ def _report(a: Analysis) -> str:
         f"gas:        {'no bound (the program jumps backwards)' if a.gas is None else f'at most {a.gas}'}",
         f"result:     {'-inf' if lo is None else lo} .. {'+inf' if hi is None else hi}, "
         f"scale {a.scales[0]}..{a.scales[1]}"
-        if a._succeeds
+        if succeeds
         else "result:     none (every evaluation fails)",
     ]
     if not a.failures:
