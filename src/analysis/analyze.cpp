@@ -56,10 +56,16 @@ struct State {
   std::vector<std::pair<uint32_t, Interval>> refined;
 };
 
-struct Condition {
-  uint32_t var;  // index + 1
+// `var op constant`, var an index + 1 in the analyzer's variable table.
+struct Atom {
+  uint32_t var;
   int op;
   Decimal constant;
+};
+// What a truth value tells: when it is non-zero every atom of `when_true` holds,
+// when it is zero every atom of `when_false`.
+struct Condition {
+  std::vector<Atom> when_true, when_false;
 };
 
 class Analyzer {
@@ -264,11 +270,32 @@ class Analyzer {
         return;
       case OpKind::Not:
         if (!pop(s, 1, pc, v)) return;
-        s.stack.push_back(logic_not(v[0]));
+      {
+        Interval r = logic_not(v[0]);
+        if (!r.is_point() && v[0].cond != 0) {
+          const Condition& c = conditions_[v[0].cond - 1];
+          r.cond = add_condition(Condition{c.when_false, c.when_true});
+        }
+        s.stack.push_back(r);
+      }
         return;
       case OpKind::And: case OpKind::Or:
         if (!pop(s, 2, pc, v)) return;
-        s.stack.push_back(k == OpKind::And ? logic_and(v[0], v[1]) : logic_or(v[0], v[1]));
+      {
+        Interval r = k == OpKind::And ? logic_and(v[0], v[1]) : logic_or(v[0], v[1]);
+        if (!r.is_point() && (v[0].cond != 0 || v[1].cond != 0)) {
+          Condition c;
+          auto& into = k == OpKind::And ? c.when_true : c.when_false;
+          for (const Interval& x : v)
+            if (x.cond != 0) {
+              const Condition& part = conditions_[x.cond - 1];
+              const auto& from = k == OpKind::And ? part.when_true : part.when_false;
+              into.insert(into.end(), from.begin(), from.end());
+            }
+          r.cond = add_condition(std::move(c));
+        }
+        s.stack.push_back(r);
+      }
         return;
       case OpKind::Eq: case OpKind::Ne: case OpKind::Lt: case OpKind::Le: case OpKind::Gt: case OpKind::Ge:
         if (!pop(s, 2, pc, v)) return;
@@ -276,9 +303,9 @@ class Analyzer {
         Interval r = compare(static_cast<int>(k), v[0], v[1]);
         if (!r.is_point()) {
           if (v[0].var != 0 && v[1].is_point())
-            r.cond = add_condition(Condition{v[0].var, static_cast<int>(k), v[1].lo});
+            r.cond = add_condition(comparison(v[0].var, static_cast<int>(k), v[1].lo));
           else if (v[1].var != 0 && v[0].is_point())
-            r.cond = add_condition(Condition{v[1].var, swapped(static_cast<int>(k)), v[0].lo});
+            r.cond = add_condition(comparison(v[1].var, swapped(static_cast<int>(k)), v[0].lo));
         }
         s.stack.push_back(r);
         return;
@@ -290,32 +317,19 @@ class Analyzer {
       case OpKind::JumpIfFalse: {
         if (!pop(s, 1, pc, v)) return;
         bool can_false = may_be_false(v[0]), can_true = may_be_true(v[0]);
-        std::optional<Interval> when_true, when_false;
-        uint32_t var = 0;
-        if (v[0].cond != 0) {
-          const Condition c = conditions_[v[0].cond - 1];
-          var = c.var;
-          const Interval& x = current(s, var);
-          when_true = restrict(x, c.op, c.constant);
-          when_false = restrict(x, negated(c.op), c.constant);
-          can_true = can_true && when_true.has_value();
-          can_false = can_false && when_false.has_value();
+        const Condition* c = v[0].cond != 0 ? &conditions_[v[0].cond - 1] : nullptr;
+        State when_false;
+        if (c != nullptr && can_false) {
+          when_false = s;
+          can_false = narrow(when_false, c->when_false);
         }
+        if (c != nullptr && can_true) can_true = narrow(s, c->when_true);
         // Shown at the condition: the instruction that computed it.
         const size_t at = pc > 0 ? pc - 1 : pc;
         if (!can_false) warn("never-taken", "the condition is always true under these domains: its false branch is never taken", at);
         if (!can_true) warn("never-taken", "the condition is always false under these domains: its true branch is never taken", at);
-        if (can_false) {
-          if (var != 0) {
-            State other = s;
-            set_refined(other, var, *when_false);
-            send(other, op.target());
-          } else {
-            send(s, op.target());
-          }
-        }
+        if (can_false) send(c != nullptr ? when_false : s, op.target());
         if (!can_true) s.live = false;
-        else if (var != 0) set_refined(s, var, *when_true);
         return;
       }
       case OpKind::Call: call(s, pc, op); return;
@@ -511,9 +525,21 @@ class Analyzer {
     return false;
   }
 
-  uint32_t add_condition(const Condition& c) {
-    conditions_.push_back(c);
+  uint32_t add_condition(Condition c) {
+    conditions_.push_back(std::move(c));
     return static_cast<uint32_t>(conditions_.size());
+  }
+  static Condition comparison(uint32_t var, int op, const Decimal& c) {
+    return Condition{{Atom{var, op, c}}, {Atom{var, negated(op), c}}};
+  }
+  // Narrows the path's variables by the atoms; false when no value is left.
+  bool narrow(State& s, const std::vector<Atom>& atoms) {
+    for (const Atom& a : atoms) {
+      const auto r = restrict(current(s, a.var), a.op, a.constant);
+      if (!r) return false;
+      set_refined(s, a.var, *r);
+    }
+    return true;
   }
 
   const Program& program_;

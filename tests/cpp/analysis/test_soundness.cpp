@@ -56,8 +56,12 @@ class Gen {
         static const char* const cmp[] = {"<", "<=", ">", ">=", "==", "!="};
         const std::string v = vars[below(3)];
         const std::string c = constant();
-        return "(" + (below(2) ? v + " " + cmp[below(6)] + " " + c : c + " " + cmp[below(6)] + " " + v) + ") ? (" +
-               expr(depth - 1) + " / " + v + ") : (" + expr(depth - 1) + " % (" + v + " - " + c + "))";
+        std::string cond = below(2) ? v + " " + cmp[below(6)] + " " + c : c + " " + cmp[below(6)] + " " + v;
+        static const char* const joins[] = {" and ", " or "};
+        if (below(3) == 0) cond = "(" + cond + ")" + joins[below(2)] + "(" + vars[below(3)] + " " + cmp[below(6)] + " " + constant() + ")";
+        if (below(4) == 0) cond = "not (" + cond + ")";
+        return "(" + cond + ") ? (" + expr(depth - 1) + " / " + v + ") : (" + expr(depth - 1) + " % (" + v + " - " +
+               c + "))";
       }
       default: {
         static const char* const fns[] = {"abs", "floor", "ceil", "round", "sqrt", "max", "min",
