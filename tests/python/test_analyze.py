@@ -21,7 +21,7 @@ RULES = [
     ("round(amount * rate, 2)", {"amount": "decimal128(18, 2)", "rate": (Decimal("0.0001"), 10000, 6)}, []),
     ("100 * (price - cost) / price", {"price": ("0.01", 1000000, 2), "cost": (0, 1000000, 2)}, []),
     ("qty != 0 ? total / qty : 0", {"total": "decimal128(18, 2)", "qty": "int32"}, []),
-    ("qty > 0 and total >= 0 ? total / qty : 0", {"total": "decimal128(18, 2)", "qty": "int32"}, []),
+    ("(qty > 0 and total >= 0) ? total / qty : 0", {"total": "decimal128(18, 2)", "qty": "int32"}, []),
     ("fee / qty", {"fee": "decimal128(10, 2)", "qty": "int32"}, ["DivisionByZero"]),
     ("total / (count - returned)", {"total": (0, 10**9, 2), "count": "uint16", "returned": "uint16"},
      ["DivisionByZero"]),
