@@ -17,6 +17,7 @@ __all__ = ["analyze", "Analysis", "Failure", "AnalysisWarning"]
 _MAX = Decimal("79228162514264337593543950335")
 _MAX_INT: Final = 79228162514264337593543950335
 _FLOOR_28 = Decimal(1).scaleb(-28)
+_WIDE: Final = decimal.Context(prec=200, Emax=999999, Emin=-999999)
 _WITNESS_BUDGET: Final = 400
 
 
@@ -181,11 +182,12 @@ def _type_text_of_format(fmt: str) -> str:
 
 def _bound_text(v: Decimal, rounding: str) -> str:
     """The text of a bound, rounded outwards to at most 28 fractional digits."""
-    t = str(v)
-    dot = t.find(".")
-    if "E-" in t or (dot >= 0 and len(t) - dot - 1 > 28):
-        t = str(v.quantize(_FLOOR_28, rounding=rounding))
-    return t
+    exponent = v.as_tuple().exponent
+    if isinstance(exponent, int) and exponent < -28:
+        v = v.quantize(_FLOOR_28, rounding=rounding, context=_WIDE)
+    if len(v.as_tuple().digits) > 28:  # more than a coefficient holds: fewer digits, outwards
+        v = decimal.Context(prec=28, rounding=rounding).plus(v)
+    return str(v)
 
 
 def _bounds(lo: Decimal, hi: Decimal) -> tuple[str | None, str | None]:
@@ -225,7 +227,7 @@ def _type_bounds(text: str) -> tuple[str | None, str | None, int, int, bool, str
     m = _DECIMAL_TYPE.fullmatch(t)
     if m:
         p, s = int(m.group(1)), int(m.group(2))
-        top = (Decimal(10) ** p - 1).scaleb(-s)
+        top = Decimal((0, (9,) * p, -s)) if p > 0 else Decimal(0)
         lo, hi = _bounds(-top, top)
         if p > 28 or s > 28:  # read through text, possibly rounded, possibly out of range
             return (lo, hi, 0, 28, False, "Invalid float value for key '{}': not finite", False)

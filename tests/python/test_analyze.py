@@ -151,6 +151,13 @@ def test_inputs_forms_and_report():
     with pytest.raises(TypeError):
         analyze(3)
     assert analyze("((a))", max_depth=3).variables == ["a"]
+    for wide, top in [("decimal128(38, 10)", Decimal("9999999999999999999999999999.9999999999")),
+                      ("decimal128(30,29)", Decimal("9.99999999999999999999999999999")),
+                      ("decimal128(28,28)", Decimal("0.9999999999999999999999999999")),
+                      ("int8", Decimal(127)), ("uint64", Decimal(2**64 - 1)), ("bool", Decimal(1))]:
+        low, high = analyze("x", {"x": wide}).result
+        assert low <= -top if wide[0] != "u" and wide != "bool" else low == 0
+        assert high >= top, (wide, high)
     never = analyze("x > 5 ? 1 : 2", {"x": (10, 20)})
     assert [(w.kind, w.start, w.end) for w in never.warnings] == [("never-taken", 0, 5)] and never.result == (1, 1)
     assert [w.kind for w in analyze("a / b", {"b": (0, 0)}).warnings] == ["zero-divisor"]
