@@ -169,6 +169,10 @@ PyObject* analyze_impl(PyObject* const* args, Py_ssize_t nargs) {
   if (!text_of(args[0], text)) return nullptr;
   const Py_ssize_t max_depth = PyLong_AsSsize_t(args[1]);
   if (max_depth == -1 && PyErr_Occurred()) return nullptr;
+  if (max_depth < 1 || max_depth > 1024) {  // the compiler recurses once per level
+    PyErr_SetString(PyExc_ValueError, "max_depth must be between 1 and 1024");
+    return nullptr;
+  }
   const int from_json = PyObject_IsTrue(args[2]);
   if (from_json < 0) return nullptr;
   std::vector<VarDomain> domains;
