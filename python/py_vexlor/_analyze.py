@@ -364,12 +364,17 @@ def analyze(
         return spans[pc][0], spans[pc][1]
 
     failures: list[Failure] = []
+    checked: dict[int, dict[str, Decimal | float] | None] = {}  # witnesses shared by several failures
     for kind, message, prefix, pc, witness_texts, _from_reading in raw_failures:
         witness: dict[str, Decimal | float] | None = None
         if witness_texts is not None:
-            if compiled is None:
-                compiled = CompiledExpression(expression, depth) if source is not None else None  # type: ignore[arg-type]
-            witness = _checked_witness(compiled, variables, witness_texts, floats, message, prefix)
+            key = id(witness_texts)
+            if key in checked:
+                witness = checked[key]
+            else:
+                if compiled is None:
+                    compiled = CompiledExpression(expression, depth) if source is not None else None  # type: ignore[arg-type]
+                witness = checked[key] = _checked_witness(compiled, variables, witness_texts, floats, message, prefix)
         start, end = span(pc)
         failures.append(Failure(kind, message, start, end, witness))
     warnings = _syntax_warnings(source, depth)

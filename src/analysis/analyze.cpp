@@ -1,6 +1,8 @@
 #include "analysis/analyze.hpp"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "vm/vm.hpp"
@@ -93,26 +95,29 @@ class Analyzer {
   }
 
  private:
+  // Instructions are visited in order, each once: a duplicate can only be among
+  // the last entries, those of the same instruction.
   void fail(FailureKind kind, std::string message, size_t pc, bool prefix = false, bool reading = false) {
-    for (const auto& f : report_.failures)
-      if (f.kind == kind && f.pc == pc && f.message == message) return;
+    for (auto f = report_.failures.rbegin(); f != report_.failures.rend() && f->pc == pc; ++f)
+      if (f->kind == kind && f->message == message) return;
     report_.failures.push_back(FailureSite{kind, std::move(message), prefix, pc, reading});
   }
   void warn(const char* kind, std::string message, size_t pc) {
-    for (const auto& w : report_.warnings)
-      if (w.pc == pc && w.message == message) return;
+    for (auto w = report_.warnings.rbegin(); w != report_.warnings.rend() && w->pc == pc; ++w)
+      if (w->message == message) return;
     report_.warnings.push_back(WarningSite{kind, std::move(message), pc});
   }
 
   // The variable table: one entry per distinct variable, its domain.
   uint32_t var_index(const OpCode& op) {
-    const std::string name = op.var().display();
-    for (uint32_t i = 0; i < var_names_.size(); ++i)
-      if (var_names_[i] == name) return i;
-    var_names_.push_back(name);
-    const VarDomain* d = domain_of(op.var());
+    std::string name = op.var().display();
+    if (const auto it = var_ids_.find(name); it != var_ids_.end()) return it->second;
+    const VarDomain* d = domain_of(name);
     var_domains_.push_back(d != nullptr ? d->value : Interval::any());
-    return static_cast<uint32_t>(var_names_.size() - 1);
+    var_given_.push_back(d);
+    const auto id = static_cast<uint32_t>(var_domains_.size() - 1);
+    var_ids_.emplace(std::move(name), id);
+    return id;
   }
   const Interval& current(const State& s, uint32_t var) const {
     for (const auto& [v, iv] : s.refined)
@@ -128,11 +133,11 @@ class Analyzer {
     s.refined.emplace_back(var, iv);
   }
 
-  const VarDomain* domain_of(const VarId& var) const {
-    const std::string name = var.display();
-    for (const auto& d : domains_)
-      if (d.name == name) return &d;
-    return nullptr;
+  const VarDomain* domain_of(const std::string& name) {
+    if (domain_index_.empty() && !domains_.empty())
+      for (const auto& d : domains_) domain_index_.emplace(d.name, &d);  // the first of a name wins
+    const auto it = domain_index_.find(name);
+    return it == domain_index_.end() ? nullptr : it->second;
   }
 
   // Merges `s` into the state waiting at `pc`.
@@ -237,10 +242,10 @@ class Analyzer {
           s.live = false;
           return;
         }
-        const VarDomain* d = domain_of(op.var());
+        const uint32_t var = var_index(op) + 1;
+        const VarDomain* d = var_given_[var - 1];
         if (d != nullptr && !d->read_failure.empty())
           fail(FailureKind::InvalidDecimalConversion, d->read_failure, pc, d->read_failure_is_prefix, true);
-        const uint32_t var = var_index(op) + 1;
         Interval v = current(s, var);
         v.var = var;
         v.cond = 0;
@@ -474,7 +479,7 @@ class Analyzer {
       switch (k) {
         case OpKind::LoadVar: {
           if (name_cannot_be_given(op.var())) fail(FailureKind::VariableNotFound, "Variable not found: " + op.var().display(), pc);
-          const VarDomain* d = domain_of(op.var());
+          const VarDomain* d = domain_of(op.var().display());
           if (d != nullptr && !d->read_failure.empty())
             fail(FailureKind::InvalidDecimalConversion, d->read_failure, pc, d->read_failure_is_prefix, true);
           break;
@@ -519,10 +524,14 @@ class Analyzer {
     fail(FailureKind::RuntimeError, "Runtime error: Invalid stack size at end: ", END_OF_RUN, true);
   }
 
-  bool jumped_to(size_t pc) const {
-    for (const OpCode& op : program_)
-      if ((op.kind() == OpKind::Jump || op.kind() == OpKind::JumpIfFalse) && op.target() == pc) return true;
-    return false;
+  bool jumped_to(size_t pc) {
+    if (targets_.empty()) {
+      targets_.assign(program_.size() + 1, false);
+      for (const OpCode& op : program_)
+        if (op.kind() == OpKind::Jump || op.kind() == OpKind::JumpIfFalse)
+          targets_[std::min(op.target(), program_.size())] = true;
+    }
+    return targets_[pc];
   }
 
   uint32_t add_condition(Condition c) {
@@ -544,9 +553,12 @@ class Analyzer {
 
   const Program& program_;
   std::span<const VarDomain> domains_;
-  std::vector<std::string> var_names_;
+  std::unordered_map<std::string, uint32_t> var_ids_;
   std::vector<Interval> var_domains_;
+  std::vector<const VarDomain*> var_given_;
+  std::unordered_map<std::string_view, const VarDomain*> domain_index_;
   std::vector<Condition> conditions_;
+  std::vector<bool> targets_;
   std::vector<State> incoming_;
   bool shape_conflict_ = false;
   Report report_;

@@ -87,10 +87,10 @@ std::string evaluate_message(const VmError& error) {
   }
 }
 
-std::vector<std::optional<Assignment>> find_witnesses(const Program& program, std::span<const std::string> names,
+std::vector<Witness> find_witnesses(const Program& program, std::span<const std::string> names,
                                                       std::span<const VarDomain> domains,
                                                       std::span<const FailureSite> failures, size_t budget) {
-  std::vector<std::optional<Assignment>> found(failures.size());
+  std::vector<Witness> found(failures.size());
   size_t open = 0;
   for (const auto& f : failures)
     if (!f.from_reading) ++open;
@@ -106,6 +106,8 @@ std::vector<std::optional<Assignment>> find_witnesses(const Program& program, st
   for (const OpCode& op : program)
     if (op.kind() == OpKind::PushConst && constants.size() < 16) constants.push_back(op.constant());
   const size_t nv = names.size();
+  // Each run builds a context of every variable and may run every instruction.
+  budget = std::min<size_t>(budget, std::max<size_t>(16, 50'000'000 / (nv + program.size() + 1)));
   std::vector<std::vector<Decimal>> cand(nv);
   std::vector<VarId> ids;
   for (size_t i = 0; i < nv; ++i) {
@@ -132,13 +134,17 @@ std::vector<std::optional<Assignment>> find_witnesses(const Program& program, st
     const VmError& e = r.error();
     const FailureKind k = kind_of(e);
     const std::string msg = evaluate_message(e);
+    Witness shared;
     for (size_t f = 0; f < failures.size(); ++f) {
       const FailureSite& site = failures[f];
       if (found[f] || site.from_reading || site.kind != k) continue;
       if (site.prefix ? msg.rfind(site.message, 0) != 0 : msg != site.message) continue;
-      Assignment a(nv);
-      for (size_t i = 0; i < nv; ++i) a[i] = cand[i][pick[i]];
-      found[f] = std::move(a);
+      if (!shared) {
+        auto a = std::make_shared<Assignment>(nv);
+        for (size_t i = 0; i < nv; ++i) (*a)[i] = cand[i][pick[i]];
+        shared = std::move(a);
+      }
+      found[f] = shared;
       --open;
     }
   };

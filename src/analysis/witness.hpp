@@ -4,6 +4,7 @@
 // constants), combined and checked by running the program.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,12 +19,14 @@ namespace vexlor::analysis {
 
 // One value per variable of `names`, in that order.
 using Assignment = std::vector<Decimal>;
+// Failures with the same kind and message share one witness.
+using Witness = std::shared_ptr<const Assignment>;
 
 // For each failure, an assignment under which a run fails with that kind and
 // message (a prefix match where the failure's message is a fixed start), or
-// none. `domains` holds the domain of each name given one; the others are any
-// Decimal. At most `budget` runs.
-std::vector<std::optional<Assignment>> find_witnesses(const Program& program, std::span<const std::string> names,
+// null. `domains` holds the domain of each name given one; the others are any
+// Decimal. At most `budget` runs, fewer for long programs with many variables.
+std::vector<Witness> find_witnesses(const Program& program, std::span<const std::string> names,
                                                       std::span<const VarDomain> domains,
                                                       std::span<const FailureSite> failures, size_t budget);
 

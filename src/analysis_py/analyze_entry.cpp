@@ -88,7 +88,7 @@ bool read_domains(PyObject* seq, std::vector<VarDomain>& out) {
 }
 
 PyObject* build_outcome(const Report& r, const std::vector<std::string>& names,
-                        const std::vector<std::optional<Assignment>>& witnesses,
+                        const std::vector<Witness>& witnesses,
                         const std::vector<InstructionSpan>* spans) {
   Ref vars(PyList_New(static_cast<Py_ssize_t>(names.size())));
   if (!vars) return nullptr;
@@ -99,10 +99,15 @@ PyObject* build_outcome(const Report& r, const std::vector<std::string>& names,
   }
   Ref failures(PyList_New(static_cast<Py_ssize_t>(r.failures.size())));
   if (!failures) return nullptr;
+  // One tuple per distinct witness, shared by the failures it serves.
+  const Assignment* last_assignment = nullptr;
+  Ref last_tuple;
   for (size_t i = 0; i < r.failures.size(); ++i) {
     const FailureSite& f = r.failures[i];
     Ref witness;
-    if (i < witnesses.size() && witnesses[i]) {
+    if (i < witnesses.size() && witnesses[i] && witnesses[i].get() == last_assignment) {
+      witness.reset(Py_NewRef(last_tuple.get()));
+    } else if (i < witnesses.size() && witnesses[i]) {
       witness.reset(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
       if (!witness) return nullptr;
       for (size_t v = 0; v < names.size(); ++v) {
@@ -110,6 +115,8 @@ PyObject* build_outcome(const Report& r, const std::vector<std::string>& names,
         if (t == nullptr) return nullptr;
         PyTuple_SET_ITEM(witness.get(), static_cast<Py_ssize_t>(v), t);
       }
+      last_assignment = witnesses[i].get();
+      last_tuple.reset(Py_NewRef(witness.get()));
     } else {
       witness.reset(Py_NewRef(Py_None));
     }
@@ -185,7 +192,7 @@ PyObject* analyze_impl(PyObject* const* args, Py_ssize_t nargs) {
   bool have_spans = false;
   Report report;
   std::vector<std::string> names;
-  std::vector<std::optional<Assignment>> witnesses;
+  std::vector<Witness> witnesses;
   bool bad_alloc = false;
   Py_BEGIN_ALLOW_THREADS
   try {
