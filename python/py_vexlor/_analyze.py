@@ -2,22 +2,21 @@
 
 from __future__ import annotations
 
-import decimal
 import re
 import uuid
 from collections.abc import Callable, Mapping
-from decimal import Decimal
-from typing import Any, Final, Protocol, Union, cast, final
+from typing import TYPE_CHECKING, Any, Final, Protocol, Union, cast, final
 
-from . import _analysis
-from ._lib import CompiledExpression
+from ._lib import CompiledExpression  # first: its refusal of sub-interpreters is the one reported
+from . import _analysis  # noqa: I001
 
 __all__ = ["analyze", "Analysis", "Failure", "AnalysisWarning"]
 
-_MAX = Decimal("79228162514264337593543950335")
+if TYPE_CHECKING:
+    from decimal import Decimal
+
+# `decimal` is imported only when needed: importing the package must not import it.
 _MAX_INT: Final = 79228162514264337593543950335
-_FLOOR_28 = Decimal(1).scaleb(-28)
-_WIDE: Final = decimal.Context(prec=200, Emax=999999, Emin=-999999)
 _WITNESS_BUDGET: Final = 400
 
 
@@ -182,9 +181,12 @@ def _type_text_of_format(fmt: str) -> str:
 
 def _bound_text(v: Decimal, rounding: str) -> str:
     """The text of a bound, rounded outwards to at most 28 fractional digits."""
+    import decimal
+
     exponent = v.as_tuple().exponent
     if isinstance(exponent, int) and exponent < -28:
-        v = v.quantize(_FLOOR_28, rounding=rounding, context=_WIDE)
+        wide = decimal.Context(prec=200, Emax=999999, Emin=-999999)
+        v = v.quantize(decimal.Decimal(1).scaleb(-28), rounding=rounding, context=wide)
     if len(v.as_tuple().digits) > 28:  # more than a coefficient holds: fewer digits, outwards
         v = decimal.Context(prec=28, rounding=rounding).plus(v)
     return str(v)
@@ -195,8 +197,8 @@ def _bounds(lo: Decimal, hi: Decimal) -> tuple[str | None, str | None]:
         raise ValueError("domain bounds must be finite")
     if lo > hi:
         raise ValueError(f"empty domain: {lo} > {hi}")
-    lo_t = None if lo <= -_MAX else _bound_text(lo, decimal.ROUND_FLOOR)
-    hi_t = None if hi >= _MAX else _bound_text(hi, decimal.ROUND_CEILING)
+    lo_t = None if lo <= -_MAX_INT else _bound_text(lo, "ROUND_FLOOR")
+    hi_t = None if hi >= _MAX_INT else _bound_text(hi, "ROUND_CEILING")
     return lo_t, hi_t
 
 
@@ -227,6 +229,8 @@ def _type_bounds(text: str) -> tuple[str | None, str | None, int, int, bool, str
     m = _DECIMAL_TYPE.fullmatch(t)
     if m:
         p, s = int(m.group(1)), int(m.group(2))
+        from decimal import Decimal
+
         top = Decimal((0, (9,) * p, -s)) if p > 0 else Decimal(0)
         lo, hi = _bounds(-top, top)
         if p > 28 or s > 28:  # read through text, possibly rounded, possibly out of range
@@ -251,6 +255,8 @@ def _type_bounds(text: str) -> tuple[str | None, str | None, int, int, bool, str
 
 
 def _number(value: object) -> Decimal:
+    from decimal import Decimal
+
     if isinstance(value, bool):
         raise TypeError("a domain bound must be a number")
     if isinstance(value, (int, Decimal)):
@@ -381,6 +387,8 @@ def analyze(
     for kind, message, pc in raw_warnings:
         start, end = span(pc)
         warnings.append(AnalysisWarning(kind, message, start, end))
+    from decimal import Decimal
+
     result = (Decimal(lo) if lo is not None else None, Decimal(hi) if hi is not None else None)
     return Analysis(variables, gas, result, (min_scale, max_scale), failures, warnings, source, has_result)
 
@@ -394,6 +402,8 @@ def _checked_witness(
     prefix: bool,
 ) -> dict[str, Decimal | float] | None:
     """The witness as `evaluate` takes it, kept only if `evaluate` really fails so."""
+    from decimal import Decimal
+
     witness: dict[str, Decimal | float] = {}
     for name, text in zip(variables, texts):
         witness[name] = float(text) if name in floats else Decimal(text)
