@@ -211,7 +211,9 @@ TEST(Soundness, RandomFormulasAndDomains) {
     }
   }
   EXPECT_EQ(violations, 0u);
-  if (failed_formulas > 0) EXPECT_GE(witnessed * 10, failed_formulas * 9);
+  if (failed_formulas > 0) {
+    EXPECT_GE(witnessed * 10, failed_formulas * 9);
+  }
   std::printf("soundness: %zu formulas, %zu runs, %zu violations; %zu formulas failed, %zu with witnesses\n",
               formulas, runs, violations, failed_formulas, witnessed);
 }
