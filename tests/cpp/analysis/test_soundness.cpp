@@ -76,7 +76,12 @@ class Gen {
       }
     }
   }
-  std::string atom(int depth) { return "(" + expr(depth) + ")"; }
+  std::string atom(int depth) {
+    std::string s = "(";
+    s += expr(depth);
+    s += ")";
+    return s;
+  }
 
   // A random domain and a sampler for it.
   struct Dom {
