@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "analysis/builtins.hpp"
 #include "vm/vm.hpp"
 
 namespace vexlor::analysis {
@@ -44,10 +45,6 @@ bool name_cannot_be_given(const VarId& var) {
   if (!var.is_name()) return false;
   UuidBytes bytes;
   return try_parse_uuid(var.name_text(), bytes);
-}
-
-std::string count_text(size_t expected, size_t got) {
-  return "Invalid argument count: expected " + std::to_string(expected) + ", got " + std::to_string(got);
 }
 
 struct State {
@@ -357,94 +354,12 @@ class Analyzer {
       s.live = false;
       return;
     }
-    const std::string_view fn = FUNCTION_SLOT_NAMES[slot];
-    auto count_error = [&](size_t got) {
-      fail(FailureKind::InvalidArgumentCount, count_text(1, got), pc);
+    const CallOutcome out = call_builtin(FUNCTION_SLOT_NAMES[slot], args);
+    for (const CallFailure& f : out.failures) fail(f.kind, f.message, pc, f.prefix);
+    if (out.value)
+      s.stack.push_back(*out.value);
+    else
       s.live = false;
-    };
-    if (fn == "add" || fn == "sum" || fn == "mul" || fn == "average") {
-      const bool product = fn == "mul";
-      if (fn == "average" && n == 0) return count_error(0);
-      Interval acc = Interval::exactly(product ? Decimal::one() : Decimal::zero());
-      bool overflow = false;
-      for (size_t i = 0; i < n; ++i) {
-        // The fold starts from 0 (1): its first step gives the first argument itself.
-        if (i == 0 && !product) {
-          acc = args[0];
-          continue;
-        }
-        const Transfer t = product ? mul(acc, args[i]) : add(acc, args[i]);
-        overflow = overflow || t.may_overflow;
-        acc = t.value;
-      }
-      if (overflow)
-        fail(FailureKind::Overflow,
-             product ? "Multiplication overflow: result out of Decimal range" : "Addition overflow: result out of Decimal range",
-             pc);
-      if (fn == "average") {
-        const Transfer t = div(acc, Interval::exactly(Decimal::new_(static_cast<int64_t>(std::min<size_t>(n, 1u << 30)), 0)));
-        if (t.may_overflow) fail(FailureKind::Overflow, "Division overflow: result out of Decimal range", pc);
-        acc = t.value;
-      }
-      s.stack.push_back(acc);
-      return;
-    }
-    if (fn == "max" || fn == "min") {
-      if (n == 0) return count_error(0);
-      Interval r = args[0];
-      for (size_t i = 1; i < n; ++i) {
-        const Interval& a = args[i];
-        Interval u = join(r, a);
-        if (fn == "max") {
-          u.lo = r.lo.cmp(a.lo) >= 0 ? r.lo : a.lo;
-          u.hi = r.hi.cmp(a.hi) >= 0 ? r.hi : a.hi;
-        } else {
-          u.lo = r.lo.cmp(a.lo) <= 0 ? r.lo : a.lo;
-          u.hi = r.hi.cmp(a.hi) <= 0 ? r.hi : a.hi;
-        }
-        r = u;
-      }
-      s.stack.push_back(r);
-      return;
-    }
-    if (fn == "round") {
-      if (n != 1 && n != 2) return count_error(n);
-      if (n == 1) {
-        s.stack.push_back(round_places(args[0], Interval::exactly(Decimal::zero())));
-        return;
-      }
-      const Interval& p = args[1];
-      const Decimal limit = Decimal::new_(int64_t{1} << 32, 0);
-      const bool bad_low = p.may_be_negative() || p.neg_zero;
-      const bool bad_high = p.hi.cmp(limit) >= 0;
-      if (bad_low || bad_high) fail(FailureKind::InvalidDecimalConversion, "Invalid Decimal conversion: Cannot convert ", pc, true);
-      Interval valid = p;
-      if (p.lo.cmp(Decimal::zero()) < 0) valid.lo = Decimal::zero();
-      if (bad_high) valid.hi = Decimal::new_((int64_t{1} << 32) - 1, 0);
-      if (valid.lo.cmp(valid.hi) > 0) {
-        s.live = false;
-        return;
-      }
-      s.stack.push_back(round_places(args[0], valid));
-      return;
-    }
-    if (n != 1) return count_error(n);
-    const Interval& x = args[0];
-    if (fn == "sqrt") {
-      if (x.may_be_negative() || x.neg_zero)
-        fail(FailureKind::RuntimeError, "Runtime error: Cannot calculate square root of negative number: ", pc, true);
-      if (x.hi.cmp(Decimal::zero()) < 0) {
-        s.live = false;
-        return;
-      }
-      s.stack.push_back(sqrt(x));
-    } else if (fn == "abs") {
-      s.stack.push_back(abs(x));
-    } else if (fn == "floor") {
-      s.stack.push_back(floor(x));
-    } else {
-      s.stack.push_back(ceil(x));
-    }
   }
 
   // Programs that jump backwards: no bound on gas or values; every failure an
@@ -502,12 +417,12 @@ class Analyzer {
           if (fn == "add" || fn == "sum" || fn == "average") fail(FailureKind::Overflow, OVERFLOW_TEXT[0], pc);
           if (fn == "mul") fail(FailureKind::Overflow, OVERFLOW_TEXT[2], pc);
           if (fn == "average") fail(FailureKind::Overflow, OVERFLOW_TEXT[3], pc);
-          if ((fn == "max" || fn == "min" || fn == "average") && c == 0) fail(FailureKind::InvalidArgumentCount, count_text(1, 0), pc);
-          if (fn == "round" && c != 1 && c != 2) fail(FailureKind::InvalidArgumentCount, count_text(1, c), pc);
+          if ((fn == "max" || fn == "min" || fn == "average") && c == 0) fail(FailureKind::InvalidArgumentCount, argument_count_text(1, 0), pc);
+          if (fn == "round" && c != 1 && c != 2) fail(FailureKind::InvalidArgumentCount, argument_count_text(1, c), pc);
           if (fn == "round" && c == 2)
             fail(FailureKind::InvalidDecimalConversion, "Invalid Decimal conversion: Cannot convert ", pc, true);
           if ((fn == "sqrt" || fn == "abs" || fn == "floor" || fn == "ceil") && c != 1)
-            fail(FailureKind::InvalidArgumentCount, count_text(1, c), pc);
+            fail(FailureKind::InvalidArgumentCount, argument_count_text(1, c), pc);
           if (fn == "sqrt")
             fail(FailureKind::RuntimeError, "Runtime error: Cannot calculate square root of negative number: ", pc, true);
           break;

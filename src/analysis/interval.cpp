@@ -15,6 +15,9 @@ Decimal unit(uint32_t scale) { return Decimal::from_parts(1, 0, scale, false); }
 const Decimal& dmin(const Decimal& a, const Decimal& b) { return b.cmp(a) < 0 ? b : a; }
 const Decimal& dmax(const Decimal& a, const Decimal& b) { return b.cmp(a) > 0 ? b : a; }
 Decimal magnitude(const Interval& v) { return dmax(v.lo.abs(), v.hi.abs()); }
+// lo <= 0 <= hi, whether or not zero itself is excluded: the smallest magnitude
+// is then not at an end.
+bool spans_zero(const Interval& v) { return v.lo.cmp(Decimal::zero()) <= 0 && v.hi.cmp(Decimal::zero()) >= 0; }
 // True when every value of magnitude `m` fits at scale `s` without rounding.
 bool fits_at(const Decimal& m, uint32_t s) { return m.cmp(Decimal::from_parts(~uint64_t{0}, ~uint32_t{0}, s, false)) <= 0; }
 
@@ -262,7 +265,7 @@ Transfer rem(const Interval& a, const Interval& b) {
   // |a % b| <= |a| and < |b|, with the sign of a; a itself when |a| < |b|.
   const Decimal m = magnitude(b);
   Interval r;
-  const Decimal b_least = b.may_be_zero() ? ZERO : dmin(b.lo.abs(), b.hi.abs());
+  const Decimal b_least = spans_zero(b) ? ZERO : dmin(b.lo.abs(), b.hi.abs());
   if (magnitude(a).cmp(b_least) < 0) {
     t.value = a;
     if (a.may_be_zero()) t.value.min_scale = 0;  // a zero dividend gives 0 at scale 0
@@ -323,7 +326,7 @@ static Transfer pow_point(const Interval& a, const Interval& b) {
           c.take(ArithResult::overflow(), neg, false);
         }
       }
-      if (*n % 2 == 0 && a.may_be_zero()) c.take_value(ZERO, true);
+      if (*n % 2 == 0 && spans_zero(a)) c.take_value(ZERO, true);
       if (*n % 2 == 0 && negative(c.lo)) c.lo = ZERO;  // widened below zero: even powers never are
       const uint8_t top = cap(uint32_t{a.max_scale} * static_cast<uint32_t>(*n));
       const bool may_be_one = a.lo.cmp(ONE) <= 0 && a.hi.cmp(ONE) >= 0;  // 1 ^ n is 1 at scale 0
@@ -361,7 +364,7 @@ Interval ceil(const Interval& a) {
 }
 
 Interval abs(const Interval& a) {
-  const Decimal lo = a.may_be_zero() ? ZERO : dmin(a.lo.abs(), a.hi.abs());
+  const Decimal lo = spans_zero(a) ? ZERO : dmin(a.lo.abs(), a.hi.abs());
   return Interval::range(lo, magnitude(a), a.min_scale, a.max_scale, false);
 }
 
