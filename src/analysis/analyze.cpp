@@ -234,11 +234,11 @@ class Analyzer {
     switch (k) {
       case OpKind::PushConst: s.stack.push_back(Interval::exactly(op.constant())); return;
       case OpKind::LoadVar: {
-        if (name_cannot_be_given(op.var())) {
+        // From Python such a name is never found (its key reads as a UUID); a
+        // caller that builds its context otherwise may still give it, so the
+        // path goes on.
+        if (name_cannot_be_given(op.var()))
           fail(FailureKind::VariableNotFound, "Variable not found: " + op.var().display(), pc);
-          s.live = false;
-          return;
-        }
         const uint32_t var = var_index(op) + 1;
         const VarDomain* d = var_given_[var - 1];
         if (d != nullptr && !d->read_failure.empty())
