@@ -5,6 +5,7 @@
 Decimal('11')
 """
 
+from ._analyze import Analysis, AnalysisWarning, Failure, analyze
 from ._columns import ResultStream, TableResult, evaluate_columns, evaluate_stream
 from ._explain import Step, Trace, explain
 from ._lib import CompiledExpression, GasExhaustedError, evaluate, evaluate_batch
@@ -23,4 +24,8 @@ __all__ = [
     "ResultStream",
     "Step",
     "Trace",
+    "analyze",
+    "Analysis",
+    "Failure",
+    "AnalysisWarning",
 ]

@@ -54,4 +54,11 @@ PyObject* prepare(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* trace(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* steps(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
+// --- analyze_entry.cpp ------------------------------------------------------------
+// analyze(text, max_depth, from_json, domains, witness_budget) -> outcome tuple (see
+// python/py_vexlor/_analysis.pyi and _analyze.py)
+PyObject* analyze(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+// arrow_formats(obj) -> (format, name, [(child name, child format), ...]) of obj.__arrow_c_schema__()
+PyObject* arrow_formats(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 }  // namespace vexlor::analysis_py

@@ -23,6 +23,12 @@ PyMethodDef MODULE_METHODS[] = {
                  "py_vexlor.explain."),
     VEXLOR_ENTRY(trace, "trace(prepared, values, gas, /)\n--\n\nThe engine of py_vexlor.explain; call that instead."),
     VEXLOR_ENTRY(steps, "steps(recorded, /)\n--\n\nThe steps of a trace; part of py_vexlor.explain."),
+    VEXLOR_ENTRY(analyze,
+                 "analyze(text, max_depth, from_json, domains, witness_budget, /)\n--\n\nThe native part of "
+                 "py_vexlor.analyze: bounds, failures with witnesses, warnings and spans of a program."),
+    VEXLOR_ENTRY(arrow_formats,
+                 "arrow_formats(obj, /)\n--\n\nThe Arrow format and name of obj.__arrow_c_schema__(), and those "
+                 "of its children."),
     {nullptr, nullptr, 0, nullptr}};
 
 #undef VEXLOR_ENTRY

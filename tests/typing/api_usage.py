@@ -10,8 +10,8 @@ from types import MappingProxyType
 from uuid import UUID, uuid4
 
 import py_vexlor
-from py_vexlor import (CompiledExpression, GasExhaustedError, ResultStream, TableResult, evaluate, evaluate_batch,
-                       evaluate_columns, evaluate_stream)
+from py_vexlor import (Analysis, CompiledExpression, Failure, GasExhaustedError, ResultStream, TableResult,
+                       analyze, evaluate, evaluate_batch, evaluate_columns, evaluate_stream)
 from py_vexlor._columnar import ColumnResult
 
 expr = CompiledExpression("a + b", max_depth=20)
@@ -46,7 +46,15 @@ fee: ColumnResult = table["fee"]
 either: ColumnResult | TableResult = evaluate_columns(expr, {"a": [1]}, keep=["id"])
 stream: ResultStream = evaluate_stream("a", {"a": [1]}, scale={"result": 2}, threads=2)
 
+domains: dict[str, str] = {"a": "decimal128(18, 2)"}
+report: Analysis = analyze("a / b", {"a": "int32", "b": (0, 10), "c": (0, 1, 2)}, max_depth=20)
+low: Decimal | None = analyze(expr, domains).result[0]
+top_scale: int = report.scales[1]
+possible: list[Failure] = analyze(expr).failures
+bound: int | None = report.gas
+
 # Refused.
+analyze("a", {"a": 3})  # type: ignore[dict-item]
 nullable: dict[str, int | None] = {"a": None}
 expr.evaluate(nullable)  # type: ignore[type-var]
 expr.evaluate({"a": None})  # type: ignore[type-var]
