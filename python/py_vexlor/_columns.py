@@ -155,11 +155,15 @@ class ResultStream:
         return f"<ResultStream outputs {self.scales}>"
 
 
-def _domain(value: Any) -> tuple[Any, Any]:
+def _domain(value: Any) -> tuple[Any, ...]:
+    """The one value of a variable given through `vars`, at its own scale."""
     from decimal import Decimal
 
     number = Decimal(repr(value)) if isinstance(value, float) else Decimal(str(value))
-    return (number, number)
+    exponent = number.as_tuple().exponent
+    if not isinstance(exponent, int):  # not finite: the call reports it
+        return (number, number)
+    return (number, number, max(0, -exponent))
 
 
 @overload

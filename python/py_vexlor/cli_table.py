@@ -134,11 +134,12 @@ def _scales(outputs: Mapping[str, CompiledExpression], table: CsvInput | Parquet
     if scale is not None or not parquet_output:
         return {name: scale for name in outputs}
     try:
+        from ._columns import _domain
         from ._output_type import output_scale
     except ImportError:
         raise UsageError("writing Parquet needs --scale S here: the type of each output, "
                          "decimal128(38, S), is fixed before the first row") from None
-    domains = {_uuid_key(name) or name: (Decimal(value), Decimal(value)) for name, value in constants.items()}
+    domains = {_uuid_key(name) or name: _domain(value) for name, value in constants.items()}
     scales: dict[str, int | None] = {}
     for name, expression in outputs.items():
         types: dict[str, Any] = {}
