@@ -57,12 +57,13 @@ def _evaluate_batches(  # pyright: ignore[reportUnusedFunction]
     RowFailure for a failing row (errors="raise")."""
     first_row = 0
     for batch in batches:
-        columns = {**batch.columns, **{name: [value] * batch.rows for name, value in constants.items()}}
+        # A name given a value on the command line is read from there, not from the input.
+        columns = {name: column for name, column in batch.columns.items() if name not in constants}
         results: dict[str, list[ColumnResult]] = {}
         failures: list[RowFailure] = []
         for name, expression in outputs.items():
             try:
-                results[name] = _evaluate(expression, columns, batch.rows, scales[name], settings)
+                results[name] = _evaluate(expression, columns, constants, batch.rows, scales[name], settings)
             except (ValueError, TypeError, ArithmeticError, RuntimeError) as error:
                 row = _failing_row(error)
                 if row is None:
@@ -74,10 +75,10 @@ def _evaluate_batches(  # pyright: ignore[reportUnusedFunction]
         first_row += batch.rows
 
 
-def _evaluate(expression: CompiledExpression, columns: dict[str, Any], rows: int, scale: int | None,
-              settings: Settings) -> list[ColumnResult]:
+def _evaluate(expression: CompiledExpression, columns: dict[str, Any], constants: Mapping[str, str], rows: int,
+              scale: int | None, settings: Settings) -> list[ColumnResult]:
     try:
-        return [evaluate_columns(expression, columns, gas=settings.gas, errors=settings.errors,
+        return [evaluate_columns(expression, columns, vars=dict(constants), gas=settings.gas, errors=settings.errors,
                                  scale=scale, threads=settings.threads)]
     except OverflowError as error:
         # Without a fixed scale, rows whose values cannot share one decimal128(38, S)
@@ -85,9 +86,10 @@ def _evaluate(expression: CompiledExpression, columns: dict[str, Any], rows: int
         if scale is not None or rows < 2 or getattr(error, "__notes__", None):
             raise
     half = rows // 2
-    head = _evaluate(expression, {k: v[:half] for k, v in columns.items()}, half, scale, settings)
+    head = _evaluate(expression, {k: v[:half] for k, v in columns.items()}, constants, half, scale, settings)
     try:
-        tail = _evaluate(expression, {k: v[half:] for k, v in columns.items()}, rows - half, scale, settings)
+        tail = _evaluate(expression, {k: v[half:] for k, v in columns.items()}, constants, rows - half, scale,
+                         settings)
     except (ValueError, TypeError, ArithmeticError, RuntimeError) as error:
         _shift(error, half)
         raise
