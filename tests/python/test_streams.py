@@ -237,7 +237,7 @@ def test_output_type_from_the_analysis(monkeypatch):
     monkeypatch.setattr(py_vexlor, "analyze", lambda expr, inputs: Analysis(inputs, "b" not in inputs), raising=False)
     stream = evaluate_stream("a * k", table, vars={"k": 2})
     assert stream.scales == {"result": 3}
-    assert seen[0] == {"a": "decimal128(18,2)", "k": (Decimal(2), Decimal(2))}
+    assert seen[0] == {"a": "decimal128(18,2)", "k": (Decimal(2), Decimal(2), 0)}
     assert pa.table(stream)["result"].to_pylist() == [Decimal("3.000")]
     with pytest.raises(ValueError, match="pass scale="):
         evaluate_stream("a + b", table)
