@@ -191,6 +191,14 @@ void read_view(const ArrayView& v, int64_t row, int64_t count, Decimal* out, Slo
     });
     return;
   }
+  if (!v.dictionary && v.type == ValueType::Utf8) {
+    const auto* offsets = static_cast<const int32_t*>(v.values);
+    read_plain(v, row, count, out, slots, [&](int64_t i, Decimal& d) {
+      const std::string_view text(v.data + offsets[i], static_cast<size_t>(offsets[i + 1] - offsets[i]));
+      return decimal_from_text(text, d) ? Slot::Value : Slot::Invalid;
+    });
+    return;
+  }
   if (!v.dictionary && v.type == ValueType::Float64) {
     const auto* base = static_cast<const double*>(v.values);
     read_plain(v, row, count, out, slots, [&](int64_t i, Decimal& d) { return from_float(base[i], d); });

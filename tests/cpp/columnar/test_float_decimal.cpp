@@ -69,7 +69,7 @@ struct Differential {
 }  // namespace
 
 TEST(FloatDecimal, MatchesTheShortestText) {
-  const long rounds = 300000;  // eight values a round
+  const long rounds = 200000;  // eight values a round
   Differential<double, uint64_t> doubles;
   doubles.run(rounds);
   Differential<float, uint32_t> floats;
