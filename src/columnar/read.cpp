@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "columnar/float_decimal.hpp"
 #include "decimal/wide.hpp"
 
 namespace vexlor::columnar {
@@ -18,6 +19,7 @@ using wide::u128;
 
 template <class Float>
 Slot from_float(Float value, Decimal& out) {
+  if (shortest_decimal(value, out)) [[likely]] return Slot::Value;
   char text[32];
   if (decimal_from_text({text, float_repr(value, text)}, out)) return Slot::Value;
   if (auto d = Decimal::from_f64(value)) {
@@ -187,6 +189,19 @@ void read_view(const ArrayView& v, int64_t row, int64_t count, Decimal* out, Slo
       d = Decimal::new_(base[i], 0);
       return Slot::Value;
     });
+    return;
+  }
+  if (!v.dictionary && v.type == ValueType::Utf8) {
+    const auto* offsets = static_cast<const int32_t*>(v.values);
+    read_plain(v, row, count, out, slots, [&](int64_t i, Decimal& d) {
+      const std::string_view text(v.data + offsets[i], static_cast<size_t>(offsets[i + 1] - offsets[i]));
+      return decimal_from_text(text, d) ? Slot::Value : Slot::Invalid;
+    });
+    return;
+  }
+  if (!v.dictionary && v.type == ValueType::Float64) {
+    const auto* base = static_cast<const double*>(v.values);
+    read_plain(v, row, count, out, slots, [&](int64_t i, Decimal& d) { return from_float(base[i], d); });
     return;
   }
   for (int64_t k = 0; k < count; ++k) {
