@@ -14,7 +14,7 @@ int find_compiled_type(ModuleState* state) {
   if (lib == nullptr) return -1;
   Ref type(PyObject_GetAttrString(lib.get(), "CompiledExpression"));
   if (type == nullptr) return -1;
-  // A mismatched pair of binaries would disagree on the size: they keep to the text.
+  // A sanity check against a _lib from another build (its size differs): then only text is taken.
   if (PyType_Check(type.get()) &&
       reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize ==
           static_cast<Py_ssize_t>(sizeof(vexlor::py::CompiledExpressionObject))) {
