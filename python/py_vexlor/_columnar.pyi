@@ -2,6 +2,8 @@ from collections.abc import Iterator, Sequence
 from decimal import Decimal
 from typing import Any, final
 
+from ._lib import CompiledExpression
+
 @final
 class ColumnResult:
     @property
@@ -27,7 +29,7 @@ class PendingStream:
     def export(self, scales: Sequence[int], /) -> object: ...
 
 def evaluate(
-    outputs: Sequence[tuple[str, str, int | None]],
+    outputs: Sequence[tuple[str, CompiledExpression | str, int | None]],
     data: object,
     keep: Sequence[str],
     vars: dict[Any, Any] | None,
@@ -37,7 +39,7 @@ def evaluate(
     /,
 ) -> tuple[list[ColumnResult], object]: ...
 def open_stream(
-    outputs: Sequence[tuple[str, str, int | None]],
+    outputs: Sequence[tuple[str, CompiledExpression | str, int | None]],
     data: object,
     keep: Sequence[str],
     vars: dict[Any, Any] | None,

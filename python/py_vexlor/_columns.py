@@ -92,8 +92,12 @@ class _Call:
         elif self.threads < 1:
             raise ValueError("threads must be at least 1")
 
-    def outputs(self) -> list[tuple[str, str, int | None]]:
-        return [(name, expr.to_bytecode_json(), self.scales[name]) for name, expr in self.expressions.items()]
+    def outputs(self) -> list[tuple[str, CompiledExpression | str, int | None]]:
+        # _columnar copies the program of a CompiledExpression itself; anything else goes as its JSON.
+        return [
+            (name, expr if type(expr) is CompiledExpression else expr.to_bytecode_json(), self.scales[name])
+            for name, expr in self.expressions.items()
+        ]
 
 
 class TableResult:

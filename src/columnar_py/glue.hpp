@@ -64,6 +64,7 @@ void raise_scale_overflow(const ScaleOverflow& o, bool at_export);
 struct ModuleState {
   PyTypeObject* result_type;
   PyTypeObject* source_type;  // the pending stream of evaluate_stream
+  PyTypeObject* compiled_type;  // py_vexlor._lib.CompiledExpression; null: programs come as JSON only
 };
 inline ModuleState* state_of(PyObject* module) { return static_cast<ModuleState*>(PyModule_GetState(module)); }
 
@@ -73,6 +74,13 @@ const std::shared_ptr<const ResultColumn>* result_column(PyObject* module, PyObj
 
 // A capsule owning the filled struct `p`; on failure the struct is released and freed.
 PyObject* stream_capsule(ArrowArrayStream* stream);
+
+// Sets state->compiled_type when this build's CompiledExpression is loaded. -1 with the error set.
+int find_compiled_type(ModuleState* state);
+
+// An output's program: a CompiledExpression of `state->compiled_type` (read under its
+// access guard) or the JSON text of a program. False with the error set.
+bool read_program(PyObject* module, PyObject* given, Program& program);
 
 // The entry points of run.cpp.
 PyObject* evaluate(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

@@ -357,6 +357,7 @@ int exec_module(PyObject* module) {
     return -1;
   }
   remember_main_thread();
+  if (find_compiled_type(state_of(module)) < 0) return -1;
   PyObject* type = PyType_FromModuleAndSpec(module, &RESULT_SPEC, nullptr);
   if (type == nullptr) return -1;
   state_of(module)->result_type = reinterpret_cast<PyTypeObject*>(type);
@@ -372,6 +373,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
   if (state != nullptr) {
     Py_VISIT(state->result_type);
     Py_VISIT(state->source_type);
+    Py_VISIT(state->compiled_type);
   }
   return 0;
 }
@@ -381,6 +383,7 @@ int clear_module(PyObject* module) {
   if (state != nullptr) {
     Py_CLEAR(state->result_type);
     Py_CLEAR(state->source_type);
+    Py_CLEAR(state->compiled_type);
   }
   return 0;
 }

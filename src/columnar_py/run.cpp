@@ -109,7 +109,7 @@ struct Call {
   RunOptions options;
 };
 
-bool read_call(PyObject* const* args, Py_ssize_t nargs, Call& call) {
+bool read_call(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Call& call) {
   if (nargs != 7) return fail(PyExc_TypeError, "expected 7 positional arguments");
   const int errors_to_null = PyObject_IsTrue(args[5]);
   if (errors_to_null < 0) return false;
@@ -119,20 +119,15 @@ bool read_call(PyObject* const* args, Py_ssize_t nargs, Call& call) {
   if (PyTuple_GET_SIZE(outputs.get()) == 0) return fail(PyExc_ValueError, "no expression to evaluate");
   for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(outputs.get()); ++i) {
     PyObject* item = PyTuple_GET_ITEM(outputs.get(), i);
-    if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 3 || !PyUnicode_Check(PyTuple_GET_ITEM(item, 0)) ||
-        !PyUnicode_Check(PyTuple_GET_ITEM(item, 1))) {
-      return fail(PyExc_TypeError, "outputs must be (name, program_json, scale) tuples");
+    if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 3 || !PyUnicode_Check(PyTuple_GET_ITEM(item, 0))) {
+      return fail(PyExc_TypeError, "outputs must be (name, program, scale) tuples");
     }
     Py_ssize_t size = 0;
     const char* name = PyUnicode_AsUTF8AndSize(PyTuple_GET_ITEM(item, 0), &size);
     if (name == nullptr) return false;
     OutputProgram out;
     out.name.assign(name, static_cast<size_t>(size));
-    const char* json = PyUnicode_AsUTF8AndSize(PyTuple_GET_ITEM(item, 1), &size);
-    if (json == nullptr) return false;
-    auto program = read_json(std::string_view(json, static_cast<size_t>(size)));
-    if (!program.ok()) return fail(PyExc_ValueError, program.error());
-    out.program = std::move(*program);
+    if (!read_program(module, PyTuple_GET_ITEM(item, 1), out.program)) return false;
     out.vars = variables_of(out.program);
     std::optional<int64_t> scale;
     if (!optional_i64(PyTuple_GET_ITEM(item, 2), "scale", scale)) return false;
@@ -564,7 +559,7 @@ PyType_Spec SOURCE_SPEC = {"py_vexlor._columnar.PendingStream", sizeof(SourceObj
 
 PyObject* evaluate(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
   Call call;
-  if (!read_call(args, nargs, call)) return nullptr;
+  if (!read_call(module, args, nargs, call)) return nullptr;
   const int arrow = is_arrow_table(args[1]);
   if (arrow < 0) return nullptr;
   return arrow ? evaluate_table(module, args[1], call) : evaluate_mapping(module, args[1], call);
@@ -572,7 +567,7 @@ PyObject* evaluate(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
 
 PyObject* open_stream(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
   Call call;
-  if (!read_call(args, nargs, call)) return nullptr;
+  if (!read_call(module, args, nargs, call)) return nullptr;
   const int arrow = is_arrow_table(args[1]);
   if (arrow < 0) return nullptr;
   if (!arrow) return raise(PyExc_TypeError, "evaluate_stream reads a table exporting the Arrow PyCapsule interface");

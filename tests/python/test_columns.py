@@ -304,3 +304,25 @@ def test_dask_cluster_matches_local():
         with distributed.Client(cluster):
             remote = frame.map_partitions(partition, expr, meta=meta).compute()
     assert list(remote) == local
+
+
+def test_a_compiled_expression_runs_as_its_json_would():
+    # evaluate_columns hands _columnar the object itself; its JSON text is the other way in.
+    from py_vexlor import _columnar
+
+    u = "{12345678-1234-5678-1234-567812345678}"
+    table = pa.table({"a": [1, 0, None, 5], "b": [0, 3, 2, 1], "a_name_longer_than_16": [1, 2, 3, 4], u: [9, 8, 7, 6]})
+    for text in FORMULAS[:3] + [f"a_name_longer_than_16 * {u} + b", "missing + a"]:
+        restored = CompiledExpression(text)
+        restored.__setstate__((None, 4))
+        built = CompiledExpression(text)
+        for expr in (built, CompiledExpression.from_bytecode_json(built.to_bytecode_json()), restored):
+            for gas, errors_to_null in ((None, False), (None, True), (3, True)):
+                outcomes = []
+                for program in (expr, expr.to_bytecode_json()):
+                    try:
+                        got, _ = _columnar.evaluate([("r", program, None)], table, (), None, gas, errors_to_null, 1)
+                        outcomes.append([str(v) for v in got[0]])
+                    except Exception as e:  # noqa: BLE001 (the error itself is compared)
+                        outcomes.append((type(e), str(e)))
+                assert outcomes[0] == outcomes[1], (text, gas, errors_to_null)
