@@ -8,7 +8,7 @@ from collections.abc import Iterator, Mapping, Sequence
 from typing import TYPE_CHECKING, Any, Union, overload
 
 from ._lib import CompiledExpression
-from ._output_type import output_scale
+from ._output_type import output_scale, value_domain
 
 if TYPE_CHECKING:
     from ._columnar import ColumnResult, PendingStream
@@ -157,17 +157,6 @@ class ResultStream:
 
     def __repr__(self) -> str:
         return f"<ResultStream outputs {self.scales}>"
-
-
-def _domain(value: Any) -> tuple[Any, ...]:
-    """The one value of a variable given through `vars`, at its own scale."""
-    from decimal import Decimal
-
-    number = Decimal(repr(value)) if isinstance(value, float) else Decimal(str(value))
-    exponent = number.as_tuple().exponent
-    if not isinstance(exponent, int):  # not finite: the call reports it
-        return (number, number)
-    return (number, number, max(0, -exponent))
 
 
 @overload
@@ -325,7 +314,7 @@ def evaluate_stream(
             if types is None:
                 types = dict(pending.types())
                 for key, value in (vars or {}).items():
-                    types[str(key)] = _domain(value)
+                    types[str(key)] = value_domain(value)
             fixed = output_scale(expr, types, name)
         scales[name] = fixed
     return ResultStream(pending, scales)

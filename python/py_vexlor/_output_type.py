@@ -14,6 +14,17 @@ def _text(expression: CompiledExpression) -> str:
     return source if source is not None else "the expression"
 
 
+def value_domain(value: Any) -> tuple[Any, ...]:
+    """The one value of a variable given through `vars`, at its own scale."""
+    from decimal import Decimal
+
+    number = Decimal(repr(value)) if isinstance(value, float) else Decimal(str(value))
+    exponent = number.as_tuple().exponent
+    if not isinstance(exponent, int):  # not finite: the call reports it
+        return (number, number)
+    return (number, number, max(0, -exponent))
+
+
 def output_scale(expression: CompiledExpression, types: Mapping[str, Any], name: str) -> int:
     """The scale S of decimal128(38, S) that holds every result of `expression`.
 

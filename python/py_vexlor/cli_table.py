@@ -11,7 +11,6 @@ import re
 import uuid
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
-from decimal import Decimal
 from typing import Any
 
 from ._lib import CompiledExpression
@@ -134,12 +133,11 @@ def _scales(outputs: Mapping[str, CompiledExpression], table: CsvInput | Parquet
     if scale is not None or not parquet_output:
         return {name: scale for name in outputs}
     try:
-        from ._columns import _domain
-        from ._output_type import output_scale
+        from ._output_type import output_scale, value_domain
     except ImportError:
         raise UsageError("writing Parquet needs --scale S here: the type of each output, "
                          "decimal128(38, S), is fixed before the first row") from None
-    domains = {_uuid_key(name) or name: _domain(value) for name, value in constants.items()}
+    domains = {_uuid_key(name) or name: value_domain(value) for name, value in constants.items()}
     scales: dict[str, int | None] = {}
     for name, expression in outputs.items():
         types: dict[str, Any] = {}
