@@ -266,14 +266,14 @@ def _number(value: object) -> Decimal:
     raise TypeError(f"a domain bound must be a number, not {type(value).__name__}")
 
 
-def _domain(name: str, spec: object) -> _NativeDomain:
-    if isinstance(spec, str):
-        return _type_domain(name, spec)
-    if hasattr(spec, "__arrow_c_schema__"):
-        fmt, _, _ = _analysis.arrow_formats(spec)
+def _domain(name: str, domain: object) -> _NativeDomain:
+    if isinstance(domain, str):
+        return _type_domain(name, domain)
+    if hasattr(domain, "__arrow_c_schema__"):
+        fmt, _, _ = _analysis.arrow_formats(domain)
         return _type_domain(name, _type_text_of_format(fmt))
-    if isinstance(spec, tuple) and len(spec) in (2, 3):  # pyright: ignore[reportUnknownArgumentType]
-        items: tuple[object, ...] = spec  # pyright: ignore[reportUnknownVariableType]
+    if isinstance(domain, tuple) and len(domain) in (2, 3):  # pyright: ignore[reportUnknownArgumentType]
+        items: tuple[object, ...] = domain  # pyright: ignore[reportUnknownVariableType]
         lo, hi = items[0], items[1]
         if type(lo) is int and type(hi) is int:
             lo_t, hi_t = _int_bounds(lo, hi)

@@ -135,8 +135,8 @@ def _number_texts(pieces: Sequence[Any], scale: int | None, pa: Any) -> list[str
         elif piece.null_count == 0:  # rounded half to even to `scale` places, as the engine rounds
             texts += map(format, values, itertools.repeat(f".{scale}f"))
         else:
-            spec = f".{scale}f"
-            texts += ["" if v is None else format(v, spec) for v in values]
+            places = f".{scale}f"
+            texts += ["" if v is None else format(v, places) for v in values]
     return texts
 
 
