@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/spans.hpp"
+#include "compiler/rule_op.hpp"
 #include "parser/driver.hpp"
 
 namespace vexlor::span_sink {
@@ -33,28 +34,7 @@ struct NoObserver {
   void binary(Rule, const Program&, const Node&, const Node&, size_t, size_t, Node&) {}
 };
 
-inline OpKind rule_op(Rule rule) {
-  switch (rule) {
-    case Rule::DisjunctionOr: return OpKind::Or;
-    case Rule::ConjunctionAnd: return OpKind::And;
-    case Rule::ComparisonEq: return OpKind::Eq;
-    case Rule::ComparisonNe: return OpKind::Ne;
-    case Rule::ComparisonLt: return OpKind::Lt;
-    case Rule::ComparisonLe: return OpKind::Le;
-    case Rule::ComparisonGt: return OpKind::Gt;
-    case Rule::ComparisonGe: return OpKind::Ge;
-    case Rule::AdditiveAdd: return OpKind::Add;
-    case Rule::AdditiveSub: return OpKind::Sub;
-    case Rule::MultiplicativeMul: return OpKind::Mul;
-    case Rule::MultiplicativeDiv: return OpKind::Div;
-    case Rule::MultiplicativeFloorDiv: return OpKind::FloorDiv;
-    case Rule::MultiplicativeMod: return OpKind::Mod;
-    case Rule::UnaryPos: return OpKind::Pos;
-    case Rule::UnaryNeg: return OpKind::Neg;
-    case Rule::UnaryNot: return OpKind::Not;
-    default: return OpKind::Pow;  // Rule::ExponentPow
-  }
-}
+using vexlor::rule_op;
 
 // Observer: binary(rule, program, left, right, op_start, op_end, made) is called
 // for each two-operand operator before its instruction is emitted (the

@@ -64,10 +64,11 @@ bool read_domains(PyObject* seq, std::vector<VarDomain>& out) {
   if (!fast) return false;
   const Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.get());
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* item = PySequence_Fast_GET_ITEM(fast.get(), i);
+    // Held: parsing runs Python code (`p` calls __bool__) that could drop it from a list.
+    Ref item(Py_NewRef(PySequence_Fast_GET_ITEM(fast.get(), i)));
     PyObject *name, *lo, *hi, *fail;
     int min_scale, max_scale, neg_zero, prefix, float_values;
-    if (!PyArg_ParseTuple(item, "UOOiipOpp", &name, &lo, &hi, &min_scale, &max_scale, &neg_zero, &fail, &prefix,
+    if (!PyArg_ParseTuple(item.get(), "UOOiipOpp", &name, &lo, &hi, &min_scale, &max_scale, &neg_zero, &fail, &prefix,
                           &float_values))
       return false;
     VarDomain d;
@@ -215,7 +216,7 @@ PyObject* analyze_impl(PyObject* const* args, Py_ssize_t nargs) {
       if (!report.failures.empty() && budget > 0)
         witnesses = find_witnesses(*program, names, domains, report.failures, static_cast<size_t>(budget));
     }
-  } catch (const std::bad_alloc&) {
+  } catch (...) {  // nothing may leave while the lock is released
     bad_alloc = true;
   }
   Py_END_ALLOW_THREADS

@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -25,9 +24,8 @@ PyObject* guarded(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return impl(module, args, nargs);
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_RuntimeError, e.what());
-    return nullptr;
+  } catch (...) {  // any other C++ exception: reported as memory exhaustion, as the other modules do
+    return PyErr_NoMemory();
   }
 }
 

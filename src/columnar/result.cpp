@@ -14,7 +14,7 @@ namespace {
 using wide::u128;
 
 // 10^38, the first magnitude that does not fit 38 digits.
-const u128 LIMIT = wide::mul64(POW10_U64[19], POW10_U64[19]) * 100;
+const u128 LIMIT = wide::mul64(POW10_U64[19], POW10_U64[19]);
 
 struct Signed {
   u128 magnitude;

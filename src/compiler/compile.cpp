@@ -10,6 +10,7 @@
 
 #include "compiler/compile_fast.hpp"
 #include "compiler/compiler.hpp"
+#include "compiler/rule_op.hpp"
 #include "parser/driver.hpp"
 
 namespace vexlor {
@@ -77,29 +78,6 @@ namespace {
 
 using lalr::Entry;
 using lalr::Rule;
-
-OpKind rule_op(Rule rule) {
-  switch (rule) {
-    case Rule::DisjunctionOr: return OpKind::Or;
-    case Rule::ConjunctionAnd: return OpKind::And;
-    case Rule::ComparisonEq: return OpKind::Eq;
-    case Rule::ComparisonNe: return OpKind::Ne;
-    case Rule::ComparisonLt: return OpKind::Lt;
-    case Rule::ComparisonLe: return OpKind::Le;
-    case Rule::ComparisonGt: return OpKind::Gt;
-    case Rule::ComparisonGe: return OpKind::Ge;
-    case Rule::AdditiveAdd: return OpKind::Add;
-    case Rule::AdditiveSub: return OpKind::Sub;
-    case Rule::MultiplicativeMul: return OpKind::Mul;
-    case Rule::MultiplicativeDiv: return OpKind::Div;
-    case Rule::MultiplicativeFloorDiv: return OpKind::FloorDiv;
-    case Rule::MultiplicativeMod: return OpKind::Mod;
-    case Rule::UnaryPos: return OpKind::Pos;
-    case Rule::UnaryNeg: return OpKind::Neg;
-    case Rule::UnaryNot: return OpKind::Not;
-    default: return OpKind::Pow;  // Rule::ExponentPow
-  }
-}
 
 // Emits the code of each node as the parser reduces it. A conditional
 // c ? a : b becomes c, JumpIfFalse, a, Jump, b: the two jumps are appended

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <random>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -296,6 +297,9 @@ TEST(Columnar, ResultScaleRoundingAndOverflow) {
   auto fits = make_result(rows_of(big, valid), 9, oom);  // 29 + 9 digits
   ASSERT_TRUE(fits.ok());
   EXPECT_TRUE(fits->value(3).same_repr(Decimal::max_value()));
+  big[3] = *Decimal::from_str("10000000000000000000000000000");  // 10^28: 39 digits at scale 10
+  EXPECT_FALSE(make_result(rows_of(big, valid), 10, oom).ok());
+  EXPECT_TRUE(make_result(rows_of(big, valid), 9, oom).ok());
 }
 
 TEST(Columnar, ConstantsReadAsColumns) {
@@ -466,8 +470,14 @@ TEST(Columnar, FastScalarsMatchTheDecimalOperations) {
   }
 }
 
+// Longer runs: VEXLOR_COLUMNAR_SEED and VEXLOR_COLUMNAR_EXPRESSIONS (default 11 and 300).
+int64_t env_or(const char* name, int64_t fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr ? std::atoll(text) : fallback;
+}
+
 TEST(Columnar, VectorisedPathMatchesSingleRows) {
-  std::mt19937_64 rng(11);
+  std::mt19937_64 rng(static_cast<uint64_t>(env_or("VEXLOR_COLUMNAR_SEED", 11)));
   constexpr int64_t n = 2100;
   static const int64_t EDGES[] = {0, 1, -1, 2, 5, -5, 10, 99, 100, 125, 150, -150, 3037000499, INT64_MAX, INT64_MIN,
                                   INT64_MAX / 10, 1000000000000000000};
@@ -527,7 +537,8 @@ TEST(Columnar, VectorisedPathMatchesSingleRows) {
                               {VarId::name("g"), &cg}, {VarId::name("h"), &ch}};
   int covered = 0;
   int64_t single = 0, failed = 0;
-  for (int t = 0; t < 300; ++t) {
+  const int64_t expressions = env_or("VEXLOR_COLUMNAR_EXPRESSIONS", 300);
+  for (int64_t t = 0; t < expressions; ++t) {
     const std::string text = random_expression(rng, 4);
     auto program = compile_str(text, 64);
     if (!program.ok()) continue;  // not every random text is an expression
